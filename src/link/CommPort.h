@@ -1,0 +1,37 @@
+// What the link needs of a serial port. TComm implements it over termios;
+// unit tests of the dispatcher plug in a scripted port.
+#pragma once
+
+#include <functional>
+#include <string>
+
+#include "link/CommTypes.h"
+
+namespace varnel {
+
+class CommPort {
+ public:
+  virtual ~CommPort() = default;
+
+  virtual void Open() = 0;
+  virtual void Close() = 0;
+  virtual bool IsOpen() const = 0;
+  // Bytes written, or -1 when the write did not complete within WriteTimeout.
+  virtual int Write(const char* data, int count) = 0;
+  // Bytes taken from what is already received (at most count), or -1.
+  virtual int Read(char* buffer, int count) = 0;
+  virtual void SetDTR(bool on) = 0;
+  virtual void SetRTS(bool on) = 0;
+
+  virtual std::string DeviceName() const = 0;
+  virtual void SetDeviceName(const std::string& name) = 0;  // refused while open
+  virtual TBaudrate BaudRate() const = 0;
+  virtual void SetBaudRate(TBaudrate rate) = 0;             // applied at once when open
+  virtual int ReadBufSize() const = 0;
+
+  // Receive event: called on the main thread with the number of bytes
+  // waiting (never 0), one at a time, never for a closed port.
+  std::function<void(CommPort& sender, int count)> OnRxChar;
+};
+
+}  // namespace varnel

@@ -1,0 +1,136 @@
+// Receive path and reply dispatcher of the session.
+#include "link/Session.h"
+
+#include <algorithm>
+#include <exception>
+
+namespace varnel {
+namespace {
+
+// Stands in until a window attaches, so a session never dereferences nothing.
+class NullUi final : public TargetUi {
+ public:
+  void SetStatusPanel(int, const std::string&) override {}
+  void SetToolBarsEnabled(bool) override {}
+  void SetTargetButtonsEnabled(bool) override {}
+  void RefreshView(MemoryKind) override {}
+  void RefreshAllViews() override {}
+  void ProgressCreate() override {}
+  bool ProgressIsOpen() const override { return false; }
+  void ProgressClose() override {}
+  void ProgressSetBar(int, int, int) override {}
+  void ProgressSetPosition(int) override {}
+  int ProgressPosition() const override { return 0; }
+  void ProgressSetName(const std::string&) override {}
+  void ProgressSetBytes(const std::string&) override {}
+  void ProgressSetCaption(const std::string&) override {}
+  void ProgressSetLead(const std::string&) override {}
+  void ProgressSetNoticeLook(const std::string&, const std::string&) override {}
+  void MessageBox(MessageKind, const std::string&) override {}
+  void ProcessEvents() override {}
+  void Sleep(int) override {}
+};
+
+NullUi nullUi;
+
+bool IsTerminator(char c) { return c == '.' || c == '$' || c == '>'; }
+
+}  // namespace
+
+Session::Session() : ui_(&nullUi) {}
+
+void Session::AttachPort(CommPort* port) {
+  port_ = port;
+  if (port_) {
+    port_->OnRxChar = [this](CommPort& sender, int count) { Comm1RxChar(sender, count); };
+  }
+}
+
+void Session::SendString(const std::string& text) {
+  if (!PortOpen || text.empty() || !port_) return;
+  port_->Write(text.data(), static_cast<int>(text.size()));
+}
+
+void Session::SendCommand(std::string_view text, const std::string& payload) {
+  LastCommand = text;
+  SendString(LastCommand.str() + payload);
+}
+
+void Session::RegisterHandler(const std::string& key, ReplyHandler handler) {
+  handlers_[key] = std::move(handler);
+}
+
+void Session::Comm1RxChar(CommPort& sender, int count) {
+  // A port or sequence error inside the receive event is shown and the
+  // receive path stays usable; nothing half-read is ever dispatched, because
+  // bytes are appended only after a successful read.
+  try {
+    ReceiveChunk(sender, count);
+  } catch (const std::exception& e) {
+    ui_->MessageBox(MessageKind::Error, e.what());
+  }
+  ui_->ProcessEvents();
+}
+
+void Session::ReceiveChunk(CommPort& sender, int count) {
+  const int size = std::max(sender.ReadBufSize(), 1);
+  readBuffer_.assign(static_cast<std::size_t>(size), '\0');
+  const int got = sender.Read(readBuffer_.data(), std::min(count, size));
+  if (got <= 0) return;
+
+  for (int i = 0; i < got; ++i) {
+    RxBuffer.push_back(readBuffer_[static_cast<std::size_t>(i)]);
+    ui_->SetStatusPanel(kStatusReceive, ShowRxProgress ? "Receiving ... " +
+                                                             std::to_string(RxBuffer.size()) +
+                                                             " byte."
+                                                       : std::string());
+  }
+  if (LastCommand.empty()) return;  // the handshake reads RxBuffer itself
+
+  if (IsTerminator(RxBuffer.back())) {
+    ProcessRx();
+  } else if (RxBuffer.find('\0') != std::string::npos) {
+    // A NUL in an unfinished reply: the loader lost the command; ask again.
+    RxBuffer.clear();
+    SendString(LastCommand);
+  }
+}
+
+void Session::ProcessRx() {
+  const std::string reply = std::move(RxBuffer);
+  RxBuffer.clear();
+
+  if (StopRequested) {
+    ui_->SetToolBarsEnabled(true);
+    if (!ProgrammingActive || LastCommand.front() != 'L') {
+      StopSequence();
+      return;
+    }
+    // A line download ends itself in order through its own handler.
+  }
+  if (LastCommand.empty()) return;
+  if (const ReplyHandler* handler = HandlerFor(LastCommand)) (*handler)(reply);
+}
+
+void Session::StopSequence() {
+  StopRequested = false;
+  ProgrammingActive = false;
+  UploadAllActive = false;
+  LastCommand.clear();
+  for (auto& hook : stopHooks_) hook();
+  ui_->RefreshAllViews();
+}
+
+const Session::ReplyHandler* Session::HandlerFor(const std::string& command) const {
+  std::string key;
+  if (command[0] == 'C') {
+    key = command.substr(0, 2);
+    if (key != "CR" && key != "CW") return nullptr;
+  } else {
+    key = command.substr(0, 1);
+  }
+  auto it = handlers_.find(key);
+  return it == handlers_.end() ? nullptr : &it->second;
+}
+
+}  // namespace varnel

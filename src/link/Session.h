@@ -1,0 +1,119 @@
+// The state the main window owns, without widgets: the port, the receive
+// path and dispatcher, the link flags, the target facts, the memory images
+// and the settings record. Sequences are built over it and reach the screen
+// only through TargetUi.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "link/CommPort.h"
+#include "link/Commands.h"
+#include "link/TargetUi.h"
+#include "memory/MemoryImages.h"
+#include "project/ProjectSettings.h"
+
+namespace varnel {
+
+// The pending command. Storing cuts the text to the loader's 10 characters,
+// so the address fields stay where the reply handlers read them.
+class PendingCommand {
+ public:
+  PendingCommand& operator=(std::string_view text) {
+    text_.assign(text.substr(0, std::min(text.size(), cmd::kMaxCommandLength)));
+    return *this;
+  }
+  operator const std::string&() const { return text_; }
+  const std::string& str() const { return text_; }
+  bool empty() const { return text_.empty(); }
+  void clear() { text_.clear(); }
+  char front() const { return text_.empty() ? '\0' : text_.front(); }
+  bool operator==(std::string_view other) const { return text_ == other; }
+
+ private:
+  std::string text_;
+};
+
+class Session {
+ public:
+  using ReplyHandler = std::function<void(const std::string& reply)>;
+
+  Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Wiring. The session does not own the port or the UI. Attaching a port
+  // routes its receive event to Comm1RxChar.
+  void AttachPort(CommPort* port);
+  CommPort* Port() const { return port_; }
+  void AttachUi(TargetUi* ui) { ui_ = ui; }
+  TargetUi& Ui() const { return *ui_; }
+
+  // Sending. SendString writes text in one write when the port is open and
+  // the text is not empty; nothing is appended.
+  void SendString(const std::string& text);
+  // Store text as LastCommand (cut to 10) and send the stored text + payload.
+  void SendCommand(std::string_view text, const std::string& payload = {});
+
+  // Receiving: handler of the port's receive event.
+  void Comm1RxChar(CommPort& sender, int count);
+  // The dispatcher; called by Comm1RxChar once per complete reply.
+  void ProcessRx();
+
+  // Reply handlers register by the first letter(s) of LastCommand: "CR",
+  // "CW", "F", "I", "L", "M", "R", "X".
+  void RegisterHandler(const std::string& key, ReplyHandler handler);
+  // Called by the stop branch when a sequence ends on a stop request (the
+  // programming run closes its source file here).
+  void AddStopHook(std::function<void()> hook) { stopHooks_.push_back(std::move(hook)); }
+
+  // Link state.
+  std::string RxBuffer;
+  PendingCommand LastCommand;
+  bool PortOpen = false;
+  bool ShowRxProgress = true;
+  bool StopRequested = false;
+  bool ProgrammingActive = false;
+  bool TargetConnected = false;
+  bool UploadAllActive = false;
+  std::int32_t CurrentAddress = 0;
+  std::int32_t EndAddress = 0;
+
+  // Target facts from the handshake.
+  std::string TargetName;
+  std::string FirmwareVersion;
+  int TargetIdCode = 0;
+  double CoreClockHz = 0.0;
+
+  MemoryImages Images;
+  ProjectSettingsRecord ProjectSettings;
+
+  // Main-window state the settings and file commands keep.
+  std::string ProjectFile;
+  std::string WorkDir;
+  std::string ProgramFile;
+  bool ProgramFileChosen = false;
+  static constexpr char ProgramVersion[] = "1.1";
+
+  static constexpr int kStatusPort = 0;
+  static constexpr int kStatusReceive = 1;
+  static constexpr int kStatusProgram = 2;
+
+ private:
+  void ReceiveChunk(CommPort& sender, int count);
+  void StopSequence();
+  const ReplyHandler* HandlerFor(const std::string& command) const;
+
+  CommPort* port_ = nullptr;
+  TargetUi* ui_ = nullptr;
+  std::map<std::string, ReplyHandler> handlers_;
+  std::vector<std::function<void()>> stopHooks_;
+  std::vector<char> readBuffer_;
+};
+
+}  // namespace varnel

@@ -1,0 +1,208 @@
+#include "link/Session.h"
+
+#include <gtest/gtest.h>
+
+#include "support/RecordingUi.h"
+#include "support/ScriptedPort.h"
+
+namespace varnel {
+namespace {
+
+using testing::RecordingUi;
+using testing::ScriptedPort;
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session.AttachUi(&ui);
+    session.AttachPort(&port);
+    session.PortOpen = true;
+    for (const char* key : {"CR", "CW", "F", "I", "L", "M", "R", "X"}) {
+      session.RegisterHandler(key, [this, key](const std::string& reply) {
+        routed.push_back(std::string(key) + "|" + reply);
+      });
+    }
+  }
+
+  Session session;
+  RecordingUi ui;
+  ScriptedPort port;
+  std::vector<std::string> routed;
+};
+
+TEST_F(SessionTest, SendStringWritesOneUnterminatedWriteOnlyWhenItCan) {
+  session.SendString("RRE9");
+  session.SendString("");
+  session.PortOpen = false;
+  session.SendString("RRCA");
+  ASSERT_EQ(port.writes.size(), 1u);
+  EXPECT_EQ(port.writes[0], "RRE9");
+}
+
+TEST_F(SessionTest, StoredCommandKeepsTenCharactersAndTheSentTextIsTheStoredOne) {
+  session.SendCommand("L:10000000020000", "");
+  EXPECT_EQ(session.LastCommand.str(), "L:10000000");
+  ASSERT_EQ(port.writes.size(), 1u);
+  EXPECT_EQ(port.writes[0], "L:10000000");
+  session.SendCommand("L:10000000", "020000\r");  // payload goes after the stored text
+  EXPECT_EQ(port.writes[1], "L:10000000020000\r");
+}
+
+TEST_F(SessionTest, ReplyIsDispatchedOnceWhenAChunkEndsInATerminator) {
+  session.LastCommand = "CR0000";
+  port.Deliver("CR0000 00 11 ");
+  port.Deliver("22\r\n");
+  EXPECT_TRUE(routed.empty());
+  port.Deliver(">");
+  ASSERT_EQ(routed.size(), 1u);
+  EXPECT_EQ(routed[0], "CR|CR0000 00 11 22\r\n>");
+  EXPECT_TRUE(session.RxBuffer.empty());
+
+  routed.clear();
+  session.LastCommand = "L:1000";
+  port.Deliver("$");  // each of the three terminators completes
+  session.LastCommand = "M0000";
+  port.Deliver("ok.");
+  EXPECT_EQ(routed, (std::vector<std::string>{"L|$", "M|ok."}));
+}
+
+TEST_F(SessionTest, LineEndsAndInnerTerminatorsNeverCompleteAReply) {
+  session.LastCommand = "RRE9";
+  port.Deliver("3F\r\n");
+  port.Deliver("a>b");
+  EXPECT_TRUE(routed.empty());
+  EXPECT_EQ(session.RxBuffer, "3F\r\na>b");
+  port.Deliver(">");
+  ASSERT_EQ(routed.size(), 1u);
+  EXPECT_EQ(routed[0], "R|3F\r\na>b>");
+}
+
+TEST_F(SessionTest, WithoutAPendingCommandTextOnlyAccumulates) {
+  port.Deliver("Boot:1.0  >");
+  port.Deliver(">");
+  EXPECT_TRUE(routed.empty());
+  EXPECT_EQ(session.RxBuffer, "Boot:1.0  >>");
+}
+
+TEST_F(SessionTest, ReceiveCountShowsReplyLengthAndRestartsAfterEachReply) {
+  session.LastCommand = "RR80";
+  port.Deliver("ab");
+  port.Deliver("c>");
+  port.Deliver("d>");
+  EXPECT_EQ(ui.receivePanelHistory,
+            (std::vector<std::string>{"Receiving ... 1 byte.", "Receiving ... 2 byte.",
+                                      "Receiving ... 3 byte.", "Receiving ... 4 byte.",
+                                      "Receiving ... 1 byte.", "Receiving ... 2 byte."}));
+  session.ShowRxProgress = false;
+  port.Deliver("x");
+  EXPECT_EQ(ui.receivePanelHistory.back(), "");
+}
+
+TEST_F(SessionTest, NulInAnUnfinishedReplyRepeatsThePendingCommand) {
+  session.LastCommand = "CR0010";
+  port.Deliver(std::string("12\0" "3", 4));
+  EXPECT_TRUE(session.RxBuffer.empty());
+  ASSERT_EQ(port.writes.size(), 1u);
+  EXPECT_EQ(port.writes[0], "CR0010");
+  EXPECT_TRUE(routed.empty());
+
+  // Ending in a terminator, the same NUL goes to the handler as it is.
+  port.Deliver(std::string("1\0" ">", 3));
+  ASSERT_EQ(routed.size(), 1u);
+  EXPECT_EQ(routed[0], std::string("CR|1\0>", 6));
+  EXPECT_EQ(port.writes.size(), 1u);
+}
+
+TEST_F(SessionTest, RoutesByFirstLetterAndByTwoLettersForC) {
+  const std::pair<const char*, const char*> cases[] = {
+      {"CR0000", "CR"}, {"CW807E50", "CW"}, {"F00", "F"}, {"IR00", "I"},
+      {"L:0300", "L"},  {"M8000", "M"},     {"RRE9", "R"}, {"XR0000", "X"}};
+  for (auto [command, key] : cases) {
+    routed.clear();
+    session.LastCommand = command;
+    port.Deliver(">");
+    ASSERT_EQ(routed.size(), 1u) << command;
+    EXPECT_EQ(routed[0], std::string(key) + "|>");
+  }
+  routed.clear();
+  for (const char* command : {"CX0000", "E", "Z", "C"}) {
+    session.LastCommand = command;
+    port.Deliver(">");
+  }
+  EXPECT_TRUE(routed.empty());
+  EXPECT_TRUE(session.RxBuffer.empty());  // discarded, not kept
+}
+
+TEST_F(SessionTest, StopRequestEndsAnUploadAtItsNextReply) {
+  bool hookRan = false;
+  session.AddStopHook([&] { hookRan = true; });
+  ui.toolBarsEnabled = false;
+  session.UploadAllActive = true;
+  session.LastCommand = "RR85";
+  session.StopRequested = true;
+  port.Deliver("3F\r\n>");
+  EXPECT_TRUE(routed.empty());
+  EXPECT_TRUE(session.LastCommand.empty());
+  EXPECT_FALSE(session.StopRequested);
+  EXPECT_FALSE(session.UploadAllActive);
+  EXPECT_TRUE(ui.toolBarsEnabled);
+  EXPECT_EQ(ui.refreshAllCount, 1);
+  EXPECT_TRUE(hookRan);
+  EXPECT_TRUE(port.writes.empty());
+}
+
+TEST_F(SessionTest, StopRequestDuringALineDownloadReachesTheLineHandler) {
+  session.ProgrammingActive = true;
+  session.StopRequested = true;
+  session.LastCommand = "L:10000000";
+  port.Deliver(".");
+  ASSERT_EQ(routed.size(), 1u);
+  EXPECT_EQ(routed[0], "L|.");
+  EXPECT_TRUE(session.StopRequested);  // the line handler reports and clears it
+
+  // Not programming: even an "L" command ends on the stop branch.
+  routed.clear();
+  session.ProgrammingActive = false;
+  port.Deliver(".");
+  EXPECT_TRUE(routed.empty());
+  EXPECT_FALSE(session.StopRequested);
+}
+
+TEST_F(SessionTest, PortErrorInTheReceivePathIsShownAndReceivingGoesOn) {
+  session.LastCommand = "CR0000";
+  port.Deliver("00 11");
+  port.failRead = true;
+  port.Deliver(">");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "Read error (Error: 5) ");
+  EXPECT_TRUE(routed.empty());
+  EXPECT_EQ(session.RxBuffer, "00 11");  // nothing half-appended
+
+  port.failRead = false;
+  port.Deliver("");  // the waiting ">" is read by the next event
+  ASSERT_EQ(routed.size(), 1u);
+  EXPECT_EQ(routed[0], "CR|00 11>");
+}
+
+TEST_F(SessionTest, HandlerErrorIsShownAndTheGuiStillGetsItsTurn) {
+  session.RegisterHandler("R", [](const std::string&) { throw ECommError("Write error", 32); });
+  session.LastCommand = "RR80";
+  const int before = ui.processEventsCount;
+  port.Deliver("00>");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "Write error (Error: 32) ");
+  EXPECT_EQ(ui.processEventsCount, before + 1);
+}
+
+TEST_F(SessionTest, ReadsNoMoreThanTheReadBufferHolds) {
+  session.LastCommand = "CR0000";
+  port.incoming = std::string(5000, '0') + ">";
+  port.OnRxChar(port, 5001);
+  EXPECT_EQ(session.RxBuffer.size(), 4096u);
+  port.OnRxChar(port, static_cast<int>(port.incoming.size()));
+  ASSERT_EQ(routed.size(), 1u);
+  EXPECT_EQ(routed[0].size(), 3u + 5001u);
+}
+
+}  // namespace
+}  // namespace varnel
