@@ -101,18 +101,19 @@ void Session::ProcessRx() {
   RxBuffer.clear();
 
   if (StopRequested) {
-    ui_->SetToolBarsEnabled(true);
     if (!ProgrammingActive || LastCommand.front() != 'L') {
-      StopSequence();
+      EndStoppedSequence();
       return;
     }
+    ui_->SetToolBarsEnabled(true);
     // A line download ends itself in order through its own handler.
   }
   if (LastCommand.empty()) return;
   if (const ReplyHandler* handler = HandlerFor(LastCommand)) (*handler)(reply);
 }
 
-void Session::StopSequence() {
+void Session::EndStoppedSequence() {
+  ui_->SetToolBarsEnabled(true);
   StopRequested = false;
   ProgrammingActive = false;
   UploadAllActive = false;

@@ -71,6 +71,18 @@ class Session {
   // Called by the stop branch when a sequence ends on a stop request (the
   // programming run closes its source file here).
   void AddStopHook(std::function<void()> hook) { stopHooks_.push_back(std::move(hook)); }
+  // End a sequence as the dispatcher's stop branch does: toolbars enabled,
+  // flags cleared, LastCommand empty, stop hooks run, open views redisplayed.
+  // Also used when a stop request can no longer be answered by a reply.
+  void EndStoppedSequence();
+
+  // Re-read the settings store into ProjectSettings (and HCR1/HCR0 into
+  // CfgImage). The settings module installs the implementation; every upload
+  // and programming run calls this first.
+  std::function<void()> OnLoadProperties;
+  void LoadProperties() {
+    if (OnLoadProperties) OnLoadProperties();
+  }
 
   // Link state.
   std::string RxBuffer;
@@ -106,7 +118,6 @@ class Session {
 
  private:
   void ReceiveChunk(CommPort& sender, int count);
-  void StopSequence();
   const ReplyHandler* HandlerFor(const std::string& command) const;
 
   CommPort* port_ = nullptr;
