@@ -10,6 +10,7 @@ namespace {
 // Stands in until a window attaches, so a session never dereferences nothing.
 class NullUi final : public TargetUi {
  public:
+  void SetMainCaption(const std::string&) override {}
   void SetStatusPanel(int, const std::string&) override {}
   void SetToolBarsEnabled(bool) override {}
   void SetTargetButtonsEnabled(bool) override {}

@@ -100,7 +100,7 @@ class Session {
   std::string TargetName;
   std::string FirmwareVersion;
   int TargetIdCode = 0;
-  double CoreClockHz = 0.0;
+  std::int32_t CoreClockHz = 0;  // estimate from the baud timer's reload
 
   MemoryImages Images;
   ProjectSettingsRecord ProjectSettings;

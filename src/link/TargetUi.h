@@ -15,6 +15,9 @@ class TargetUi {
  public:
   virtual ~TargetUi() = default;
 
+  // Main window caption ("Varnel", then "Varnel - Target: " + name).
+  virtual void SetMainCaption(const std::string& text) = 0;
+
   // Status bar: panel 0 port, 1 receive count, 2 program file.
   virtual void SetStatusPanel(int index, const std::string& text) = 0;
 

@@ -80,3 +80,23 @@ TEST(Commands, AddressFieldsReadBackFromThePendingCommand) {
 }
 
 }  // namespace varnel
+
+#include "link/PortNames.h"
+
+namespace varnel {
+
+TEST(PortNames, ComNamesMapToDevicesAndPathsPassThrough) {
+  SetComMapping({});
+  EXPECT_EQ(ResolvePortDevice("COM1"), "/dev/ttyS0");
+  EXPECT_EQ(ResolvePortDevice("Com2"), "/dev/ttyS1");
+  EXPECT_EQ(ResolvePortDevice("/dev/ttyUSB0"), "/dev/ttyUSB0");
+  EXPECT_EQ(ResolvePortDevice("None"), "");
+  EXPECT_EQ(ResolvePortDevice("COM"), "");
+  EXPECT_EQ(ResolvePortDevice("COM0"), "");
+  SetComMapping({{"COM3", "/dev/ttyUSB1"}});
+  EXPECT_EQ(ResolvePortDevice("COM3"), "/dev/ttyUSB1");
+  EXPECT_EQ(ResolvePortDevice("COM4"), "/dev/ttyS3");
+  SetComMapping({});
+}
+
+}  // namespace varnel

@@ -17,6 +17,7 @@ class RecordingUi : public TargetUi {
     std::string text;
   };
 
+  std::string caption = "Varnel";
   std::string panels[3];
   std::vector<std::string> receivePanelHistory;  // every text of panel 1
   bool toolBarsEnabled = true;
@@ -36,6 +37,7 @@ class RecordingUi : public TargetUi {
   std::string progressName, progressBytes, progressCaption, progressLead, progressButton;
   bool noticeLook = false;
 
+  void SetMainCaption(const std::string& text) override { caption = text; }
   void SetStatusPanel(int index, const std::string& text) override {
     if (index >= 0 && index < 3) panels[index] = text;
     if (index == 1) receivePanelHistory.push_back(text);
