@@ -1,0 +1,17 @@
+// Our own small pictures: toolbar buttons drawn in the 16 colours of the
+// classic palette, and the two pictures of the About box.
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+namespace varnel {
+
+// Picture of a toolbar button by its object name ("SpeedNew", "SpeedCode",
+// ...), square of the given size (16 on the file bar, 18 on the others).
+QPixmap ToolPicture(const QString& button, int size);
+QPixmap ChipPicture();       // 177 x 49
+QPixmap ToolMakerPicture();  // 81 x 49
+
+}  // namespace varnel
