@@ -10,17 +10,12 @@
 #include "app/HelpViewer.h"
 #include "app/JpegPicture.h"
 #include "app/TAboutBox.h"
+#include "gui/GuiApp.h"
 
 namespace varnel {
 namespace {
 
-QApplication& App() {
-  static int argc = 1;
-  static char name[] = "test_gui";
-  static char* argv[] = {name, nullptr};
-  static QApplication* app = new QApplication(argc, argv);
-  return *app;
-}
+QApplication& App() { return testing::GuiApp(); }
 
 QByteArray ProgramPicture() {
   QFile file(QStringLiteral(":/varnel/varnel.jpg"));

@@ -1,0 +1,272 @@
+// Main window: frame, menus, toolbars, status bar and the screen side of
+// the session.
+#include "app/TF_Main.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QGuiApplication>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStatusBar>
+#include <QThread>
+#include <QToolBar>
+
+#include "app/HelpViewer.h"
+#include "app/Pictures.h"
+#include "app/TAboutBox.h"
+
+namespace varnel {
+
+namespace {
+const char* const kTargetButtons[] = {"SpeedAll", "SpeedCode", "SpeedExt", "SpeedIRAM",
+                                      "SpeedSFR", "SpeedCFG",  "SpeedProg"};
+}  // namespace
+
+TF_Main::TF_Main(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("F_Main"));
+  setWindowTitle(QStringLiteral("Varnel"));
+  resize(696, 480);
+  if (QScreen* screen = QGuiApplication::primaryScreen()) {
+    move(screen->availableGeometry().center() - rect().center());
+  }
+  mdi_ = new QMdiArea(this);
+  mdi_->setObjectName(QStringLiteral("MdiArea"));
+  setCentralWidget(mdi_);
+
+  BuildMenus();
+  BuildToolBars();
+  BuildStatusBar();
+  session_.AttachUi(this);
+}
+
+TF_Main::~TF_Main() { session_.AttachUi(nullptr); }
+
+QAction* TF_Main::AddAction(QMenu* menu, const char* name, const QString& text,
+                            std::function<void()> command, const QKeySequence& shortcut) {
+  auto* action = menu->addAction(text);
+  action->setObjectName(QString::fromLatin1(name));
+  if (!shortcut.isEmpty()) action->setShortcut(shortcut);
+  if (command) connect(action, &QAction::triggered, this, [command] { command(); });
+  actions_.insert(action->objectName(), action);
+  return action;
+}
+
+void TF_Main::BuildMenus() {
+  QMenu* file = menuBar()->addMenu(QStringLiteral("&File"));
+  file->setObjectName(QStringLiteral("File1"));
+  AddAction(file, "New1", QStringLiteral("&New"), nullptr, QKeySequence(QStringLiteral("Ctrl+N")));
+  AddAction(file, "Open1", QStringLiteral("&Open"), nullptr,
+            QKeySequence(QStringLiteral("Ctrl+O")));
+  AddAction(file, "Close1", QStringLiteral("&Close"), nullptr)->setEnabled(false);
+  AddAction(file, "Save1", QStringLiteral("&Save"), nullptr,
+            QKeySequence(QStringLiteral("Ctrl+S")))
+      ->setEnabled(false);
+  AddAction(file, "SaveAs1", QStringLiteral("Save &As..."), nullptr)->setEnabled(false);
+  file->addSeparator();
+  AddAction(file, "Exit1", QStringLiteral("E&xit"), [this] { Exit1Click(); });
+
+  QMenu* target = menuBar()->addMenu(QStringLiteral("&Target"));
+  target->setObjectName(QStringLiteral("Target1"));
+  AddAction(target, "Connect1", QStringLiteral("&Connect"), nullptr);
+  AddAction(target, "Program1", QStringLiteral("&Program"), nullptr);
+  target->addSeparator();
+  AddAction(target, "Upload1", QStringLiteral("&Upload"), nullptr);
+  AddAction(target, "UploadCODE1", QStringLiteral("Upload CO&DE"), nullptr);
+  AddAction(target, "UploadExtRAM1", QStringLiteral("Upload &Ext. RAM"), nullptr);
+  AddAction(target, "UploadIRAM1", QStringLiteral("Upload IRAM"), nullptr);
+  AddAction(target, "UploadSFR1", QStringLiteral("Upload &SFR"), nullptr);
+  AddAction(target, "UploadPS1cfg1", QStringLiteral("Upload &PS1 cfg"), nullptr);
+  target->addSeparator();
+  AddAction(target, "Configure1", QStringLiteral("Con&figure"), nullptr);
+
+  QMenu* view = menuBar()->addMenu(QStringLiteral("&View"));
+  view->setObjectName(QStringLiteral("View1"));
+  for (auto [name, text] : {std::pair{"CODE1", "&CODE"}, std::pair{"ExtRAM1", "&Ext.RAM"},
+                            std::pair{"IRAM1", "&IRAM"}, std::pair{"SFR1", "&SFR"},
+                            std::pair{"PS1cfg1", "&PS1 cfg"}}) {
+    AddAction(view, name, QString::fromLatin1(text), nullptr)->setCheckable(true);
+  }
+  view->addSeparator();
+  AddAction(view, "Terminal1", QStringLiteral("&Terminal"), [this] { Terminal1Click(); });
+
+  windowMenu_ = menuBar()->addMenu(QStringLiteral("&Window"));
+  windowMenu_->setObjectName(QStringLiteral("Window1"));
+  connect(windowMenu_, &QMenu::aboutToShow, this, [this] { FillWindowMenu(); });
+  FillWindowMenu();
+
+  QMenu* help = menuBar()->addMenu(QStringLiteral("Help"));
+  help->setObjectName(QStringLiteral("Help1"));
+  AddAction(help, "HelpTopic1", QStringLiteral("&Help contents"), [this] { HelpTopic1Click(); });
+  help->addSeparator();
+  AddAction(help, "AboutVarnel1", QStringLiteral("&About Varnel"),
+            [this] { AboutVarnel1Click(); });
+}
+
+void TF_Main::FillWindowMenu() {
+  // "Cascade", a line, then the open child windows for activation.
+  windowMenu_->clear();
+  actions_.remove(QStringLiteral("Cascade1"));
+  AddAction(windowMenu_, "Cascade1", QStringLiteral("Cascade"), [this] { Cascade1Click(); });
+  windowMenu_->addSeparator();
+  const auto windows = mdi_->subWindowList();
+  for (int i = 0; i < windows.size(); ++i) {
+    QMdiSubWindow* child = windows[i];
+    auto* item = windowMenu_->addAction(
+        QStringLiteral("&%1 %2").arg(i + 1).arg(child->windowTitle()));
+    item->setCheckable(true);
+    item->setChecked(child == mdi_->activeSubWindow());
+    connect(item, &QAction::triggered, this, [this, child] { mdi_->setActiveSubWindow(child); });
+  }
+}
+
+QAction* TF_Main::AddButton(QToolBar* bar, const char* name, const QString& hint,
+                            int pictureSize, std::function<void()> command) {
+  const QString id = QString::fromLatin1(name);
+  auto* action = bar->addAction(QIcon(ToolPicture(id, pictureSize)), hint);
+  action->setObjectName(id);
+  action->setToolTip(hint);
+  if (command) connect(action, &QAction::triggered, this, [command] { command(); });
+  actions_.insert(id, action);
+  return action;
+}
+
+void TF_Main::BuildToolBars() {
+  const char* const titles[] = {"File tool", "Target tool", "Upload tool"};
+  for (int i = 0; i < 3; ++i) {
+    auto* bar = new QToolBar(QString::fromLatin1(titles[i]), this);
+    bar->setObjectName(QStringLiteral("ToolBar%1").arg(i + 1));
+    bar->setMovable(true);
+    bar->setFloatable(true);
+    bar->setIconSize(i == 0 ? QSize(16, 16) : QSize(18, 18));
+    addToolBar(Qt::TopToolBarArea, bar);
+    toolBars_[i] = bar;
+  }
+  AddButton(toolBars_[0], "SpeedNew", QStringLiteral("New project"), 16, nullptr);
+  AddButton(toolBars_[0], "SpeedOpen", QStringLiteral("Open file or project"), 16, nullptr);
+  AddButton(toolBars_[0], "SpeedSave", QStringLiteral("Save modified file"), 16, nullptr)
+      ->setEnabled(false);
+
+  AddButton(toolBars_[1], "SpeedConnect", QStringLiteral("Connect to target"), 18, nullptr);
+  AddButton(toolBars_[1], "SpeedProg", QStringLiteral("Start programming target"), 18, nullptr);
+  toolBars_[1]->addSeparator();
+  AddButton(toolBars_[1], "Speed", QStringLiteral("Run user program or continue after break"),
+            18, nullptr)
+      ->setEnabled(false);
+
+  AddButton(toolBars_[2], "SpeedAll", QStringLiteral("Upload All selected"), 18, nullptr);
+  AddButton(toolBars_[2], "SpeedCode", QStringLiteral("Upload Code memory from target"), 18,
+            nullptr);
+  AddButton(toolBars_[2], "SpeedExt", QStringLiteral("Upload ext. memory from target"), 18,
+            nullptr);
+  AddButton(toolBars_[2], "SpeedIRAM", QStringLiteral("Upload IRAM from target"), 18, nullptr);
+  AddButton(toolBars_[2], "SpeedSFR", QStringLiteral("Upload SFR from target"), 18, nullptr);
+  AddButton(toolBars_[2], "SpeedCFG", QStringLiteral("Upload HW configuration memory from target"),
+            18, nullptr);
+  toolBars_[2]->addSeparator();
+  AddButton(toolBars_[2], "SpeedTool", QStringLiteral("Target or project properties"), 18,
+            nullptr);
+  SetTargetButtonsEnabled(false);
+}
+
+void TF_Main::BuildStatusBar() {
+  const int widths[] = {105, 150, 150};
+  for (int i = 0; i < 3; ++i) {
+    panels_[i] = new QLabel(this);
+    panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
+    panels_[i]->setFixedWidth(widths[i]);
+    panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    statusBar()->addWidget(panels_[i], i == 2 ? 1 : 0);
+  }
+  panels_[2]->setMinimumWidth(widths[2]);
+  panels_[2]->setMaximumWidth(QWIDGETSIZE_MAX);
+  statusBar()->setObjectName(QStringLiteral("StatusBar1"));
+}
+
+QString TF_Main::StatusText(int index) const {
+  return (index >= 0 && index < 3) ? panels_[index]->text() : QString();
+}
+
+void TF_Main::Exit1Click() { close(); }
+
+void TF_Main::Cascade1Click() { mdi_->cascadeSubWindows(); }
+
+void TF_Main::HelpTopic1Click() {
+  auto* viewer = new HelpViewer(QStringLiteral("Varnel.hlp"), this);
+  viewer->show();
+}
+
+void TF_Main::AboutVarnel1Click() {
+  TAboutBox box(this);
+  box.exec();
+}
+
+void TF_Main::closeEvent(QCloseEvent* event) { QMainWindow::closeEvent(event); }
+
+// --- TargetUi ---------------------------------------------------------------
+
+void TF_Main::SetMainCaption(const std::string& text) {
+  setWindowTitle(QString::fromStdString(text));
+}
+
+void TF_Main::SetStatusPanel(int index, const std::string& text) {
+  // Port names and file paths come from the system; wire text is Latin-1.
+  if (index >= 0 && index < 3) panels_[index]->setText(QString::fromStdString(text));
+}
+
+void TF_Main::SetToolBarsEnabled(bool enabled) {
+  toolBars_[1]->setEnabled(enabled);
+  toolBars_[2]->setEnabled(enabled);
+}
+
+void TF_Main::SetTargetButtonsEnabled(bool enabled) {
+  for (const char* name : kTargetButtons) {
+    if (QAction* a = actions_.value(QString::fromLatin1(name))) a->setEnabled(enabled);
+  }
+}
+
+void TF_Main::RefreshView(MemoryKind) {}
+void TF_Main::RefreshAllViews() {}
+void TF_Main::ProgressCreate() {}
+bool TF_Main::ProgressIsOpen() const { return false; }
+void TF_Main::ProgressClose() {}
+void TF_Main::ProgressSetBar(int, int, int) {}
+void TF_Main::ProgressSetPosition(int) {}
+int TF_Main::ProgressPosition() const { return 0; }
+void TF_Main::ProgressSetName(const std::string&) {}
+void TF_Main::ProgressSetBytes(const std::string&) {}
+void TF_Main::ProgressSetCaption(const std::string&) {}
+void TF_Main::ProgressSetLead(const std::string&) {}
+void TF_Main::ProgressSetNoticeLook(const std::string&, const std::string&) {}
+
+std::function<void(MessageKind, const QString&)>& TF_Main::MessageHook() {
+  static std::function<void(MessageKind, const QString&)> hook;
+  return hook;
+}
+
+void TF_Main::MessageBox(MessageKind kind, const std::string& text) {
+  const QString message = QString::fromStdString(text);
+  if (MessageHook()) {
+    MessageHook()(kind, message);
+    return;
+  }
+  if (kind == MessageKind::Error) {
+    QMessageBox::critical(this, QStringLiteral("Error"), message);
+  } else {
+    QMessageBox::information(this, QStringLiteral("Information"), message);
+  }
+}
+
+void TF_Main::ProcessEvents() { QCoreApplication::processEvents(); }
+
+void TF_Main::Sleep(int milliseconds) {
+  // A blocking wait, as the loader's timing needs; replies that arrive
+  // meanwhile are read afterwards.
+  if (milliseconds > 0) QThread::msleep(static_cast<unsigned long>(milliseconds));
+}
+
+}  // namespace varnel
