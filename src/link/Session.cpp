@@ -61,6 +61,10 @@ void Session::RegisterHandler(const std::string& key, ReplyHandler handler) {
   handlers_[key] = std::move(handler);
 }
 
+void Session::RegisterRepeat(const std::string& key, std::function<std::string()> text) {
+  repeats_[key] = std::move(text);
+}
+
 void Session::Comm1RxChar(CommPort& sender, int count) {
   // A port or sequence error inside the receive event is shown and the
   // receive path stays usable; nothing half-read is ever dispatched, because
@@ -93,7 +97,7 @@ void Session::ReceiveChunk(CommPort& sender, int count) {
   } else if (RxBuffer.find('\0') != std::string::npos) {
     // A NUL in an unfinished reply: the loader lost the command; ask again.
     RxBuffer.clear();
-    SendString(LastCommand);
+    SendString(RepeatText());
   }
 }
 
@@ -123,16 +127,28 @@ void Session::EndStoppedSequence() {
   ui_->RefreshAllViews();
 }
 
-const Session::ReplyHandler* Session::HandlerFor(const std::string& command) const {
-  std::string key;
+namespace {
+
+// The handler key of a pending command: its first letter, for "C" two.
+std::string KeyOf(const std::string& command) {
+  if (command.empty()) return {};
   if (command[0] == 'C') {
-    key = command.substr(0, 2);
-    if (key != "CR" && key != "CW") return nullptr;
-  } else {
-    key = command.substr(0, 1);
+    std::string key = command.substr(0, 2);
+    return key == "CR" || key == "CW" ? key : std::string();
   }
-  auto it = handlers_.find(key);
+  return command.substr(0, 1);
+}
+
+}  // namespace
+
+const Session::ReplyHandler* Session::HandlerFor(const std::string& command) const {
+  auto it = handlers_.find(KeyOf(command));
   return it == handlers_.end() ? nullptr : &it->second;
+}
+
+std::string Session::RepeatText() const {
+  auto it = repeats_.find(KeyOf(LastCommand));
+  return it == repeats_.end() || !it->second ? LastCommand.str() : it->second();
 }
 
 }  // namespace varnel

@@ -68,6 +68,10 @@ class Session {
   // Reply handlers register by the first letter(s) of LastCommand: "CR",
   // "CW", "F", "I", "L", "M", "R", "X".
   void RegisterHandler(const std::string& key, ReplyHandler handler);
+  // What the NUL repeat sends again while a command of this key is pending;
+  // without one it is the stored LastCommand. A line download registers one,
+  // because its pending "L" is not what it last put on the wire.
+  void RegisterRepeat(const std::string& key, std::function<std::string()> text);
   // Called by the stop branch when a sequence ends on a stop request (the
   // programming run closes its source file here).
   void AddStopHook(std::function<void()> hook) { stopHooks_.push_back(std::move(hook)); }
@@ -119,10 +123,12 @@ class Session {
  private:
   void ReceiveChunk(CommPort& sender, int count);
   const ReplyHandler* HandlerFor(const std::string& command) const;
+  std::string RepeatText() const;
 
   CommPort* port_ = nullptr;
   TargetUi* ui_ = nullptr;
   std::map<std::string, ReplyHandler> handlers_;
+  std::map<std::string, std::function<std::string()>> repeats_;
   std::vector<std::function<void()>> stopHooks_;
   std::vector<char> readBuffer_;
 };

@@ -113,6 +113,15 @@ TEST_F(SessionTest, NulInAnUnfinishedReplyRepeatsThePendingCommand) {
   EXPECT_EQ(port.writes.size(), 1u);
 }
 
+TEST_F(SessionTest, NulRepeatSendsWhatASequenceRegisteredForItsKeyOnly) {
+  session.RegisterRepeat("L", [] { return std::string(":0300300002337A1E"); });
+  session.LastCommand = "L";
+  port.Deliver(std::string("\0", 1));
+  session.LastCommand = "M0000";  // other commands still repeat themselves
+  port.Deliver(std::string("\0", 1));
+  EXPECT_EQ(port.writes, (std::vector<std::string>{":0300300002337A1E", "M0000"}));
+}
+
 TEST_F(SessionTest, RoutesByFirstLetterAndByTwoLettersForC) {
   const std::pair<const char*, const char*> cases[] = {
       {"CR0000", "CR"}, {"CW807E50", "CW"}, {"F00", "F"}, {"IR00", "I"},

@@ -1,0 +1,52 @@
+// The line file of a programming run: the prepared Intel HEX file, held open
+// for the whole download and read one record per command. Blank lines are
+// skipped and line ends (LF or CR LF) removed, so every line handed out is a
+// record the loader can take.
+#pragma once
+
+#include <string>
+#include <sys/types.h>
+
+namespace varnel {
+
+class HexLineFile {
+ public:
+  enum class Result { Line, End, Error };
+
+  HexLineFile() = default;
+  ~HexLineFile() { Close(); }
+  HexLineFile(const HexLineFile&) = delete;
+  HexLineFile& operator=(const HexLineFile&) = delete;
+
+  // Opens path for reading; on failure returns false and ErrorText() says why.
+  bool Open(const std::string& path);
+  void Close();
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // Looks at the next non-blank line without taking it. Error when the file
+  // cannot be read any more, or was removed or rewritten since it was opened
+  // (a download must never mix two versions of a program).
+  Result Peek();
+  // Takes the next non-blank line into line.
+  Result Next(std::string& line);
+
+  const std::string& ErrorText() const { return error_; }
+
+ private:
+  bool Unchanged();
+  Result Fill();
+
+  int fd_ = -1;
+  std::string buffer_;     // read but not yet handed out
+  std::string pending_;    // the line Peek found
+  bool havePending_ = false;
+  bool eof_ = false;
+  std::string error_;
+  // What the file was when opened.
+  dev_t device_ = 0;
+  ino_t inode_ = 0;
+  off_t size_ = 0;
+  long long mtimeNs_ = 0;
+};
+
+}  // namespace varnel

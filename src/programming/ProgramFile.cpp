@@ -1,0 +1,172 @@
+// Intel HEX records of raw images, line counting and the file preparation of
+// a programming run.
+#include "programming/ProgramFile.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QSaveFile>
+#include <algorithm>
+#include <cctype>
+
+#include "link/HexText.h"
+#include "link/Session.h"
+
+namespace varnel {
+namespace {
+
+bool IsBlankLine(std::string_view line) {
+  return std::all_of(line.begin(), line.end(), [](unsigned char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
+  });
+}
+
+// Calls f for each line of text (without its '\n'); stops when f returns false.
+template <typename F>
+void ForEachLine(std::string_view text, F f) {
+  std::size_t start = 0;
+  while (start < text.size()) {
+    std::size_t end = text.find('\n', start);
+    if (end == std::string_view::npos) end = text.size();
+    if (!f(text.substr(start, end - start))) return;
+    start = end + 1;
+  }
+}
+
+QString NativePath(const std::string& path) {
+  return QFile::decodeName(QByteArray::fromStdString(path));
+}
+
+bool ReadWholeFile(const std::string& path, std::string& contents) {
+  QFile file(NativePath(path));
+  if (!file.open(QIODevice::ReadOnly)) return false;
+  const QByteArray bytes = file.readAll();
+  if (file.error() != QFileDevice::NoError) return false;
+  contents = bytes.toStdString();
+  return true;
+}
+
+// Writes the converted file in one piece: a temporary beside it renamed over
+// it, so an interrupted run never leaves half a file behind.
+bool WriteAtomically(const std::string& path, const std::string& text) {
+  QSaveFile file(NativePath(path));
+  if (!file.open(QIODevice::WriteOnly)) return false;
+  if (file.write(text.data(), static_cast<qint64>(text.size())) !=
+      static_cast<qint64>(text.size())) {
+    file.cancelWriting();
+    return false;
+  }
+  return file.commit();
+}
+
+void ShowError(Session& session, const std::string& text) {
+  session.Ui().MessageBox(MessageKind::Error, text);
+}
+
+}  // namespace
+
+std::string RecordChecksum(std::string_view record) {
+  std::int32_t sum = 0;
+  for (std::size_t i = 1; i + 1 < record.size(); i += 2) sum += DecPrev(record.substr(i, 2));
+  return HDPrev(0x100 - sum);
+}
+
+std::string DataRecord(std::int64_t address, std::span<const std::uint8_t> data) {
+  std::string record = ":" + HDPrev(static_cast<std::int64_t>(data.size())) +
+                       HD16Prev(address) + "00";
+  for (std::uint8_t byte : data) record += HDPrev(byte);
+  return record + RecordChecksum(record);
+}
+
+ConvertedImage ConvertImage(std::span<const std::uint8_t> image) {
+  ConvertedImage out;
+  out.text.reserve(image.size() / kRecordBytes * 44 + 60);
+  for (std::size_t at = 0; at < image.size(); at += kRecordBytes) {
+    const std::size_t n = std::min<std::size_t>(kRecordBytes, image.size() - at);
+    out.text += DataRecord(static_cast<std::int64_t>(at), image.subspan(at, n));
+    out.text += '\n';
+    ++out.dataRecords;
+  }
+  out.text += kEndRecordLine;
+  out.text += '\n';
+  return out;
+}
+
+int CountRecordLines(std::string_view text) {
+  int count = 0;
+  ForEachLine(text, [&](std::string_view line) {
+    if (!IsBlankLine(line)) ++count;
+    return true;
+  });
+  return count;
+}
+
+bool StartsWithRecord(std::string_view text) {
+  bool record = false;
+  ForEachLine(text, [&](std::string_view line) {
+    if (IsBlankLine(line)) return true;
+    const std::size_t first = line.find_first_not_of(" \t");
+    record = line[first] == ':';
+    return false;
+  });
+  return record;
+}
+
+ProgramFileType FileTypeOf(std::string_view path) {
+  const std::size_t dot = path.rfind('.');
+  if (dot == std::string_view::npos) return ProgramFileType::Other;
+  std::string ext(path.substr(dot));
+  for (char& c : ext) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  if (ext == ".HEX") return ProgramFileType::IntelHex;
+  if (ext == ".BIN") return ProgramFileType::RawImage;
+  return ProgramFileType::Other;
+}
+
+std::string ConvertedFilePath(std::string_view programFile) {
+  const std::size_t slash = programFile.rfind('/');
+  const std::size_t nameStart = slash == std::string_view::npos ? 0 : slash + 1;
+  const std::string_view name = programFile.substr(nameStart);
+  const std::string_view stem = name.substr(0, name.find('.'));
+  return std::string(programFile.substr(0, nameStart)) + std::string(stem) + "tmp.hex";
+}
+
+bool DownloadFile(Session& session, int& hexLineCount) {
+  const std::string& programFile = session.ProgramFile;
+  if (programFile.empty()) {
+    ShowError(session, "No program file chosen!");
+    return false;
+  }
+  std::string contents;
+  if (!ReadWholeFile(programFile, contents)) {
+    ShowError(session, "Can't open file " + programFile);
+    return false;
+  }
+
+  switch (FileTypeOf(programFile)) {
+    case ProgramFileType::Other:
+      if (!StartsWithRecord(contents)) {
+        ShowError(session, "The program file " + programFile +
+                               " is neither an Intel HEX file nor a binary image (.bin)!");
+        return false;
+      }
+      [[fallthrough]];
+    case ProgramFileType::IntelHex:
+      hexLineCount = CountRecordLines(contents);
+      session.ProjectSettings.HexBinFile = programFile;
+      return true;
+    case ProgramFileType::RawImage:
+      break;
+  }
+
+  const std::string converted = ConvertedFilePath(programFile);
+  const ConvertedImage hex = ConvertImage(std::span(
+      reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size()));
+  if (!WriteAtomically(converted, hex.text)) {
+    ShowError(session, "Can't rewrite file " + converted);
+    return false;
+  }
+  session.ProjectSettings.HexBinFile = converted;
+  hexLineCount = hex.dataRecords;
+  return true;
+}
+
+}  // namespace varnel

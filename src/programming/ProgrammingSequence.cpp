@@ -1,0 +1,262 @@
+// The programming run and its reply handlers.
+#include "programming/ProgrammingSequence.h"
+
+#include "link/Commands.h"
+#include "link/HexText.h"
+#include "link/Session.h"
+#include "programming/FlashTiming.h"
+#include "programming/ProgramFile.h"
+
+namespace varnel {
+namespace {
+
+constexpr int kEpmaBit = 0x80;           // bit 7 of HCR0
+constexpr int kConfigBase = 0x8000;      // target address of CfgImage offset 0
+constexpr int kConfigLast = 0x807F;      // HCR0
+constexpr int kEraseSettleMs = 300;      // after the first erase command
+constexpr int kNoticeMs = 2000;          // completion notice on screen
+
+constexpr char kEpmaRefused[] =
+    "Bit EPMA disable programming flash! Enable Erasing PS1. Programming canceled!";
+constexpr char kEraseFailed[] = "Failed Erase target!";
+constexpr char kEraseUnknown[] = "Error connecting target or out of memory range!";
+constexpr char kWriteError[] = "Line write error, programming terminated!";
+constexpr char kChecksumError[] = "Line checksum error, programming terminated!";
+constexpr char kModeRefused[] = "Programming mode may be not allowed by EPMA!";
+constexpr char kInterrupted[] = "Programming sequence interrupted by user!";
+constexpr char kConfigUnknown[] = "Error connecting target!";
+constexpr char kFinished[] = "Programming target finished successfully!";
+constexpr char kCaption[] = "Programming target";
+
+}  // namespace
+
+ProgrammingSequence::ProgrammingSequence(Session& session) : s_(session) {
+  s_.RegisterHandler("M", [this](const std::string& reply) { EraseReply(reply); });
+  s_.RegisterHandler("L", [this](const std::string& reply) { LineReply(reply); });
+  s_.RegisterHandler("CW", [this](const std::string& reply) { ConfigWriteReply(reply); });
+  s_.AddStopHook([this] { lineFile_.Close(); });
+  // The pending "L" never went on the wire alone after the first record; a
+  // loader that lost a command gets the record it lost again.
+  s_.RegisterRepeat("L", [this] { return lastSent_.empty() ? s_.LastCommand.str() : lastSent_; });
+}
+
+void ProgrammingSequence::SpeedProgClick() {
+  if (!s_.TargetConnected) return;
+  s_.LoadProperties();
+  const ProjectSettingsRecord& settings = s_.ProjectSettings;
+  const int hcr0 = s_.Images.CfgImage.Read(MemoryImages::kHCR0Offset);
+  if (!(hcr0 & kEpmaBit) && !settings.ErasePS1) {
+    s_.Ui().MessageBox(MessageKind::Information, kEpmaRefused);
+    return;
+  }
+
+  // A new run takes the link over: whatever still waited for a reply is
+  // abandoned, so neither it nor an old stop request meets the new replies.
+  lineFile_.Close();
+  lastSent_.clear();
+  s_.LastCommand.clear();
+  s_.ProgrammingActive = false;
+  s_.StopRequested = false;
+
+  SetupFlashTime(s_);
+  if (!DownloadFile(s_, HexLineCount)) return;
+  const std::string& hexFile = s_.ProjectSettings.HexBinFile;
+  if (!lineFile_.Open(hexFile)) {
+    s_.Ui().MessageBox(MessageKind::Error,
+                       "Can't open file " + hexFile + ": " + lineFile_.ErrorText());
+    return;
+  }
+  s_.ProgrammingActive = true;
+  PrepareTarget();
+  if (!s_.LastCommand.empty()) {
+    s_.Ui().Sleep(kEraseSettleMs);
+    return;
+  }
+  // Neither erase step selected: carry on as after an erase.
+  ContinueAfterErase();
+}
+
+void ProgrammingSequence::PrepareTarget() {
+  const ProjectSettingsRecord& settings = s_.ProjectSettings;
+  if (settings.MassErase) {
+    s_.RxBuffer.clear();
+    s_.SendCommand(cmd::kEraseFlash);
+  } else if (settings.ErasePS1) {
+    s_.RxBuffer.clear();
+    s_.SendCommand(cmd::kEraseConfig);
+  }
+}
+
+void ProgrammingSequence::EraseReply(const std::string& reply) {
+  const std::string stripped = SeparateChar(reply);
+  if (stripped == "ok") {
+    s_.CurrentAddress = cmd::AddressField(s_.LastCommand.str());
+    if (s_.CurrentAddress < kConfigBase && s_.ProjectSettings.ErasePS1) {
+      s_.SendCommand(cmd::kEraseConfig);
+      return;
+    }
+    ContinueAfterErase();
+  } else if (stripped == "x") {
+    EndRunWithError(kEraseFailed);
+  } else {
+    EndRunWithError(kEraseUnknown);
+  }
+}
+
+void ProgrammingSequence::ContinueAfterErase() {
+  if (s_.ProgrammingActive && s_.ProjectSettings.ProgFlash) {
+    StartLineDownload();
+  } else if (s_.ProjectSettings.ProgPS1) {
+    StartConfigWrite();
+  } else {
+    EndRun();
+  }
+}
+
+void ProgrammingSequence::StartLineDownload() {
+  s_.LastCommand = "L";
+  std::string first;
+  const HexLineFile::Result r = lineFile_.Next(first);
+  if (r == HexLineFile::Result::Error) {
+    EndRunWithError("Can't open file " + s_.ProgramFile + " !");
+    return;
+  }
+  TargetUi& ui = s_.Ui();
+  CloseProgress();
+  ui.ProgressCreate();
+  ui.ProgressSetBar(0, HexLineCount, 0);
+  ui.ProgressSetLead("Programming:");
+  ui.ProgressSetCaption(kCaption);
+  ui.ProgressSetBytes("0 lines");
+  ui.ProgressSetName("CODE");
+  s_.StopRequested = false;
+  if (r == HexLineFile::Result::End) {
+    // A file without a single record: end the loader's line mode in order
+    // rather than wait for a reply that no command asked for.
+    lineFile_.Close();
+    s_.ProgrammingActive = false;
+    first = cmd::kEndRecord;
+  }
+  SendLine(cmd::Line(first));
+}
+
+void ProgrammingSequence::LineReply(const std::string& reply) {
+  const std::string stripped = SeparateChar(reply);
+  if (s_.ProgrammingActive && s_.StopRequested) {
+    s_.Ui().MessageBox(MessageKind::Information, kInterrupted);
+    lineFile_.Close();
+    SendLine(cmd::kEndRecord);
+    s_.ProgrammingActive = false;
+    // StopRequested stays set: the reply to the end record ends the run
+    // through the dispatcher's stop branch.
+  }
+
+  if (stripped == "." && s_.ProgrammingActive) {
+    SendNextLine();
+  } else if (stripped == "T") {
+    lineFile_.Close();
+    CloseProgress();
+    if (s_.ProjectSettings.ProgPS1) {
+      StartConfigWrite();
+    } else {
+      EndRun();
+    }
+  } else if (stripped == "X") {
+    EndRunWithError(kWriteError);
+  } else if (stripped == "E") {
+    EndRunWithError(kChecksumError);
+  } else if (stripped.empty()) {
+    EndRunWithError(kModeRefused);
+  }
+  // Anything else, "." after the end record included, waits for the next reply.
+}
+
+void ProgrammingSequence::SendNextLine() {
+  std::string line;
+  switch (lineFile_.Next(line)) {
+    case HexLineFile::Result::End:
+      // The file lacked its own end record: close the loader's line mode.
+      lineFile_.Close();
+      SendLine(cmd::kEndRecord);
+      s_.ProgrammingActive = false;
+      return;
+    case HexLineFile::Result::Error:
+      EndRunWithError("Can't open file " + s_.ProgramFile + " !");
+      return;
+    case HexLineFile::Result::Line:
+      break;
+  }
+  TargetUi& ui = s_.Ui();
+  if (ui.ProgressIsOpen()) {
+    const int position = ui.ProgressPosition() + 1;
+    ui.ProgressSetPosition(position);
+    ui.ProgressSetBytes(std::to_string(position + 1) + " lines");
+  }
+  SendLine(line);
+}
+
+void ProgrammingSequence::SendLine(const std::string& text) {
+  lastSent_ = text;
+  s_.SendString(text);
+}
+
+void ProgrammingSequence::StartConfigWrite() {
+  s_.EndAddress = kConfigLast;
+  s_.SendCommand(
+      cmd::WriteConfig(kConfigLast - 1, s_.Images.CfgImage.Read(MemoryImages::kHCR1Offset)));
+}
+
+void ProgrammingSequence::ConfigWriteReply(const std::string& reply) {
+  const std::string stripped = SeparateChar(reply);
+  if (stripped == "ok") {
+    s_.CurrentAddress = cmd::AddressField(s_.LastCommand.str());
+    if (s_.CurrentAddress == s_.EndAddress) {
+      // Complete. The state is settled before the notice, whose wait may let
+      // the window run other commands.
+      const bool notice = s_.ProgrammingActive;
+      s_.LastCommand.clear();
+      s_.ProgrammingActive = false;
+      lineFile_.Close();
+      s_.ShowRxProgress = true;
+      if (notice) ShowCompletionNotice();
+    } else if (s_.CurrentAddress >= kConfigBase && s_.CurrentAddress <= kConfigLast) {
+      const std::int32_t next = s_.CurrentAddress + 1;
+      s_.SendCommand(cmd::WriteConfig(next, s_.Images.CfgImage.Read(next - kConfigBase)));
+    }
+  } else if (stripped == "x") {
+    EndRunWithError(kEraseFailed);
+  } else {
+    EndRunWithError(kConfigUnknown);
+  }
+}
+
+void ProgrammingSequence::ShowCompletionNotice() {
+  TargetUi& ui = s_.Ui();
+  CloseProgress();
+  ui.ProgressCreate();
+  ui.ProgressSetNoticeLook(kFinished, "&Ok");
+  ui.ProgressSetCaption(kCaption);
+  ui.Sleep(kNoticeMs);
+  ui.ProgressClose();
+  // "&Ok" only closes the notice: a press during the wait is no stop request
+  // for whatever the user starts next. A sequence started meanwhile keeps its own.
+  if (s_.LastCommand.empty()) s_.StopRequested = false;
+}
+
+void ProgrammingSequence::CloseProgress() {
+  if (s_.Ui().ProgressIsOpen()) s_.Ui().ProgressClose();
+}
+
+void ProgrammingSequence::EndRun() {
+  s_.LastCommand.clear();
+  s_.ProgrammingActive = false;
+  lineFile_.Close();
+  CloseProgress();
+}
+
+void ProgrammingSequence::EndRunWithError(const std::string& text) {
+  EndRun();
+  s_.Ui().MessageBox(MessageKind::Error, text);
+}
+
+}  // namespace varnel

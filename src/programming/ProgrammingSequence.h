@@ -1,0 +1,53 @@
+// The programming run: flash timing, file preparation, erase of the flash
+// and/or the configuration page, the line download of the Intel HEX file one
+// record per command, and the writes of HCR1 and HCR0. After the first
+// command the run is a chain of reply handlers ("M", "L", "CW") that the
+// session's dispatcher calls.
+#pragma once
+
+#include <string>
+
+#include "programming/HexLineFile.h"
+
+namespace varnel {
+
+class Session;
+
+class ProgrammingSequence {
+ public:
+  // Registers the reply handlers, the stop hook and the line repeat with the
+  // session, which must not outlive this object's use of it.
+  explicit ProgrammingSequence(Session& session);
+  ProgrammingSequence(const ProgrammingSequence&) = delete;
+  ProgrammingSequence& operator=(const ProgrammingSequence&) = delete;
+
+  // The user command "Program": starts a run when a target is connected.
+  void SpeedProgClick();
+  // Sends the first erase command the settings select, if any.
+  void PrepareTarget();
+
+  // Lines the download is expected to send (the progress range).
+  int HexLineCount = 0;
+  bool LineFileOpen() const { return lineFile_.IsOpen(); }
+
+ private:
+  void EraseReply(const std::string& reply);
+  void LineReply(const std::string& reply);
+  void ConfigWriteReply(const std::string& reply);
+
+  void ContinueAfterErase();
+  void StartLineDownload();
+  void SendNextLine();
+  void StartConfigWrite();
+  void SendLine(const std::string& text);
+  void CloseProgress();
+  void EndRun();
+  void EndRunWithError(const std::string& text);
+  void ShowCompletionNotice();
+
+  Session& s_;
+  HexLineFile lineFile_;
+  std::string lastSent_;  // what the line download last put on the wire
+};
+
+}  // namespace varnel

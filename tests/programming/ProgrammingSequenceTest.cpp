@@ -1,0 +1,313 @@
+#include "programming/ProgrammingSequence.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
+#include "link/Session.h"
+#include "support/RecordingUi.h"
+#include "support/ScriptedPort.h"
+
+namespace varnel {
+namespace {
+
+using Writes = std::vector<std::string>;
+const std::string kL1 = ":03000000020003F8";
+const std::string kL2 = ":0300030080FEFE80";
+const std::string kEnd = ":00000001FF";
+
+class ProgrammingSequenceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(dir.isValid());
+    session.AttachUi(&ui);
+    session.AttachPort(&port);
+    session.PortOpen = true;
+    session.TargetConnected = true;
+    session.CoreClockHz = 11059200;
+    // Stands in for the settings store: the record and HCR1/HCR0 as a run loads them.
+    session.OnLoadProperties = [this] {
+      session.ProjectSettings = settings;
+      session.Images.CfgImage.Write(MemoryImages::kHCR1Offset, hcr1);
+      session.Images.CfgImage.Write(MemoryImages::kHCR0Offset, hcr0);
+      session.ProgramFile = settings.HexBinFile;
+    };
+    UseFile("prog.hex", kL1 + "\n" + kL2 + "\n" + kEnd + "\n");
+  }
+  void UseFile(const std::string& name, const std::string& text) {
+    path = dir.filePath(QString::fromStdString(name)).toStdString();
+    std::ofstream(path, std::ios::binary) << text;
+    settings.HexBinFile = path;
+  }
+  // Starts a run and returns what was written after the flash timing writes.
+  void Start() {
+    sent = port.writes.size();
+    run.SpeedProgClick();
+    while (sent < port.writes.size() && port.writes[sent].rfind("RW", 0) == 0) ++sent;
+  }
+  Writes Sent() {  // writes since the last call, timing writes left out
+    Writes out(port.writes.begin() + static_cast<long>(sent), port.writes.end());
+    sent = port.writes.size();
+    return out;
+  }
+  void Reply(const std::string& text) { port.Deliver(text); }
+  std::vector<std::string> BoxTexts() const {
+    std::vector<std::string> t;
+    for (const auto& b : ui.boxes) t.push_back(b.text);
+    return t;
+  }
+
+  QTemporaryDir dir;
+  std::string path;
+  Session session;
+  testing::RecordingUi ui;
+  testing::ScriptedPort port;
+  ProjectSettingsRecord settings;
+  int hcr1 = 0x50, hcr0 = 0xFF;
+  ProgrammingSequence run{session};
+  std::size_t sent = 0;
+};
+
+TEST_F(ProgrammingSequenceTest, AllFourStepsWithTheFilesOwnEndRecord) {
+  Start();
+  EXPECT_EQ(port.writes.front(), "RWEFA5");
+  EXPECT_EQ(Sent(), Writes{"M0000"});
+  EXPECT_TRUE(session.ProgrammingActive);
+  Reply("ok\r\n>");
+  EXPECT_EQ(Sent(), Writes{"M8000"});
+  Reply("ok\r\n>");
+  EXPECT_EQ(Sent(), Writes{"L" + kL1});
+  EXPECT_EQ(session.LastCommand.str(), "L");
+  EXPECT_TRUE(ui.progressOpen);
+  EXPECT_EQ(ui.progressCaption, "Programming target");
+  EXPECT_EQ(ui.progressLead, "Programming:");
+  EXPECT_EQ(ui.progressName, "CODE");
+  EXPECT_EQ(ui.progressBytes, "0 lines");
+  EXPECT_EQ(ui.barMax, 3);
+  Reply(".");
+  EXPECT_EQ(Sent(), Writes{kL2});
+  EXPECT_EQ(ui.progressBytes, "2 lines");
+  Reply(".");
+  EXPECT_EQ(Sent(), Writes{kEnd});
+  EXPECT_EQ(ui.progressBytes, "3 lines");
+  Reply("T\r\n>");
+  EXPECT_FALSE(ui.progressOpen);
+  EXPECT_EQ(ui.barPos, 2);
+  EXPECT_EQ(Sent(), Writes{"CW807E50"});
+  Reply("ok>");
+  EXPECT_EQ(Sent(), Writes{"CW807FFF"});
+  const int sleptBefore = ui.sleptMs;
+  Reply("ok>");
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_EQ(ui.sleptMs - sleptBefore, 2000);  // the completion notice
+  EXPECT_TRUE(ui.noticeLook);
+  EXPECT_EQ(ui.progressLead, "Programming target finished successfully!");
+  EXPECT_EQ(ui.progressButton, "&Ok");
+  EXPECT_FALSE(ui.progressOpen);
+  EXPECT_TRUE(session.LastCommand.empty());
+  EXPECT_FALSE(session.ProgrammingActive);
+  EXPECT_TRUE(session.ShowRxProgress);
+  EXPECT_FALSE(run.LineFileOpen());
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+TEST_F(ProgrammingSequenceTest, WithoutEndRecordTheRunSendsItAndShowsNoNotice) {
+  UseFile("noend.hex", "\r\n" + kL1 + "\r\n\r\n" + kL2);  // blank lines and CR LF
+  settings.MassErase = false;
+  Start();
+  EXPECT_EQ(Sent(), Writes{"M8000"});
+  Reply("ok>");
+  EXPECT_EQ(Sent(), Writes{"L" + kL1});
+  EXPECT_EQ(ui.barMax, 2);
+  Reply(".");
+  EXPECT_EQ(Sent(), Writes{kL2});
+  Reply(".");
+  EXPECT_EQ(Sent(), Writes{kEnd});
+  EXPECT_EQ(ui.barPos, 1);  // not advanced for the end record the run adds
+  EXPECT_FALSE(session.ProgrammingActive);
+  Reply(".");  // a stray "." after it changes nothing
+  EXPECT_TRUE(Sent().empty());
+  Reply("T>");
+  Reply("ok>");
+  Reply("ok>");
+  EXPECT_EQ(ui.progressCreated, 1);  // no completion notice
+  EXPECT_TRUE(session.LastCommand.empty());
+}
+
+TEST_F(ProgrammingSequenceTest, EpmaRuleAndRunsWithoutSomeSteps) {
+  hcr0 = 0x7F;
+  settings.ErasePS1 = false;
+  Start();
+  EXPECT_TRUE(port.writes.empty());
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].kind, MessageKind::Information);
+  EXPECT_EQ(ui.boxes[0].text,
+            "Bit EPMA disable programming flash! Enable Erasing PS1. Programming canceled!");
+
+  // No erase step: straight on to the download, then the configuration write.
+  settings.MassErase = false;
+  hcr0 = 0xFF;
+  Start();
+  EXPECT_EQ(Sent(), Writes{"L" + kL1});
+
+  settings.ProgFlash = false;
+  Start();
+  EXPECT_EQ(Sent(), Writes{"CW807E50"});
+  Reply("ok>");
+  Reply("ok>");
+  EXPECT_EQ(ui.progressCreated, 2);  // the notice
+  EXPECT_FALSE(run.LineFileOpen());
+
+  settings.ProgPS1 = false;
+  Start();
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_FALSE(session.ProgrammingActive);
+  EXPECT_FALSE(run.LineFileOpen());
+
+  session.TargetConnected = false;
+  port.writes.clear();
+  Start();
+  EXPECT_TRUE(port.writes.empty());
+}
+
+TEST_F(ProgrammingSequenceTest, RefusalsEndTheRunWithTheirBoxes) {
+  const std::pair<std::string, std::string> lineCases[] = {
+      {"X>", "Line write error, programming terminated!"},
+      {"E>", "Line checksum error, programming terminated!"},
+      {" \r\n>", "Programming mode may be not allowed by EPMA!"}};
+  for (const auto& [reply, text] : lineCases) {
+    ui.boxes.clear();
+    Start();
+    Reply("ok>");
+    Reply("ok>");
+    Sent();
+    Reply(reply);
+    EXPECT_TRUE(Sent().empty()) << "no end record after " << text;
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{text});
+    EXPECT_FALSE(ui.progressOpen);
+    EXPECT_TRUE(session.LastCommand.empty());
+    EXPECT_FALSE(run.LineFileOpen());
+  }
+
+  ui.boxes.clear();
+  Start();
+  Reply("x>");
+  Start();
+  Reply("M0000?>");
+  settings.ProgFlash = false;
+  Start();
+  Reply("ok>");
+  Reply("ok>");
+  Reply("x>");
+  Start();
+  Reply("ok>");
+  Reply("ok>");
+  Reply("nak>");
+  EXPECT_EQ(BoxTexts(), (std::vector<std::string>{"Failed Erase target!",
+                                                 "Error connecting target or out of memory range!",
+                                                 "Failed Erase target!",
+                                                 "Error connecting target!"}));
+  EXPECT_TRUE(session.LastCommand.empty());
+  EXPECT_FALSE(session.ProgrammingActive);
+}
+
+TEST_F(ProgrammingSequenceTest, CancelEndsTheDownloadInOrder) {
+  session.StopRequested = true;  // left over from an earlier sequence: forgotten
+  Start();
+  Reply("ok>");
+  Reply("ok>");
+  EXPECT_EQ(Sent(), (Writes{"M0000", "M8000", "L" + kL1}));
+  session.StopRequested = true;  // Cancel
+  ui.progressOpen = false;
+  Reply(".");
+  EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Programming sequence interrupted by user!"});
+  EXPECT_EQ(ui.boxes[0].kind, MessageKind::Information);
+  EXPECT_EQ(Sent(), Writes{kEnd});
+  EXPECT_FALSE(run.LineFileOpen());
+  Reply("T>");
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_TRUE(session.LastCommand.empty());
+  EXPECT_FALSE(session.StopRequested);
+  EXPECT_EQ(ui.refreshAllCount, 1);
+}
+
+TEST_F(ProgrammingSequenceTest, OkOnTheNoticeLeavesNoStopRequestAndRepeatsResendTheRecord) {
+  settings.ProgFlash = false;
+  Start();
+  Reply("ok>");
+  Reply("ok>");
+  Reply("ok>");
+  ui.onSleep = [this](int ms) {
+    if (ms == 2000) session.StopRequested = true;  // "&Ok" pressed
+  };
+  Reply("ok>");
+  EXPECT_EQ(ui.progressCreated, 1);
+  EXPECT_FALSE(session.StopRequested);
+
+  // A NUL in an unfinished line reply repeats the record in flight, never a bare "L".
+  settings.ProgFlash = true;
+  Start();
+  Reply("ok>");
+  Reply("ok>");
+  Sent();
+  Reply(std::string("\0", 1));
+  Reply(".");
+  Reply(std::string("\r\0", 2));
+  EXPECT_EQ(Sent(), (Writes{"L" + kL1, kL2, kL2}));
+}
+
+TEST_F(ProgrammingSequenceTest, ARemovedOrUnreadableLineFileEndsTheRun) {
+  std::string text;
+  for (int i = 0; i < 300; ++i) text += kL1 + "\n";  // more than one read of the file
+  for (int removed = 0; removed < 2; ++removed) {
+    UseFile("long.hex", text);
+    ui.boxes.clear();
+    Start();
+    Reply("ok>");
+    Reply("ok>");
+    Reply(".");
+    if (removed) {
+      std::filesystem::remove(path);
+    } else {
+      // Turn the open descriptor into one that can no longer be read as the file.
+      for (const auto& fd : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code ec;
+        if (std::filesystem::read_symlink(fd.path(), ec) == path) {
+          const int other = ::open(dir.path().toLocal8Bit().constData(), O_RDONLY);
+          ::dup2(other, std::stoi(fd.path().filename().string()));
+          ::close(other);
+        }
+      }
+    }
+    Sent();
+    for (int i = 0; i < 300 && !session.LastCommand.empty(); ++i) Reply(".");
+    EXPECT_EQ(BoxTexts(), std::vector<std::string>{"Can't open file " + path + " !"});
+    EXPECT_FALSE(session.ProgrammingActive);
+    EXPECT_FALSE(ui.progressOpen);
+    EXPECT_LT(Sent().size(), 300u);
+  }
+}
+
+TEST_F(ProgrammingSequenceTest, TimingRepliesNeverReachTheEraseHandlerAndEmptyFilesEndInOrder) {
+  int sleeps = 0;
+  ui.onSleep = [&](int) {
+    if (++sleeps <= 5) port.incoming += "ok\r\n>";  // the last after all four waits
+  };
+  UseFile("empty.hex", "\n\n");
+  Start();
+  EXPECT_TRUE(port.incoming.empty());
+  Reply("ok>");
+  Reply("ok>");
+  EXPECT_EQ(Sent(), (Writes{"M0000", "M8000", "L" + kEnd}));
+  EXPECT_EQ(ui.barMax, 0);
+  Reply("T>");
+  EXPECT_EQ(Sent(), Writes{"CW807E50"});
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
+}  // namespace
+}  // namespace varnel
