@@ -1,0 +1,28 @@
+// The ports offered to the user: COM1..COM8 as probed, then the USB and ACM
+// serial adapters present, then "None".
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace varnel {
+
+enum class PortStatus { Absent, Available, Busy };
+
+constexpr int MaxPorts = 8;
+
+// Probes one device: opened exclusively and closed again -> available; no
+// such device (or no hardware behind the node) -> absent; held by another
+// program or refused -> busy.
+PortStatus ProbePort(const std::string& device);
+
+// Fills list with "COM1".."COM8" that are available (and busy ones when
+// includeBusy is on), then the adapters found in deviceFolder by path
+// (ttyUSB*, ttyACM*, in number order, the same rule), then "None", always.
+void BuildPortList(std::vector<std::string>& list, bool includeBusy,
+                   const std::string& deviceFolder = "/dev");
+
+// Result of the last BuildPortList for port number n (1..MaxPorts).
+PortStatus LastPortStatus(int n);
+
+}  // namespace varnel
