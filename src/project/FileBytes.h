@@ -1,0 +1,24 @@
+// Whole-file reads and atomic whole-file replacement, the only file I/O of
+// the settings store.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace varnel {
+
+enum class ReadOutcome { Read, Missing, Failed };
+
+// Reads the whole file into bytes. Missing: no such file (or folder).
+// Failed: it exists but cannot be read; error then says why.
+ReadOutcome ReadFileBytes(const std::string& path, std::string& bytes, std::string* error);
+
+// Replaces the file's content with bytes through a temporary file in the
+// same folder renamed over it, so readers see the old or the new content,
+// never a part. An existing file keeps its permission bits (and owner, when
+// allowed); a symbolic link is followed and its target replaced. Refuses,
+// leaving the file untouched, when the file is not a regular file or cannot
+// be opened for writing. False with error set on any failure.
+bool ReplaceFileAtomically(const std::string& path, std::string_view bytes, std::string* error);
+
+}  // namespace varnel

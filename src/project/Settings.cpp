@@ -1,0 +1,254 @@
+// Start-up, LoadProperties, the port settings and the configure save.
+#include "project/Settings.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "link/PortNames.h"
+
+namespace varnel {
+namespace {
+
+constexpr char kNone[] = "None";
+constexpr char kClosed[] = "Closed";
+
+// The folder of the running program, with a trailing separator.
+std::string ExecutableFolder() {
+  std::error_code ec;
+  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
+  if (ec) return "./";
+  std::string folder = exe.parent_path().string();
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  return folder;
+}
+
+}  // namespace
+
+const std::vector<std::string>& BaudTexts() {
+  static const std::vector<std::string> texts = {"110",  "300",  "600",   "1200",  "2400",
+                                                 "4800", "9600", "14400", "19200", "38400"};
+  return texts;
+}
+
+TBaudrate BaudRateFromText(const std::string& text) {
+  const auto& texts = BaudTexts();
+  const auto it = std::find(texts.begin(), texts.end(), text);
+  // A typed rate outside the list has no position in it; the loader's
+  // own default rate is the safe choice.
+  if (it == texts.end()) return br9600;
+  return static_cast<TBaudrate>(it - texts.begin());
+}
+
+Settings::Settings(Session& session, std::string userStorePath)
+    : session_(session), userStorePath_(std::move(userStorePath)) {
+  session_.OnLoadProperties = [this] { LoadProperties(); };
+}
+
+Settings::~Settings() { session_.OnLoadProperties = nullptr; }
+
+SettingsStore Settings::OpenStore() const {
+  return SettingsStore::Choose(session_.ProjectFile, userStorePath_);
+}
+
+SettingsStore Settings::OpenUserStore() const {
+  return SettingsStore(SettingsStore::Backend::UserStore, userStorePath_);
+}
+
+std::string Settings::DeviceName() const {
+  return session_.Port() ? session_.Port()->DeviceName() : std::string();
+}
+
+std::string Settings::PortStatusText() const {
+  if (!session_.PortOpen) return kClosed;
+  return DeviceName() + "," + session_.ProjectSettings.BaudText + "Bd,N,8,1";
+}
+
+void Settings::ClosePortIfOpen() {
+  CommPort* port = session_.Port();
+  if (port && (session_.PortOpen || port->IsOpen())) port->Close();
+  session_.PortOpen = false;
+}
+
+void Settings::OpenPortNamed(const std::string& name) {
+  CommPort* port = session_.Port();
+  session_.PortOpen = true;
+  try {
+    if (!port) throw ECommError("Error accessing specified device", -1);
+    port->SetDeviceName(name);
+    port->Open();
+  } catch (...) {
+    // An absent or busy port only shows as "Closed"; the next
+    // LoadProperties tries it again.
+    session_.PortOpen = false;
+  }
+}
+
+void Settings::StartUp(const PortListBuilder& buildPortList) {
+  Session& s = session_;
+  ProjectSettingsRecord& ps = s.ProjectSettings;
+
+  // 1. No project: the per-user store is the default project. Its folder
+  // is made at the first start, and the port mapping is read before any
+  // port name is turned into a device, the probe included.
+  s.ProjectFile.clear();
+  EnsureUserStoreFolder(userStorePath_);
+  const SettingsStore store = OpenUserStore();
+  SetComMapping(ReadComMapping(store.File()));
+
+  // 2. Ports offered by the properties dialog.
+  portList_ = buildPortList ? buildPortList() : std::vector<std::string>{kNone};
+
+  // 3. Working folder and the port to open.
+  s.WorkDir = store.ReadText(section::Properties, "WorkDir", "");
+  ps.PortName = store.ReadText(section::Properties, "Port", store.PortDefault());
+  if (s.WorkDir.empty()) s.WorkDir = ExecutableFolder();
+
+  // 4. The connect handshake enables the target buttons.
+  s.Ui().SetTargetButtonsEnabled(false);
+
+  // 5.
+  s.Images.FillAll(0xFF);
+
+  // 6.
+  s.StopRequested = false;
+  ps.BaudText = "9600";
+  if (s.Port()) s.Port()->SetBaudRate(br9600);
+  s.EndAddress = 0x0FFF;
+
+  // 7.
+  if (ps.PortName != kNone) {
+    OpenPortNamed(ps.PortName);
+  } else {
+    s.PortOpen = false;
+  }
+
+  // 8. Written before the settings apply the stored rate.
+  s.Ui().SetStatusPanel(Session::kStatusPort, PortStatusText());
+
+  // 9.
+  s.ProgramFile.clear();
+  s.ProgramFileChosen = false;
+
+  // 10.
+  LoadProperties();
+}
+
+void Settings::ShutDown(const std::function<void()>& freeViews,
+                        const std::function<void()>& closeProgramFile) {
+  if (freeViews) freeViews();
+  if (session_.PortOpen && session_.Port()) session_.Port()->Close();
+  session_.PortOpen = false;
+  if (closeProgramFile) closeProgramFile();
+  portList_.clear();
+}
+
+void Settings::LoadProperties() {
+  Session& s = session_;
+  ProjectSettingsRecord& ps = s.ProjectSettings;
+
+  // 1. Every read below goes to the file of the current back-end.
+  const SettingsStore store = OpenStore();
+
+  // 2. Upload selection.
+  if (store.ReadBool(KeyOf("Default"))) {
+    ps.CodeMin = 0, ps.CodeMax = 0;  // CodeMax 0: up to the detected flash size
+    ps.SFRMin = 0x80, ps.SFRMax = 0xFF;
+    ps.IRAMMin = 0x00, ps.IRAMMax = 0xFF;
+    ps.ExtMin = 0x0000, ps.ExtMax = 0x03FF;
+    ps.UploadCode = ps.UploadExtRAM = ps.UploadSFR = true;
+  } else {
+    ps.CodeMin = store.ReadAddress(KeyOf("CodeMin"));
+    ps.CodeMax = store.ReadAddress(KeyOf("CodeMax"));
+    ps.SFRMin = store.ReadAddress(KeyOf("SFRMin"));
+    ps.SFRMax = store.ReadAddress(KeyOf("SFRMax"));
+    ps.IRAMMin = store.ReadAddress(KeyOf("IRAMMin"));
+    ps.IRAMMax = store.ReadAddress(KeyOf("IRAMMax"));
+    ps.ExtMin = store.ReadAddress(KeyOf("ExtMin"));
+    ps.ExtMax = store.ReadAddress(KeyOf("ExtMax"));
+    ps.UploadCode = store.ReadBool(KeyOf("UploadCode"));
+    ps.UploadExtRAM = store.ReadBool(KeyOf("UploadExtRAM"));
+    ps.UploadSFR = store.ReadBool(KeyOf("UploadSFR"));
+  }
+
+  // 3. Programming steps.
+  ps.MassErase = store.ReadBool(KeyOf("MassErase"));
+  ps.ErasePS1 = store.ReadBool(KeyOf("ErasePS1"));
+  ps.ProgFlash = store.ReadBool(KeyOf("ProgFlash"));
+  ps.ProgPS1 = store.ReadBool(KeyOf("ProgPS1"));
+
+  // 4. The registers programming writes, over whatever an upload left there.
+  s.Images.CfgImage.Write(MemoryImages::kHCR1Offset, store.ReadRegister(KeyOf("HCR1")));
+  s.Images.CfgImage.Write(MemoryImages::kHCR0Offset, store.ReadRegister(KeyOf("HCR0")));
+
+  // 5.
+  ps.HexBinFile = store.ReadText(KeyOf("HexBin"));
+  ps.PortName = store.ReadText(section::Properties, "Port", store.PortDefault());
+  ps.BaudText = store.ReadText(KeyOf("Baud"));
+  ps.LstFile = store.ReadText(KeyOf("Lst"));
+  ps.ControlDTR = store.ReadBool(KeyOf("ControlDTR"));
+
+  // 6. Nothing stays open between calls.
+
+  // 7-9.
+  ApplyBaud();
+  ApplyPort();
+
+  // 10-11.
+  if (!s.ProgramFileChosen) s.ProgramFile = ps.HexBinFile;
+  s.Ui().SetStatusPanel(Session::kStatusProgram, "Prog.: " + s.ProgramFile);
+}
+
+void Settings::ApplyBaud() {
+  const std::string& text = session_.ProjectSettings.BaudText;
+  if (!text.empty() && session_.Port()) session_.Port()->SetBaudRate(BaudRateFromText(text));
+}
+
+void Settings::ApplyPort() {
+  Session& s = session_;
+  const std::string& name = s.ProjectSettings.PortName;
+  if (name == kNone) {
+    s.Ui().SetStatusPanel(Session::kStatusPort, kClosed);
+    ClosePortIfOpen();
+    if (CommPort* port = s.Port()) {
+      try {
+        port->SetDeviceName("");
+      } catch (...) {
+        // A port that refuses the change is still closed; nothing to show.
+      }
+    }
+    return;
+  }
+  // A port that is open under this name is left alone; a named port that
+  // failed to open is tried again, so plugging the adapter in afterwards
+  // recovers with the next command.
+  if (name == DeviceName() && s.PortOpen) return;
+  ClosePortIfOpen();
+  OpenPortNamed(name);
+  s.Ui().SetStatusPanel(Session::kStatusPort, PortStatusText());
+}
+
+bool Settings::SaveProperties(const PropertyValues& values, SaveLayout layout) {
+  SettingsStore store = OpenStore();
+  return varnel::SaveProperties(store, values, layout, Session::ProgramVersion, session_.Ui());
+}
+
+bool Settings::FinishConfigure(const PropertyValues* confirmed) {
+  if (confirmed) {
+    // Saved first, so a save that fails leaves the program file as it was.
+    if (!SaveProperties(*confirmed)) return false;
+    if (!session_.ProgramFileChosen) session_.ProgramFile = confirmed->HexBin;
+  }
+  LoadProperties();
+  return true;
+}
+
+bool Settings::WriteWorkDir(const std::string& folder) {
+  SettingsStore store = OpenUserStore();
+  std::string message;
+  if (store.WriteText(section::Properties, "WorkDir", folder, &message)) return true;
+  session_.Ui().MessageBox(MessageKind::Error, message);
+  return false;
+}
+
+}  // namespace varnel

@@ -1,0 +1,85 @@
+// The main window's settings work over the session: start-up and shut-down,
+// LoadProperties (settings record, HCR1/HCR0 into the configuration image,
+// port and baud rate, status panels) and the saving half of the configure
+// command. Constructing it installs LoadProperties as the session's reload
+// hook, so every upload and programming run re-reads the store through it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "link/CommTypes.h"
+#include "link/Session.h"
+#include "project/PropertyValues.h"
+#include "project/SettingsStore.h"
+#include "project/UserStore.h"
+
+namespace varnel {
+
+// The rate a baud text selects: its position in the list 110 ... 38400 is
+// the TBaudrate; a text outside the list selects 9600.
+TBaudrate BaudRateFromText(const std::string& text);
+// The ten texts the speed box offers, in TBaudrate order.
+const std::vector<std::string>& BaudTexts();
+
+class Settings {
+ public:
+  // Probes the serial ports and returns the names the properties dialog
+  // offers, "None" last.
+  using PortListBuilder = std::function<std::vector<std::string>()>;
+  static constexpr int MaxPorts = 8;
+
+  explicit Settings(Session& session, std::string userStorePath = UserStorePath());
+  ~Settings();
+  Settings(const Settings&) = delete;
+  Settings& operator=(const Settings&) = delete;
+
+  // The back-end ProjectFile chooses, and the per-user store itself.
+  SettingsStore OpenStore() const;
+  SettingsStore OpenUserStore() const;
+  const std::string& UserStoreFile() const { return userStorePath_; }
+
+  // The main window's creation: port mapping and port list, working folder,
+  // images, the port the per-user store names, then LoadProperties.
+  void StartUp(const PortListBuilder& buildPortList);
+  // The main window's close, in order: the memory views (freeViews), the
+  // port, the programming file (closeProgramFile), the port list. Writes
+  // nothing.
+  void ShutDown(const std::function<void()>& freeViews = {},
+                const std::function<void()>& closeProgramFile = {});
+
+  void LoadProperties();
+
+  // The saving half of the configure command. confirmed is null when the
+  // dialog was cancelled. Confirmed: ProgramFile follows "HexBin" unless a
+  // program file was chosen directly, then every key is written. The
+  // settings are reloaded afterwards, unless a write failed: then its
+  // message was shown and false is returned.
+  bool FinishConfigure(const PropertyValues* confirmed);
+  // Writes the values to the current store; false after a failed write
+  // (its message shown).
+  bool SaveProperties(const PropertyValues& values, SaveLayout layout = SaveLayout::Properties);
+  // Records the folder of a file the user opened as the per-user store's
+  // "WorkDir"; the working folder in memory stays as it is until the next
+  // start. False after a failed write (its message shown).
+  bool WriteWorkDir(const std::string& folder);
+
+  const std::vector<std::string>& PortList() const { return portList_; }
+
+  // The port status of the first panel: "COM2,19200Bd,N,8,1" or "Closed".
+  std::string PortStatusText() const;
+
+ private:
+  void OpenPortNamed(const std::string& name);
+  void ClosePortIfOpen();
+  void ApplyBaud();
+  void ApplyPort();
+  std::string DeviceName() const;
+
+  Session& session_;
+  std::string userStorePath_;
+  std::vector<std::string> portList_;
+};
+
+}  // namespace varnel

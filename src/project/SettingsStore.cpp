@@ -1,0 +1,110 @@
+// Value forms and back-end choice of the settings store.
+#include "project/SettingsStore.h"
+
+#include <cstdlib>
+#include <stdexcept>
+
+#include "link/HexText.h"
+
+namespace varnel {
+
+const KeySpec& KeyOf(std::string_view key) {
+  for (const KeySpec& spec : kKeyTable) {
+    if (key == spec.key) return spec;
+  }
+  throw std::logic_error("no such settings key: " + std::string(key));
+}
+
+bool ParseBoolean(std::string_view text, bool defaultValue) {
+  // A decimal integer with an optional sign, as the stored "1"/"0" are;
+  // anything else, an out-of-range number included, is not a boolean.
+  std::string_view digits = TrimBlanks(text);
+  if (!digits.empty() && (digits.front() == '+' || digits.front() == '-')) {
+    digits.remove_prefix(1);
+  }
+  if (digits.empty() || digits.size() > 10) return defaultValue;
+  std::int64_t value = 0;
+  for (char c : digits) {
+    if (c < '0' || c > '9') return defaultValue;
+    value = value * 10 + (c - '0');
+  }
+  if (value > 2147483648LL) return defaultValue;
+  return value != 0;
+}
+
+std::int32_t ParseAddress(std::string_view text) { return DecPrev(text); }
+
+std::uint8_t ParseRegister(std::string_view text) {
+  return static_cast<std::uint8_t>(DecPrev(text.substr(0, 2)) & 0xFF);
+}
+
+std::string RegisterText(std::uint8_t value) { return HDPrev(value) + "h"; }
+
+SettingsStore SettingsStore::Choose(const std::string& projectFile,
+                                    const std::string& userStorePath) {
+  if (!projectFile.empty()) return SettingsStore(Backend::ProjectFile, projectFile);
+  return SettingsStore(Backend::UserStore, userStorePath);
+}
+
+std::string SettingsStore::PortDefault() const {
+  return backend_ == Backend::ProjectFile ? "COM1" : "None";
+}
+
+std::string SettingsStore::ReadText(std::string_view section, std::string_view key,
+                                    std::string_view defaultValue) const {
+  return file_.ReadString(section, key, defaultValue);
+}
+
+bool SettingsStore::ReadBool(std::string_view section, std::string_view key,
+                             bool defaultValue) const {
+  return ParseBoolean(file_.ReadString(section, key, defaultValue ? "1" : "0"), defaultValue);
+}
+
+std::int32_t SettingsStore::ReadAddress(std::string_view section, std::string_view key,
+                                        std::string_view defaultText) const {
+  return ParseAddress(file_.ReadString(section, key, defaultText));
+}
+
+std::uint8_t SettingsStore::ReadRegister(std::string_view section, std::string_view key,
+                                         std::string_view defaultText) const {
+  return ParseRegister(file_.ReadString(section, key, defaultText));
+}
+
+std::string SettingsStore::ReadText(const KeySpec& spec) const {
+  return ReadText(spec.section, spec.key, spec.defaultText);
+}
+
+bool SettingsStore::ReadBool(const KeySpec& spec) const {
+  return ReadBool(spec.section, spec.key, ParseBoolean(spec.defaultText, false));
+}
+
+std::int32_t SettingsStore::ReadAddress(const KeySpec& spec) const {
+  return ReadAddress(spec.section, spec.key, spec.defaultText);
+}
+
+std::uint8_t SettingsStore::ReadRegister(const KeySpec& spec) const {
+  return ReadRegister(spec.section, spec.key, spec.defaultText);
+}
+
+bool SettingsStore::WriteText(std::string_view section, std::string_view key,
+                              std::string_view value, std::string* message) {
+  const IniWriteResult result = file_.WriteString(section, key, value);
+  if (result.ok) return true;
+  if (message) {
+    if (backend_ == Backend::ProjectFile) {
+      *message = "Unable to write to " + file_.Path();
+    } else if (!result.sectionExisted) {
+      *message = "Failed to create key " + std::string(section);
+    } else {
+      *message = "Failed to set data for '" + std::string(key) + "'";
+    }
+  }
+  return false;
+}
+
+bool SettingsStore::WriteBool(std::string_view section, std::string_view key, bool value,
+                              std::string* message) {
+  return WriteText(section, key, value ? "1" : "0", message);
+}
+
+}  // namespace varnel

@@ -1,0 +1,124 @@
+// The settings store: text values by section and key, held in the open
+// project file or, with no project open, in the per-user store that serves
+// as the default project. Both hold the same sections and keys; the value
+// forms below say how each key's text is read and written.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "project/IniFile.h"
+
+namespace varnel {
+
+namespace section {
+inline constexpr char Properties[] = "Properties";
+inline constexpr char Setup[] = "MSC1210Setup";
+inline constexpr char CodeData[] = "Code&Data";
+}  // namespace section
+
+enum class ValueForm { Text, Boolean, Address, Register };
+
+// One row of the key table: every key the program reads or writes, in the
+// order a confirmed properties dialog writes them ("WorkDir" is only ever in
+// the per-user store and is not written by the dialog).
+struct KeySpec {
+  const char* section;
+  const char* key;
+  ValueForm form;
+  const char* defaultText;  // "Port": the project-file default; see PortDefault
+};
+
+inline constexpr KeySpec kKeyTable[] = {
+    {section::Properties, "Port", ValueForm::Text, "COM1"},
+    {section::Properties, "Baud", ValueForm::Text, "9600"},
+    {section::Properties, "Version", ValueForm::Text, ""},
+    {section::Properties, "WorkDir", ValueForm::Text, ""},
+    {section::Setup, "HCR0", ValueForm::Register, "FFh"},
+    {section::Setup, "HCR1", ValueForm::Register, "FFh"},
+    {section::Setup, "RealClk", ValueForm::Text, "4"},
+    {section::Setup, "ManualClk", ValueForm::Boolean, "0"},
+    {section::Setup, "ControlDTR", ValueForm::Boolean, "0"},
+    {section::CodeData, "HexBin", ValueForm::Text, ""},
+    {section::CodeData, "Lst", ValueForm::Text, ""},
+    {section::CodeData, "CodeMin", ValueForm::Address, "0000"},
+    {section::CodeData, "CodeMax", ValueForm::Address, "7FFF"},
+    {section::CodeData, "SFRMin", ValueForm::Address, "80"},
+    {section::CodeData, "SFRMax", ValueForm::Address, "FF"},
+    {section::CodeData, "IRAMMin", ValueForm::Address, "00"},
+    {section::CodeData, "IRAMMax", ValueForm::Address, "FF"},
+    {section::CodeData, "ExtMin", ValueForm::Address, "0000"},
+    {section::CodeData, "ExtMax", ValueForm::Address, "03FF"},
+    {section::CodeData, "ProgMin", ValueForm::Address, "0000"},
+    {section::CodeData, "ProgMax", ValueForm::Address, "7FFF"},
+    {section::CodeData, "Default", ValueForm::Boolean, "1"},
+    {section::CodeData, "UploadCode", ValueForm::Boolean, "1"},
+    {section::CodeData, "UploadExtRAM", ValueForm::Boolean, "1"},
+    {section::CodeData, "UploadSFR", ValueForm::Boolean, "1"},
+    {section::CodeData, "MassErase", ValueForm::Boolean, "1"},
+    {section::CodeData, "ErasePS1", ValueForm::Boolean, "1"},
+    {section::CodeData, "ProgFlash", ValueForm::Boolean, "1"},
+    {section::CodeData, "ProgPS1", ValueForm::Boolean, "1"},
+    {section::CodeData, "Verify", ValueForm::Boolean, "0"},
+};
+
+// The row of a key of the table; the key must be one of them.
+const KeySpec& KeyOf(std::string_view key);
+
+// Value forms. Booleans are stored "1"/"0" and read as a decimal integer,
+// non-zero true; text that is no integer reads as the default.
+bool ParseBoolean(std::string_view text, bool defaultValue);
+// Addresses are hex digits decoded with DecPrev, whatever the characters.
+std::int32_t ParseAddress(std::string_view text);
+// Registers ("A5h") are their first two characters decoded with DecPrev;
+// the low byte is the register value.
+std::uint8_t ParseRegister(std::string_view text);
+// "A5h" for 0xA5: two upper-case digits and "h".
+std::string RegisterText(std::uint8_t value);
+
+class SettingsStore {
+ public:
+  enum class Backend { ProjectFile, UserStore };
+
+  SettingsStore(Backend backend, std::string path) : backend_(backend), file_(std::move(path)) {}
+  // The project file when one is open, else the per-user store.
+  static SettingsStore Choose(const std::string& projectFile, const std::string& userStorePath);
+
+  Backend Kind() const { return backend_; }
+  const std::string& Path() const { return file_.Path(); }
+  IniFile& File() { return file_; }
+  const IniFile& File() const { return file_; }
+
+  // "Port" as LoadProperties and start-up read it: "COM1" from a project
+  // file, "None" from the per-user store.
+  std::string PortDefault() const;
+
+  std::string ReadText(std::string_view section, std::string_view key,
+                       std::string_view defaultValue) const;
+  bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
+  std::int32_t ReadAddress(std::string_view section, std::string_view key,
+                           std::string_view defaultText) const;
+  std::uint8_t ReadRegister(std::string_view section, std::string_view key,
+                            std::string_view defaultText) const;
+  // Reads with the default of the key table.
+  std::string ReadText(const KeySpec& spec) const;
+  bool ReadBool(const KeySpec& spec) const;
+  std::int32_t ReadAddress(const KeySpec& spec) const;
+  std::uint8_t ReadRegister(const KeySpec& spec) const;
+
+  // A write that fails returns false and sets message to what the user is
+  // told: "Unable to write to <path>" for a project file; for the per-user
+  // store "Failed to create key <section>" when the section was not there
+  // yet, else "Failed to set data for '<key>'".
+  bool WriteText(std::string_view section, std::string_view key, std::string_view value,
+                 std::string* message);
+  bool WriteBool(std::string_view section, std::string_view key, bool value,
+                 std::string* message);
+
+ private:
+  Backend backend_;
+  IniFile file_;
+};
+
+}  // namespace varnel
