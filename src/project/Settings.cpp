@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "link/PortList.h"
 #include "link/PortNames.h"
 
 namespace varnel {
@@ -97,7 +98,11 @@ void Settings::StartUp(const PortListBuilder& buildPortList) {
   SetComMapping(ReadComMapping(store.File()));
 
   // 2. Ports offered by the properties dialog.
-  portList_ = buildPortList ? buildPortList() : std::vector<std::string>{kNone};
+  if (buildPortList) {
+    portList_ = buildPortList();
+  } else {
+    BuildPortList(portList_, false);
+  }
 
   // 3. Working folder and the port to open.
   s.WorkDir = store.ReadText(section::Properties, "WorkDir", "");

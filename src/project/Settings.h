@@ -26,9 +26,8 @@ const std::vector<std::string>& BaudTexts();
 class Settings {
  public:
   // Probes the serial ports and returns the names the properties dialog
-  // offers, "None" last.
+  // offers, "None" last. Empty: BuildPortList without the busy ports.
   using PortListBuilder = std::function<std::vector<std::string>()>;
-  static constexpr int MaxPorts = 8;
 
   explicit Settings(Session& session, std::string userStorePath = UserStorePath());
   ~Settings();
@@ -42,7 +41,7 @@ class Settings {
 
   // The main window's creation: port mapping and port list, working folder,
   // images, the port the per-user store names, then LoadProperties.
-  void StartUp(const PortListBuilder& buildPortList);
+  void StartUp(const PortListBuilder& buildPortList = {});
   // The main window's close, in order: the memory views (freeViews), the
   // port, the programming file (closeProgramFile), the port list. Writes
   // nothing.

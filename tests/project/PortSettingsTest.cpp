@@ -1,0 +1,81 @@
+// The port settings applied to the real serial component on pseudo-terminals
+// standing in for the adapters the per-user store maps COM1 and COM2 to.
+#include <termios.h>
+
+#include <gtest/gtest.h>
+
+#include "FileFaults.h"
+#include "link/CommInt.h"
+#include "link/PortNames.h"
+#include "project/Settings.h"
+#include "support/EventLoop.h"
+#include "support/Pty.h"
+#include "support/RecordingUi.h"
+
+namespace varnel {
+namespace {
+
+using testing::Pty;
+using testing::RecordingUi;
+using testing::TestFolder;
+using testing::WriteAll;
+
+speed_t LineSpeed(const Pty& pty) {
+  const termios t = pty.SlaveSettings();
+  return ::cfgetospeed(&t);
+}
+
+TEST(PortSettingsTest, StartUpAndReloadsOpenSwitchAndCloseTheMappedDevices) {
+  testing::EnsureApplication();
+  TestFolder folder;
+  Pty first, second;
+  const std::string userPath = folder.Path("Varnel.ini");
+  WriteAll(userPath, "[Properties]\nPort=COM1\nBaud=38400\n[Ports]\nCOM1=" + first.Path() +
+                         "\nCOM2=" + second.Path() + "\nCOM3=" + folder.Path("gone") + "\n");
+  Session session;
+  RecordingUi ui;
+  TComm comm;
+  session.AttachUi(&ui);
+  session.AttachPort(&comm);
+  Settings settings(session, userPath);
+
+  settings.StartUp();  // the real port list, probed through the mapping
+  const auto& ports = settings.PortList();
+  EXPECT_EQ(std::vector<std::string>(ports.begin(), ports.begin() + 2),
+            (std::vector<std::string>{"COM1", "COM2"}));
+  EXPECT_EQ(ports.back(), "None");
+  ASSERT_TRUE(session.PortOpen);
+  EXPECT_EQ(ui.panels[0], "COM1,9600Bd,N,8,1");
+  EXPECT_EQ(LineSpeed(first), B38400);
+  session.SendString("X");
+  EXPECT_EQ(first.Receive(1), "X");
+
+  session.ProjectFile = folder.Path("demo.prj");
+  WriteAll(session.ProjectFile, "[Properties]\nPort=COM2\nBaud=2400\n");
+  session.LoadProperties();
+  ASSERT_TRUE(comm.IsOpen());
+  EXPECT_EQ(ui.panels[0], "COM2,2400Bd,N,8,1");
+  EXPECT_EQ(LineSpeed(second), B2400);
+  session.SendString("Y");
+  EXPECT_EQ(second.Receive(1), "Y");
+  EXPECT_EQ(first.Receive(1, 50), "");
+
+  WriteAll(session.ProjectFile, "[Properties]\nPort=COM3\n");  // adapter unplugged
+  session.LoadProperties();
+  EXPECT_FALSE(session.PortOpen);
+  EXPECT_FALSE(comm.IsOpen());
+  EXPECT_EQ(ui.panels[0], "Closed");
+  EXPECT_TRUE(ui.boxes.empty());
+
+  session.ProjectFile.clear();  // Close: back to the default project's COM1
+  session.LoadProperties();
+  EXPECT_TRUE(session.PortOpen);
+  EXPECT_EQ(ui.panels[0], "COM1,38400Bd,N,8,1");
+
+  settings.ShutDown();
+  EXPECT_FALSE(comm.IsOpen());
+  SetComMapping({});
+}
+
+}  // namespace
+}  // namespace varnel
