@@ -1,0 +1,393 @@
+// The simulator's line: a pseudo-terminal whose master side the loader
+// thread reads and writes. The loader state machine runs under the lock; the
+// output faults (delay, pacing, pieces, NUL, silence, babble, hang-up) are
+// applied here, outside it, so tests can look and switch options meanwhile.
+#include "target-sim/TargetSim.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+#include "target-sim/LineSpeed.h"
+
+namespace varnel::sim {
+namespace {
+
+[[noreturn]] void Fail(const std::string& what) {
+  throw std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+// Endless text without any reply terminator (".", "$" or ">").
+constexpr std::string_view kBabble = "#~ 5A A5 C3 3C line noise 0F F0 ~#\r\n";
+
+}  // namespace
+
+class TargetSim::Hooks : public LoaderHooks {
+ public:
+  Hooks(TargetSim& sim, std::vector<Output>& outputs) : sim_(sim), outputs_(outputs) {}
+
+  bool Admit(const std::string& command) override {
+    auto& transcript = sim_.transcript_;
+    transcript.push_back(command);
+    if (transcript.size() > kKeep) transcript.erase(transcript.begin(), transcript.begin() + kKeep / 2);
+    const auto n = static_cast<long long>(++sim_.commandCount_);
+    if (sim_.logger_) sim_.logger_("in", command);
+    const TargetSimConfig& c = sim_.config_;
+    if (c.hangUpAfter != kNever && n > c.hangUpAfter) {
+      sim_.hangUpPending_ = true;
+      return false;
+    }
+    if (c.babbleAfter != kNever && n > c.babbleAfter) return false;
+    if (c.silentAfter != kNever && n > c.silentAfter) return false;
+    if (n == c.nulAtCommand) sim_.nulPending_ = true;
+    return true;
+  }
+
+  void Echo(char c) override {
+    if (sim_.Muted()) return;
+    if (!outputs_.empty() && !outputs_.back().reply) {
+      outputs_.back().text += c;
+    } else {
+      outputs_.push_back({false, std::string(1, c), false});
+    }
+  }
+
+  void Reply(const std::string& text) override {
+    outputs_.push_back({true, text, sim_.nulPending_});
+    sim_.nulPending_ = false;
+    if (sim_.logger_) sim_.logger_("out", text);
+  }
+
+ private:
+  TargetSim& sim_;
+  std::vector<Output>& outputs_;
+};
+
+TargetSim::TargetSim(const TargetSimConfig& config) : config_(config), loader_(config) {
+  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master_ < 0) Fail("cannot open a pseudo-terminal");
+  char name[128];
+  if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
+    const int saved = errno;
+    close(master_);
+    errno = saved;
+    Fail("cannot set up the pseudo-terminal");
+  }
+  slavePath_ = name;
+  slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (slave_ < 0 || pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    const int saved = errno;
+    if (slave_ >= 0) close(slave_);
+    close(master_);
+    errno = saved;
+    Fail("cannot open " + slavePath_);
+  }
+  // A serial line passes bytes unchanged: raw on the slave side, at the
+  // rate a terminal program would expect by default.
+  termios settings{};
+  if (tcgetattr(slave_, &settings) == 0) {
+    cfmakeraw(&settings);
+    cfsetspeed(&settings, B9600);
+    tcsetattr(slave_, TCSANOW, &settings);
+  }
+  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+  loader_.SetLineBaud(LineBaud(slave_));
+  loader_.Reset();
+  running_ = true;
+  thread_ = std::thread(&TargetSim::Run, this);
+}
+
+TargetSim::~TargetSim() {
+  Stop();
+  for (int fd : {master_, slave_, wakePipe_[0], wakePipe_[1]}) {
+    if (fd >= 0) close(fd);
+  }
+}
+
+void TargetSim::Stop() {
+  stopping_ = true;
+  if (wakePipe_[1] >= 0) {
+    [[maybe_unused]] const auto ignored = write(wakePipe_[1], "s", 1);
+  }
+  if (thread_.joinable()) thread_.join();
+  running_ = false;
+}
+
+void TargetSim::Reset() {
+  std::lock_guard lock(mutex_);
+  loader_.Reset();
+  nulPending_ = false;
+}
+
+TargetSimConfig TargetSim::Config() const {
+  std::lock_guard lock(mutex_);
+  return config_;
+}
+
+void TargetSim::SetConfig(const TargetSimConfig& config) {
+  std::lock_guard lock(mutex_);
+  config_ = config;
+  loader_.SetConfig(config);
+}
+
+void TargetSim::Modify(const std::function<void(TargetSimConfig&)>& change) {
+  std::lock_guard lock(mutex_);
+  TargetSimConfig config = config_;
+  change(config);
+  config_ = config;
+  loader_.SetConfig(config);
+}
+
+std::vector<std::string> TargetSim::Transcript() const {
+  std::lock_guard lock(mutex_);
+  return transcript_;
+}
+
+std::string TargetSim::Received() const {
+  std::lock_guard lock(mutex_);
+  return received_;
+}
+
+std::size_t TargetSim::CommandCount() const {
+  std::lock_guard lock(mutex_);
+  return commandCount_;
+}
+
+void TargetSim::ClearTranscript() {
+  std::lock_guard lock(mutex_);
+  transcript_.clear();
+  received_.clear();
+}
+
+bool TargetSim::WaitForCommands(std::size_t count, std::chrono::milliseconds timeout) const {
+  std::unique_lock lock(mutex_);
+  return commandsArrived_.wait_for(lock, timeout, [&] { return commandCount_ >= count; });
+}
+
+std::vector<std::uint8_t> TargetSim::Read(Memory memory) const {
+  std::lock_guard lock(mutex_);
+  return loader_.Mem(memory);
+}
+
+void TargetSim::Load(Memory memory, std::size_t offset, std::span<const std::uint8_t> bytes) {
+  std::lock_guard lock(mutex_);
+  auto& cells = loader_.Mem(memory);
+  if (offset > cells.size() || bytes.size() > cells.size() - offset) {
+    throw std::out_of_range("preload of " + std::to_string(bytes.size()) + " bytes at " +
+                            std::to_string(offset) + " does not fit a memory of " +
+                            std::to_string(cells.size()) + " bytes");
+  }
+  std::copy(bytes.begin(), bytes.end(), cells.begin() + static_cast<std::ptrdiff_t>(offset));
+}
+
+void TargetSim::Fill(Memory memory, std::uint8_t value) {
+  std::lock_guard lock(mutex_);
+  auto& cells = loader_.Mem(memory);
+  std::fill(cells.begin(), cells.end(), value);
+}
+
+std::string TargetSim::DumpText() const {
+  static constexpr std::pair<Memory, const char*> kSections[] = {
+      {Memory::Code, "CODE"}, {Memory::ExtRam, "XRAM"}, {Memory::Iram, "IRAM"},
+      {Memory::Sfr, "SFR"},   {Memory::Config, "CONFIG"}};
+  std::lock_guard lock(mutex_);
+  std::string text;
+  char line[80];
+  for (const auto& [memory, name] : kSections) {
+    const auto& cells = loader_.Mem(memory);
+    std::snprintf(line, sizeof line, "[%s] %zu bytes\n", name, cells.size());
+    text += line;
+    for (std::size_t at = 0; at < cells.size(); at += 16) {
+      std::snprintf(line, sizeof line, "%04zX:", at);
+      text += line;
+      for (std::size_t i = at; i < std::min(at + 16, cells.size()); ++i) {
+        std::snprintf(line, sizeof line, " %02X", cells[i]);
+        text += line;
+      }
+      text += '\n';
+    }
+  }
+  return text;
+}
+
+bool TargetSim::EchoOn() const {
+  std::lock_guard lock(mutex_);
+  return loader_.EchoOn();
+}
+
+bool TargetSim::InLineMode() const {
+  std::lock_guard lock(mutex_);
+  return loader_.InLineMode();
+}
+
+void TargetSim::SetLogger(std::function<void(std::string_view, std::string_view)> logger) {
+  std::lock_guard lock(mutex_);
+  logger_ = std::move(logger);
+}
+
+// Called with the lock held: whether the characters now arriving belong to a
+// command the loader will not answer.
+bool TargetSim::Muted() const {
+  const auto n = static_cast<long long>(commandCount_);
+  const auto after = [n](int limit) { return limit != kNever && n >= limit; };
+  return hangUpPending_ || after(config_.hangUpAfter) || after(config_.babbleAfter) ||
+         after(config_.silentAfter);
+}
+
+void TargetSim::Run() {
+  char buffer[512];
+  while (!stopping_) {
+    bool babbling;
+    {
+      std::lock_guard lock(mutex_);
+      babbling = config_.babbleAfter != kNever &&
+                 static_cast<long long>(commandCount_) > config_.babbleAfter;
+    }
+    pollfd fds[2] = {{master_, static_cast<short>(POLLIN | (babbling ? POLLOUT : 0)), 0},
+                     {wakePipe_[0], POLLIN, 0}};
+    const int ready = poll(fds, 2, 50);
+    if (ready < 0 && errno != EINTR) break;
+    if (fds[1].revents != 0) break;
+    if (ready == 0) {
+      std::lock_guard lock(mutex_);
+      loader_.Idle();
+      continue;
+    }
+    if (fds[0].revents & POLLIN) {
+      const ssize_t n = read(master_, buffer, sizeof buffer);
+      if (n > 0) Feed(buffer, static_cast<std::size_t>(n));
+    }
+    if (babbling && (fds[0].revents & POLLOUT)) Send(kBabble);
+    if (!(fds[0].revents & (POLLIN | POLLOUT)) && fds[0].revents != 0) {
+      Sleep(std::chrono::milliseconds(10));  // a passing hang-up of the slave side
+    }
+    bool hangUp;
+    {
+      std::lock_guard lock(mutex_);
+      hangUp = hangUpPending_;
+    }
+    if (hangUp) {
+      HangUp();
+      break;
+    }
+  }
+  running_ = false;
+}
+
+void TargetSim::Feed(const char* data, std::size_t size) {
+  std::vector<Output> outputs;
+  {
+    std::lock_guard lock(mutex_);
+    loader_.SetLineBaud(LineBaud(slave_));
+    Hooks hooks(*this, outputs);
+    for (std::size_t i = 0; i < size && !hangUpPending_; ++i) {
+      received_ += data[i];
+      loader_.Feed(data[i], hooks);
+    }
+  }
+  commandsArrived_.notify_all();
+  Emit(outputs);
+}
+
+void TargetSim::Emit(const std::vector<Output>& outputs) {
+  TargetSimConfig c;
+  {
+    std::lock_guard lock(mutex_);
+    c = config_;
+  }
+  for (const Output& out : outputs) {
+    if (!out.reply) {
+      Send(out.text);
+      continue;
+    }
+    if (c.replyDelayMs > 0 && !Sleep(std::chrono::milliseconds(c.replyDelayMs))) return;
+    std::string bytes = out.text;
+    if (out.nul) {
+      // A glitch on the line: a NUL inside the reply, and usually the rest lost.
+      const std::size_t at = std::min<std::size_t>(std::max(c.nulOffset, 0), bytes.size());
+      bytes.insert(at, 1, '\0');
+      if (c.nulTruncates) bytes.resize(at + 1);
+    }
+    if (c.chunkSize <= 0) {
+      Send(bytes);
+      continue;
+    }
+    for (std::size_t at = 0; at < bytes.size(); at += c.chunkSize) {
+      if (at > 0 && !Sleep(std::chrono::milliseconds(c.chunkGapMs))) return;
+      Send(std::string_view(bytes).substr(at, c.chunkSize));
+    }
+  }
+}
+
+void TargetSim::Send(std::string_view bytes) {
+  bool paced;
+  int baud;
+  {
+    std::lock_guard lock(mutex_);
+    paced = config_.paced;
+    baud = loader_.EffectiveBaud();
+  }
+  if (!paced) {
+    WriteAll(bytes.data(), bytes.size());
+    return;
+  }
+  // A UART sends 10 bits a byte (start, 8 data, stop); each slice goes out
+  // once its bytes would have been on the wire.
+  const auto byteTime = std::chrono::nanoseconds(10'000'000'000LL / baud);
+  const std::size_t slice = std::max(1, baud / 2000);  // about 5 ms of line time
+  const auto start = std::chrono::steady_clock::now();
+  for (std::size_t at = 0; at < bytes.size(); at += slice) {
+    const std::size_t n = std::min(slice, bytes.size() - at);
+    const auto due = start + byteTime * static_cast<long long>(at + n);
+    if (!Sleep(due - std::chrono::steady_clock::now())) return;
+    if (!WriteAll(bytes.data() + at, n)) return;
+  }
+}
+
+bool TargetSim::WriteAll(const char* data, std::size_t size) {
+  while (size > 0) {
+    if (master_ < 0) return false;
+    const ssize_t n = write(master_, data, size);
+    if (n > 0) {
+      data += n;
+      size -= static_cast<std::size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+    // The host is not reading: wait for room, or for the stop.
+    pollfd fds[2] = {{master_, POLLOUT, 0}, {wakePipe_[0], POLLIN, 0}};
+    if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
+    if (fds[1].revents != 0) return false;
+  }
+  return true;
+}
+
+bool TargetSim::Sleep(std::chrono::steady_clock::duration duration) {
+  if (stopping_) return false;
+  if (duration <= std::chrono::steady_clock::duration::zero()) return true;
+  const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
+  timespec timeout{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+  pollfd wake{wakePipe_[0], POLLIN, 0};
+  return ppoll(&wake, 1, &timeout, nullptr) == 0;
+}
+
+void TargetSim::HangUp() {
+  // Closing every descriptor of the master side hangs the line up: the
+  // host's reads end with an error.
+  std::lock_guard lock(mutex_);
+  if (logger_) logger_("hang-up", "");
+  close(slave_);
+  close(master_);
+  slave_ = master_ = -1;
+  hungUp_ = true;
+}
+
+}  // namespace varnel::sim

@@ -1,0 +1,118 @@
+// A simulated MSC1210 serial boot loader on a pseudo-terminal. The loader
+// runs on its own thread from construction until Stop() (or a hang-up); the
+// host opens SlavePath() like any serial port. Every public member is safe to
+// call from any thread while the loader runs.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <span>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "target-sim/BootLoader.h"
+#include "target-sim/TargetSimConfig.h"
+
+namespace varnel::sim {
+
+class TargetSim {
+ public:
+  // Opens the pseudo-terminal and starts the loader in its reset state.
+  // Throws std::runtime_error when no pseudo-terminal can be had.
+  explicit TargetSim(const TargetSimConfig& config = {});
+  ~TargetSim();
+  TargetSim(const TargetSim&) = delete;
+  TargetSim& operator=(const TargetSim&) = delete;
+
+  // Device path of the slave side, e.g. /dev/pts/7.
+  const std::string& SlavePath() const { return slavePath_; }
+
+  // Ends the loader thread; the pseudo-terminal stays open until destruction.
+  void Stop();
+  // False once stopped or hung up.
+  bool Running() const { return running_; }
+  // The line was closed by the hang-up fault.
+  bool HungUp() const { return hungUp_; }
+
+  // Back to the power-on state (waiting for the first carriage return).
+  void Reset();
+
+  // Options, readable and switchable while running; they apply from the
+  // next character received.
+  TargetSimConfig Config() const;
+  void SetConfig(const TargetSimConfig& config);
+  void Modify(const std::function<void(TargetSimConfig&)>& change);
+
+  // What the host sent. The transcript holds every command and programming
+  // line exactly as received, one entry each (the most recent kKeep of
+  // them); Received() holds every byte, skipped ones included.
+  static constexpr std::size_t kKeep = 1 << 16;
+  std::vector<std::string> Transcript() const;
+  std::string Received() const;
+  // Commands received since start, also those cleared from the transcript.
+  std::size_t CommandCount() const;
+  void ClearTranscript();
+  // Waits until CommandCount() reaches count; false on time-out.
+  bool WaitForCommands(std::size_t count, std::chrono::milliseconds timeout) const;
+
+  // Memories as the loader sees them, and preloading them.
+  std::vector<std::uint8_t> Read(Memory memory) const;
+  void Load(Memory memory, std::size_t offset, std::span<const std::uint8_t> bytes);
+  void Fill(Memory memory, std::uint8_t value);
+  // All memories as a hex-dump text, one section each.
+  std::string DumpText() const;
+
+  // Loader state.
+  bool EchoOn() const;
+  bool InLineMode() const;
+
+  // Called on the loader thread for every command ("in") and reply ("out");
+  // for a log. Set it before the host starts talking.
+  void SetLogger(std::function<void(std::string_view direction, std::string_view text)> logger);
+
+ private:
+  struct Output {
+    bool reply;  // false: echo
+    std::string text;
+    bool nul;
+  };
+  class Hooks;
+
+  void Run();
+  void Feed(const char* data, std::size_t size);
+  void Emit(const std::vector<Output>& outputs);
+  void Babble();
+  void Send(std::string_view bytes);
+  bool WriteAll(const char* data, std::size_t size);
+  bool Sleep(std::chrono::steady_clock::duration duration);
+  bool Muted() const;
+  void HangUp();
+
+  mutable std::mutex mutex_;
+  mutable std::condition_variable commandsArrived_;
+  TargetSimConfig config_;
+  BootLoader loader_;
+  std::vector<std::string> transcript_;
+  std::string received_;
+  std::size_t commandCount_ = 0;
+  bool nulPending_ = false;
+  bool hangUpPending_ = false;
+  std::function<void(std::string_view, std::string_view)> logger_;
+
+  int master_ = -1;
+  int slave_ = -1;     // held open so the line stays up while the host reconnects
+  int wakePipe_[2] = {-1, -1};
+  std::string slavePath_;
+  std::atomic<bool> running_{false};
+  std::atomic<bool> hungUp_{false};
+  std::atomic<bool> stopping_{false};
+  std::thread thread_;
+};
+
+}  // namespace varnel::sim

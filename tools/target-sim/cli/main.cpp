@@ -1,0 +1,143 @@
+// varnel-target-sim: the simulated boot loader as a program a user starts by
+// hand. Prints the device path first, keeps a stable symlink to it, and runs
+// until interrupted.
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <stdexcept>
+
+#include "Options.h"
+
+namespace {
+
+using varnel::sim::CliOptions;
+using varnel::sim::TargetSim;
+
+// Control characters made visible for the log.
+std::string Visible(std::string_view text) {
+  std::string out;
+  for (char c : text) {
+    if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (static_cast<unsigned char>(c) < 0x20 || static_cast<unsigned char>(c) >= 0x7F) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", static_cast<unsigned char>(c));
+      out += hex;
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+void Preload(TargetSim& sim, const CliOptions& options) {
+  for (const auto& preload : options.preloads) {
+    std::ifstream in(preload.file, std::ios::binary);
+    if (!in) throw std::runtime_error("cannot read " + preload.file + ": " + std::strerror(errno));
+    const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+    try {
+      sim.Load(preload.memory, preload.address, bytes);
+    } catch (const std::out_of_range& e) {
+      throw std::runtime_error(preload.file + ": " + e.what());
+    }
+  }
+}
+
+void Dump(const TargetSim& sim, const std::string& file) {
+  if (file.empty()) return;
+  std::ofstream out(file, std::ios::trunc);
+  out << sim.DumpText();
+  out.close();
+  if (!out) std::cerr << "varnel-target-sim: cannot write " << file << "\n";
+}
+
+// Points link at target, replacing an older symlink but never a real file.
+bool MakeLink(const std::string& link, const std::string& target) {
+  char existing[4096];
+  if (access(link.c_str(), F_OK) == 0 && readlink(link.c_str(), existing, sizeof existing) < 0) {
+    std::cerr << "varnel-target-sim: " << link << " exists and is no symlink; keeping no link\n";
+    return false;
+  }
+  const std::string temporary = link + ".new" + std::to_string(getpid());
+  if (symlink(target.c_str(), temporary.c_str()) != 0 || rename(temporary.c_str(), link.c_str()) != 0) {
+    std::cerr << "varnel-target-sim: cannot link " << link << ": " << std::strerror(errno) << "\n";
+    unlink(temporary.c_str());
+    return false;
+  }
+  return true;
+}
+
+// Removes the link only while it still points at our device (a newer
+// simulator may have taken it over).
+void RemoveLink(const std::string& link, const std::string& target) {
+  char existing[4096];
+  const ssize_t n = readlink(link.c_str(), existing, sizeof existing - 1);
+  if (n >= 0 && std::string(existing, static_cast<std::size_t>(n)) == target) unlink(link.c_str());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CliOptions options;
+  try {
+    options = varnel::sim::ParseOptions(argc, argv);
+  } catch (const std::invalid_argument& e) {
+    std::cerr << "varnel-target-sim: " << e.what() << "\n";
+    return 2;
+  }
+  if (options.help) {
+    std::cout << varnel::sim::kUsage;
+    return 0;
+  }
+
+  // Signals are taken by sigwait below; block them before the loader
+  // thread starts so it inherits the mask.
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&signals, s);
+  pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  try {
+    TargetSim sim(options.config);
+    Preload(sim, options);
+    if (options.verbose) {
+      sim.SetLogger([](std::string_view direction, std::string_view text) {
+        std::cerr << (direction == "in" ? "<- " : direction == "out" ? "-> " : "-- ") << Visible(text)
+                  << (direction == "in" || direction == "out" ? "" : std::string(direction)) << "\n";
+      });
+    }
+    // The link is in place before the path is printed, so whoever reads the
+    // first line can use either.
+    const bool linked = !options.link.empty() && MakeLink(options.link, sim.SlavePath());
+    std::cout << sim.SlavePath() << std::endl;  // first line, flushed
+    if (linked) std::cerr << "varnel-target-sim: " << options.link << " -> " << sim.SlavePath() << "\n";
+
+    const timespec tick{0, 200'000'000};
+    while (sim.Running()) {
+      const int s = sigtimedwait(&signals, nullptr, &tick);
+      if (s == SIGUSR1) {
+        Dump(sim, options.dumpFile);
+      } else if (s == SIGUSR2) {
+        sim.Reset();
+      } else if (s == SIGINT || s == SIGTERM || s == SIGHUP) {
+        break;
+      }
+    }
+    if (sim.HungUp()) std::cerr << "varnel-target-sim: the line was hung up\n";
+    sim.Stop();
+    if (linked) RemoveLink(options.link, sim.SlavePath());
+    Dump(sim, options.dumpFile);
+  } catch (const std::exception& e) {
+    std::cerr << "varnel-target-sim: " << e.what() << "\n";
+    return 1;
+  }
+  return 0;
+}
