@@ -384,10 +384,11 @@ void TargetSim::HangUp() {
   // host's reads end with an error.
   std::lock_guard lock(mutex_);
   if (logger_) logger_("hang-up", "");
+  hungUp_ = true;
+  running_ = false;
   close(slave_);
   close(master_);
   slave_ = master_ = -1;
-  hungUp_ = true;
 }
 
 }  // namespace varnel::sim

@@ -1,0 +1,166 @@
+// Each fault option of the simulator, seen from the host's end of the line.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "HostLine.h"
+
+namespace varnel::sim::test {
+namespace {
+
+TargetSimConfig Quiet() {
+  TargetSimConfig config;
+  config.echo = false;
+  return config;
+}
+
+TEST(TargetSimFaults, DataWithoutLeadingLineEndStartsWithTheFirstByte) {
+  TargetSimConfig config = Quiet();
+  config.leadingCrLf = false;
+  TargetSim sim(config);
+  sim.Load(Memory::Code, 0, std::vector<std::uint8_t>{0xC0, 0x01});
+  HostLine host(sim.SlavePath());
+  host.Wake();
+  // Looks like an echo of "CR" to a host that tests the first letter.
+  EXPECT_EQ(host.Exchange("CR0000").substr(0, 6), "C0 01 ");
+  EXPECT_EQ(host.Exchange("F00").substr(0, 3), "FF ");
+  EXPECT_EQ(host.Exchange("RRE9"), "03\r\n>");  // register replies never had one
+}
+
+TEST(TargetSimFaults, ReplyDelayAndPacingKeepTheBytes) {
+  TargetSimConfig config = Quiet();
+  config.replyDelayMs = 20;
+  config.paced = true;
+  TargetSim sim(config);
+  HostLine host(sim.SlavePath(), B38400);
+  host.Wake();
+  EXPECT_EQ(host.Exchange("IR00"), "\r\n00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00\r\n>");
+}
+
+TEST(TargetSimFaults, RepliesInPiecesArriveWhole) {
+  TargetSimConfig config = Quiet();
+  config.chunkSize = 4;
+  config.chunkGapMs = 60'000;  // the second piece never comes while the test looks
+  {
+    TargetSim sim(config);
+    HostLine host(sim.SlavePath());
+    host.Send("\r");
+    EXPECT_EQ(host.Drain(), "\r\nMS");
+  }  // stopping breaks the wait
+
+  config.chunkGapMs = 1;
+  TargetSim sim(config);
+  HostLine host(sim.SlavePath());
+  host.Send("\r");
+  const std::string banner = host.ReadUntil("\r\n>");
+  EXPECT_EQ(banner, "\r\nMSC1210 Boot Loader (simulated) Ver:SIM 1.0.0\r\n>");
+}
+
+TEST(TargetSimFaults, NulInOneReplyCutsItAndTheRepeatGetsAWholeOne) {
+  TargetSimConfig config = Quiet();
+  config.nulAtCommand = 2;
+  config.nulOffset = 3;
+  TargetSim sim(config);
+  HostLine host(sim.SlavePath());
+  host.Wake();  // command 1
+  host.Send("RRE9");
+  EXPECT_EQ(host.Drain(), std::string("03\r\0", 4));
+  EXPECT_EQ(host.Exchange("RRE9"), "03\r\n>");
+
+  sim.Modify([](TargetSimConfig& c) {
+    c.nulAtCommand = 4;
+    c.nulTruncates = false;
+  });
+  EXPECT_EQ(host.Exchange("RRE9"), std::string("03\r\0\n>", 6));
+}
+
+TEST(TargetSimFaults, SilentAfterNCommandsStillListens) {
+  TargetSimConfig config = Quiet();
+  config.silentAfter = 2;
+  TargetSim sim(config);
+  HostLine host(sim.SlavePath());
+  host.Wake();
+  EXPECT_EQ(host.Exchange("RRE9"), "03\r\n>");
+  host.Send("M0000");
+  EXPECT_EQ(host.Drain(), "");
+  ASSERT_TRUE(sim.WaitForCommands(3, 1000ms));
+  EXPECT_EQ(sim.Transcript().back(), "M0000");
+  sim.Modify([](TargetSimConfig& c) { c.silentAfter = kNever; });
+  EXPECT_EQ(host.Exchange("RRE9"), "03\r\n>");
+}
+
+TEST(TargetSimFaults, RefusedEraseAndConfigurationWrite) {
+  TargetSimConfig config = Quiet();
+  config.refuseErase = true;
+  config.refuseConfigWrite = true;
+  TargetSim sim(config);
+  sim.Fill(Memory::Code, 0x00);
+  HostLine host(sim.SlavePath());
+  host.Wake();
+  EXPECT_EQ(host.Exchange("M0000"), "x\r\n>");
+  EXPECT_EQ(host.Exchange("M8000"), "x\r\n>");
+  EXPECT_EQ(host.Exchange("CW807E00"), "x\r\n>");
+  EXPECT_EQ(sim.Read(Memory::Code)[0], 0x00);
+  EXPECT_EQ(sim.Read(Memory::Config)[0x7E], 0xFF);
+  sim.Modify([](TargetSimConfig& c) { c.refuseErase = false; });
+  EXPECT_EQ(host.Exchange("M0000"), "ok\r\n>");
+}
+
+TEST(TargetSimFaults, LineErrorAtLineK) {
+  const std::string lines[] = {"L:03001000AABBCCBC", ":03002000AABBCCAC", ":03003000AABBCC9C"};
+  const std::pair<LineError, std::string> cases[] = {
+      {LineError::WriteError, "X\r\n>"}, {LineError::ChecksumError, "E\r\n>"}, {LineError::Empty, "\r\n>"}};
+  for (const auto& [kind, reply] : cases) {
+    TargetSimConfig config = Quiet();
+    config.lineErrorAt = 2;
+    config.lineError = kind;
+    TargetSim sim(config);
+    HostLine host(sim.SlavePath());
+    host.Wake();
+    EXPECT_EQ(host.Exchange(lines[0]), ".");
+    EXPECT_EQ(host.Exchange(lines[1]), reply);
+    EXPECT_FALSE(sim.InLineMode());
+    EXPECT_EQ(sim.Read(Memory::Code)[0x20], 0xFF);  // line 2 not written
+    // Every download counts its lines afresh.
+    EXPECT_EQ(host.Exchange(lines[0]), ".");
+    EXPECT_EQ(host.Exchange(lines[2]), reply);
+  }
+}
+
+TEST(TargetSimFaults, BabbleIsEndlessTextWithoutATerminator) {
+  TargetSimConfig config = Quiet();
+  config.babbleAfter = 1;
+  TargetSim sim(config);
+  HostLine host(sim.SlavePath());
+  host.Wake();
+  host.Send("RRE9");
+  std::string text;
+  const auto deadline = std::chrono::steady_clock::now() + 3s;
+  while (text.size() < 8192 && host.ReadSome(text, deadline)) {
+  }
+  EXPECT_GE(text.size(), 8192u);
+  EXPECT_EQ(text.find_first_of(".$>"), std::string::npos);
+
+  sim.Modify([](TargetSimConfig& c) { c.babbleAfter = kNever; });
+  host.Drain(200ms);
+  EXPECT_EQ(host.Exchange("\r"), "\r\n>");
+}
+
+TEST(TargetSimFaults, HangUpClosesTheLineWhenTheNextCommandArrives) {
+  TargetSimConfig config = Quiet();
+  config.hangUpAfter = 2;
+  TargetSim sim(config);
+  HostLine host(sim.SlavePath());
+  host.Wake();
+  EXPECT_EQ(host.Exchange("RRE9"), "03\r\n>");
+  EXPECT_FALSE(sim.HungUp());
+  host.Send("RRCA");
+  EXPECT_EQ(host.Drain(1000ms), "");
+  EXPECT_TRUE(host.LastReadFailed());
+  EXPECT_TRUE(sim.HungUp());
+  EXPECT_FALSE(sim.Running());
+  EXPECT_EQ(sim.Transcript().back(), "RRCA");
+}
+
+}  // namespace
+}  // namespace varnel::sim::test

@@ -1,0 +1,122 @@
+// varnel-target-sim as a user starts it: the device path on the first line,
+// a symlink, a dump on request and at exit, and a clean end on SIGTERM.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "HostLine.h"
+
+namespace varnel::sim::test {
+namespace {
+
+struct Child {
+  pid_t pid = -1;
+  int out = -1;  // the program's standard output
+};
+
+Child Start(std::vector<std::string> args) {
+  args.insert(args.begin(), VARNEL_TARGET_SIM_EXE);
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) throw std::runtime_error("pipe");
+  const pid_t pid = fork();
+  if (pid == 0) {
+    dup2(pipeFds[1], 1);
+    close(pipeFds[0]);
+    close(pipeFds[1]);
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  return {pid, pipeFds[0]};
+}
+
+std::string FirstLine(int fd) {
+  std::string line;
+  char c;
+  while (read(fd, &c, 1) == 1 && c != '\n') line += c;
+  return line;
+}
+
+int WaitExit(pid_t pid) {
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+class TargetSimProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/varnel-sim-test-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    dir_ = pattern;
+  }
+  void TearDown() override { std::filesystem::remove_all(dir_); }
+  std::string dir_;
+};
+
+TEST_F(TargetSimProgram, PrintsThePathKeepsALinkDumpsAndEndsOnSigterm) {
+  const std::string link = dir_ + "/target";
+  const std::string dump = dir_ + "/dump.txt";
+  const std::string image = dir_ + "/code.bin";
+  std::ofstream(image, std::ios::binary).write("\x02\x00\x30", 3);
+  Child child = Start({"--link", link, "--dump", dump, "--load", "code=" + image + "@100", "--no-echo"});
+  const std::string path = FirstLine(child.out);
+  ASSERT_EQ(path.rfind("/dev/pts/", 0), 0u) << path;
+  char target[256] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(path, target);
+
+  {
+    HostLine host(link);
+    EXPECT_NE(host.Exchange("\r").find("Ver:"), std::string::npos);
+    EXPECT_EQ(host.Exchange("CR0100").substr(0, 10), "\r\n02 00 30");
+    kill(child.pid, SIGUSR1);
+    for (int i = 0; i < 200 && ReadFile(dump).find("[CONFIG]") == std::string::npos; ++i) {
+      std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_NE(ReadFile(dump).find("0100: 02 00 30 FF"), std::string::npos);
+    host.Exchange("M0000");
+  }
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(WaitExit(child.pid), 0);
+  close(child.out);
+  struct stat st;
+  EXPECT_NE(lstat(link.c_str(), &st), 0);  // the link went with the program
+  EXPECT_NE(ReadFile(dump).find("0100: FF FF FF FF"), std::string::npos);  // written at exit
+}
+
+TEST_F(TargetSimProgram, HelpAndBadOptions) {
+  Child help = Start({"--help"});
+  EXPECT_NE(FirstLine(help.out).find("Usage: varnel-target-sim"), std::string::npos);
+  EXPECT_EQ(WaitExit(help.pid), 0);
+  close(help.out);
+  for (const char* bad : {"--variant", "--line-error", "--frobnicate"}) {
+    Child child = Start({bad, "Y9"});
+    EXPECT_EQ(WaitExit(child.pid), 2) << bad;
+    close(child.out);
+  }
+  Child missing = Start({"--no-link", "--load", "code=" + dir_ + "/none.bin"});
+  EXPECT_EQ(WaitExit(missing.pid), 1);
+  close(missing.out);
+}
+
+}  // namespace
+}  // namespace varnel::sim::test
