@@ -104,6 +104,7 @@ void Session::ReceiveChunk(CommPort& sender, int count) {
 void Session::ProcessRx() {
   const std::string reply = std::move(RxBuffer);
   RxBuffer.clear();
+  ++ReplyCount;
 
   if (StopRequested) {
     if (!ProgrammingActive || LastCommand.front() != 'L') {

@@ -99,6 +99,9 @@ class Session {
   bool UploadAllActive = false;
   std::int32_t CurrentAddress = 0;
   std::int32_t EndAddress = 0;
+  // Complete replies taken by ProcessRx so far; lets a stop request tell
+  // whether any reply came after it.
+  std::uint64_t ReplyCount = 0;
 
   // Target facts from the handshake.
   std::string TargetName;

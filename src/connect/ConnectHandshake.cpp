@@ -1,0 +1,191 @@
+// The connect handshake: prompt, banner, identification, clock estimate.
+#include "connect/ConnectHandshake.h"
+
+#include <algorithm>
+
+#include "connect/Identification.h"
+#include "link/Commands.h"
+#include "link/HexText.h"
+
+namespace varnel {
+namespace {
+
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+constexpr char kIdentification[] = "RRE9";
+constexpr char kReloadLow[] = "RRCA";
+constexpr char kReloadHigh[] = "RRCB";
+
+}  // namespace
+
+ConnectHandshake::ConnectHandshake(Session& session, ConnectDisplay& display)
+    : s_(session), display_(display) {}
+
+void ConnectHandshake::FormCreate() {
+  display_.ShowTarget({});
+  display_.ShowFirmware({});
+  display_.ShowSoftware({});
+  display_.ShowCore({});
+  awaitingReply_ = false;
+  StopTimer();
+  if (s_.ProjectSettings.ControlDTR) ResetPulse();
+}
+
+void ConnectHandshake::ResetPulse() {
+  TargetUi& ui = s_.Ui();
+  try {
+    CommPort* port = s_.Port();
+    if (!port || !port->IsOpen()) {
+      throw ECommError("Port not open, unable to complete operation", -1);
+    }
+    port->SetDTR(true);
+    port->SetRTS(true);
+    ui.Sleep(40);
+    port->SetRTS(false);
+    ui.Sleep(40);
+    port->SetRTS(true);
+    ui.Sleep(400);
+  } catch (const ECommError& e) {
+    // The window still opens; the attempt then fails for want of an answer.
+    ui.MessageBox(MessageKind::Error, e.what());
+  }
+}
+
+void ConnectHandshake::FormShow() {
+  s_.ShowRxProgress = false;
+  Retry();
+}
+
+void ConnectHandshake::Retry() {
+  s_.RxBuffer.clear();
+  retriesLeft_ = kRetries;
+  Send(cmd::kWake);
+  StopTimer();
+  timerInterval_ = kFirstTickMs;
+  StartTimer();
+}
+
+void ConnectHandshake::tick() {
+  StopTimer();
+  timerInterval_ = kTickMs;
+  if (!awaitingReply_) {
+    WaitForPrompt();
+  } else {
+    TakeRegisterReply();
+  }
+}
+
+void ConnectHandshake::WaitForPrompt() {
+  if (s_.RxBuffer.empty()) {
+    if (--retriesLeft_ > 0) {
+      Send(cmd::kWake);
+      StartTimer();
+    } else {
+      s_.Ui().MessageBox(MessageKind::Error, "Failed to connect target! Try reset it!");
+    }
+    return;
+  }
+  replyText_ = std::move(s_.RxBuffer);
+  s_.RxBuffer.clear();
+
+  const std::size_t prompt = replyText_.find('>');
+  if (prompt == std::string::npos) return;  // stalled until Retry
+
+  s_.TargetConnected = true;
+  s_.TargetName.clear();
+  display_.ShowTarget({});
+  display_.ShowFirmware(Latin1(s_.FirmwareVersion));
+  Send(kIdentification);
+  handshakeCommand_ = kIdentification;
+  awaitingReply_ = true;
+  StartTimer();
+
+  if (prompt >= 10) {
+    // A banner: its version follows the first ':'; then echo goes off.
+    const std::size_t colon = replyText_.find(':');
+    const std::size_t from = colon == std::string::npos ? 0 : colon + 1;
+    s_.FirmwareVersion = replyText_.substr(from, 9);
+    display_.ShowTarget(Latin1(s_.TargetName));
+    display_.ShowFirmware(Latin1(s_.FirmwareVersion));
+    Send(cmd::kEchoOff);
+    handshakeCommand_ = cmd::kEchoOff;
+    awaitingReply_ = true;
+    StartTimer();
+  }
+}
+
+void ConnectHandshake::TakeRegisterReply() {
+  awaitingReply_ = false;
+  const std::string reply = std::move(s_.RxBuffer);
+  s_.RxBuffer.clear();
+
+  const char kind = handshakeCommand_.empty() ? '\0' : handshakeCommand_.front();
+  if (kind == 'E') {
+    Send(kIdentification);
+    handshakeCommand_ = kIdentification;
+    awaitingReply_ = true;
+    StartTimer();
+    return;
+  }
+  if (kind != 'R') return;
+
+  const std::int32_t address = DecPrev(std::string_view(handshakeCommand_).substr(2, 2));
+  const std::int32_t value = DecPrev(std::string_view(reply).substr(0, 2));
+  s_.Images.SFRImage.Write(address, static_cast<std::uint8_t>(value & 0xFF));
+
+  switch (address) {
+    case 0xE9:
+      s_.TargetIdCode = value;
+      s_.TargetName = TargetNameFor(value);
+      display_.ShowTarget(Latin1(s_.TargetName));
+      s_.Ui().SetMainCaption("Varnel - Target: " + s_.TargetName);
+      Send(kReloadLow);
+      handshakeCommand_ = kReloadLow;
+      display_.ShowSoftware(QString::fromLatin1(Session::ProgramVersion));
+      awaitingReply_ = true;
+      StartTimer();
+      break;
+    case 0xCA:
+      Send(kReloadHigh);
+      handshakeCommand_ = kReloadHigh;
+      awaitingReply_ = true;
+      StartTimer();
+      break;
+    case 0xCB: {
+      const int reload = value * 256 + s_.Images.SFRImage.Read(0xCA);
+      s_.CoreClockHz = CoreClockEstimate(reload, BaudFromText(s_.ProjectSettings.BaudText));
+      display_.ShowCore(ClockText(s_.CoreClockHz));
+      Send(kIdentification);
+      handshakeCommand_ = kIdentification;
+      awaitingReply_ = true;
+      StartTimer();
+      display_.SetButtonsEnabled(false);
+      s_.Ui().Sleep(kCloseDelayMs);
+      display_.CloseWindow();
+      break;
+    }
+    default:
+      break;  // stalled until Retry
+  }
+}
+
+void ConnectHandshake::FormClose() {
+  StopTimer();
+  if (s_.TargetConnected) s_.Ui().SetTargetButtonsEnabled(true);
+}
+
+void ConnectHandshake::Send(const std::string& command) { s_.SendString(command); }
+
+void ConnectHandshake::StartTimer() {
+  timerActive_ = true;
+  display_.StartTimer(timerInterval_);
+}
+
+void ConnectHandshake::StopTimer() {
+  timerActive_ = false;
+  display_.StopTimer();
+}
+
+}  // namespace varnel

@@ -1,0 +1,76 @@
+// The connect handshake as a state machine over the session: wakes the boot
+// loader with carriage returns, takes its banner or bare prompt, reads the
+// identification and baud-timer registers, names the chip and estimates its
+// clock. The connect window owns the timer and calls tick(); everything the
+// window shows goes through ConnectDisplay.
+#pragma once
+
+#include <QString>
+#include <string>
+
+#include "link/Session.h"
+
+namespace varnel {
+
+class ConnectDisplay {
+ public:
+  virtual ~ConnectDisplay() = default;
+  virtual void ShowTarget(const QString& text) = 0;    // Lbl_Target
+  virtual void ShowFirmware(const QString& text) = 0;  // Lbl_FW
+  virtual void ShowSoftware(const QString& text) = 0;  // Lbl_SW
+  virtual void ShowCore(const QString& text) = 0;      // Lbl_Core, repainted at once
+  virtual void SetButtonsEnabled(bool enabled) = 0;    // Btn_Retry and Btn_Close
+  virtual void StartTimer(int intervalMs) = 0;         // Timer1
+  virtual void StopTimer() = 0;
+  virtual void CloseWindow() = 0;
+};
+
+class ConnectHandshake {
+ public:
+  static constexpr int kRetries = 3;
+  static constexpr int kFirstTickMs = 500;
+  static constexpr int kTickMs = 100;
+  static constexpr int kCloseDelayMs = 1500;
+
+  ConnectHandshake(Session& session, ConnectDisplay& display);
+
+  // Window creation: labels blank, nothing awaited, timer stopped, and the
+  // target reset through DTR/RTS when the settings ask for it.
+  void FormCreate();
+  // Window shown: receive counter off, then Retry.
+  void FormShow();
+  // Btn_RetryClick: a fresh attempt with three carriage returns.
+  void Retry();
+  // Timer1Timer.
+  void tick();
+  // Window closing, however: timer stopped, target buttons enabled when
+  // the prompt was seen.
+  void FormClose();
+
+  // Inspection.
+  const std::string& HandshakeCommand() const { return handshakeCommand_; }
+  bool AwaitingReply() const { return awaitingReply_; }
+  int RetriesLeft() const { return retriesLeft_; }
+  const std::string& ReplyText() const { return replyText_; }
+  bool TimerActive() const { return timerActive_; }
+  int TimerInterval() const { return timerInterval_; }
+
+ private:
+  void ResetPulse();
+  void WaitForPrompt();
+  void TakeRegisterReply();
+  void Send(const std::string& command);
+  void StartTimer();
+  void StopTimer();
+
+  Session& s_;
+  ConnectDisplay& display_;
+  std::string handshakeCommand_;
+  bool awaitingReply_ = false;
+  int retriesLeft_ = kRetries;
+  std::string replyText_;
+  bool timerActive_ = false;
+  int timerInterval_ = kFirstTickMs;
+};
+
+}  // namespace varnel

@@ -1,0 +1,37 @@
+// Chip name and clock estimate of the connect handshake.
+#include "connect/Identification.h"
+
+#include <charconv>
+#include <cmath>
+
+namespace varnel {
+
+std::string TargetNameFor(int idCode) {
+  std::string name = idCode >= 4 ? "MSC1211" : "MSC1210";
+  name += 'Y';
+  name += static_cast<char>('0' + ((idCode % 4) + 4) % 4 + 2);
+  return name;
+}
+
+std::int32_t CoreClockEstimate(int reload, int baud) {
+  const std::uint32_t span = static_cast<std::uint32_t>(65536 - reload);
+  const std::uint32_t rate = static_cast<std::uint32_t>(baud) * 32u;
+  return static_cast<std::int32_t>(span * rate);  // modular, like the 32-bit original
+}
+
+int BaudFromText(std::string_view baudText) {
+  int baud = 0;
+  const auto result = std::from_chars(baudText.data(), baudText.data() + baudText.size(), baud);
+  return result.ec == std::errc() ? baud : 0;
+}
+
+QString ClockText(std::int32_t hz, const QLocale& locale) {
+  double mhz = hz / 1e6;
+  if (mhz != 0.0) {
+    const double scale = std::pow(10.0, std::floor(std::log10(std::fabs(mhz))) - 2);
+    mhz = std::round(mhz / scale) * scale;
+  }
+  return QStringLiteral("approx. ") + locale.toString(mhz, 'f', 2) + QStringLiteral("MHz");
+}
+
+}  // namespace varnel

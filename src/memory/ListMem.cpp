@@ -1,0 +1,104 @@
+// Memory view window and its dump text control.
+#include "memory/ListMem.h"
+
+#include <QCloseEvent>
+#include <QFontDatabase>
+#include <QPainter>
+#include <QShowEvent>
+#include <QTextBlock>
+#include <algorithm>
+
+#include "memory/DumpLine.h"
+
+namespace varnel {
+
+DumpEdit::DumpEdit(QWidget* parent) : QPlainTextEdit(parent) {
+  setObjectName("SyntaxEdit1");
+  setReadOnly(true);
+  setLineWrapMode(QPlainTextEdit::NoWrap);
+  setUndoRedoEnabled(false);
+  QFont font(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+  font.setFamilies({"Courier New", "Courier", font.family()});
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFixedPitch(true);
+  font.setPixelSize(12);
+  setFont(font);
+}
+
+int DumpEdit::MarginX() const {
+  const qreal x = contentOffset().x() + document()->documentMargin() +
+                  kDumpMarginColumn * fontMetrics().horizontalAdvance(QLatin1Char('0'));
+  return static_cast<int>(x);
+}
+
+void DumpEdit::paintEvent(QPaintEvent* event) {
+  QPlainTextEdit::paintEvent(event);
+  QPainter painter(viewport());
+  painter.setPen(QColor(Qt::lightGray));
+  const int x = MarginX();
+  painter.drawLine(x, 0, x, viewport()->height());
+}
+
+ViewLayout ViewLayoutOf(MemoryKind kind, const ProjectSettingsRecord& settings) {
+  switch (kind) {
+    case MemoryKind::Code:
+      return {1, "CODE memory", 560, 370, 0, 0, settings.CodeMax > 0 ? settings.CodeMax : 0x7FFF};
+    case MemoryKind::SFR:
+      return {2, "SFR", 560, 300, 0, 75, settings.SFRMax};
+    case MemoryKind::ExtRAM:
+      return {3, "Ext.RAM memory", 560, 370, 0, 25, settings.ExtMax};
+    case MemoryKind::Cfg:
+      return {4, "PS1 config", 532, 180, 0, 100, 0x7F};
+    case MemoryKind::IRAM:
+      return {5, "Int.RAM", 560, 300, 0, 50, settings.IRAMMax};
+  }
+  return {0, "", 0, 0, 0, 0, 0};
+}
+
+TF_ListMem::TF_ListMem(const MemoryImage& image, MemoryKind kind, std::int32_t lastAddress,
+                       QWidget* parent)
+    : QMdiSubWindow(parent),
+      image_(image),
+      kind_(kind),
+      lastAddress_(std::clamp<std::int32_t>(lastAddress, 0,
+                                            static_cast<std::int32_t>(image.Size()) - 1)),
+      edit_(new DumpEdit(this)) {
+  setObjectName("TF_ListMem");
+  setAttribute(Qt::WA_DeleteOnClose);
+  setWidget(edit_);
+}
+
+std::string TF_ListMem::DumpText() const {
+  std::string text;
+  const int lines = LineCount();
+  text.reserve(static_cast<std::size_t>(lines) * (kDumpLineLength + 1));
+  for (int n = 0; n < lines; ++n) {
+    if (n > 0) text.push_back('\n');
+    AppendDumpLine(text, image_, 16 * n);
+  }
+  return text;
+}
+
+void TF_ListMem::RefreshData() {
+  // Latin-1 keeps one character per byte, so FFh is a visible character
+  // and the columns stay aligned.
+  const std::string text = DumpText();
+  edit_->setUpdatesEnabled(false);
+  edit_->setPlainText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+  edit_->setUpdatesEnabled(true);
+}
+
+void TF_ListMem::showEvent(QShowEvent* event) {
+  QMdiSubWindow::showEvent(event);
+  if (!shown_) {
+    shown_ = true;
+    RefreshData();
+  }
+}
+
+void TF_ListMem::closeEvent(QCloseEvent* event) {
+  QMdiSubWindow::closeEvent(event);
+  if (event->isAccepted()) emit Closed(kind_);
+}
+
+}  // namespace varnel

@@ -1,0 +1,275 @@
+// Upload sequences: start, block and register replies, finish and the chain
+// of an Upload All run.
+#include "memory/UploadSequence.h"
+
+#include <algorithm>
+
+#include "link/Commands.h"
+#include "link/HexText.h"
+
+namespace varnel {
+namespace {
+
+bool IsTerminator(char c) { return c == '.' || c == '$' || c == '>'; }
+
+MemoryKind KindOfCommand(char letter) {
+  switch (letter) {
+    case 'X':
+      return MemoryKind::ExtRAM;
+    case 'I':
+      return MemoryKind::IRAM;
+    case 'R':
+      return MemoryKind::SFR;
+    case 'F':
+      return MemoryKind::Cfg;
+    default:
+      return MemoryKind::Code;
+  }
+}
+
+const char* NameOf(MemoryKind kind) {
+  switch (kind) {
+    case MemoryKind::Code:
+      return "CODE";
+    case MemoryKind::ExtRAM:
+      return "Ext.RAM";
+    case MemoryKind::IRAM:
+      return "Int.RAM";
+    case MemoryKind::SFR:
+      return "SFR";
+    case MemoryKind::Cfg:
+      return "PS1 cfg";
+  }
+  return "";
+}
+
+std::string ReadCommand(MemoryKind kind, std::int32_t address) {
+  switch (kind) {
+    case MemoryKind::Code:
+      return cmd::ReadCode(address);
+    case MemoryKind::ExtRAM:
+      return cmd::ReadExtRam(address);
+    case MemoryKind::IRAM:
+      return cmd::ReadIram(address & 0xFF);
+    case MemoryKind::SFR:
+      return cmd::ReadSfr(address & 0xFF);
+    case MemoryKind::Cfg:
+      return cmd::ReadConfig(address & 0xFF);
+  }
+  return {};
+}
+
+// Block ranges start on a 16-byte boundary (floor, also for odd negative
+// settings, which then lie outside the image and are skipped).
+std::int32_t BlockStart(std::int32_t address) { return address & ~std::int32_t{0xF}; }
+
+}  // namespace
+
+UploadSequence::UploadSequence(Session& session) : s_(session) {
+  auto block = [this](const std::string& reply) { HandleBlock(reply); };
+  s_.RegisterHandler("CR", block);
+  s_.RegisterHandler("X", block);
+  s_.RegisterHandler("I", block);
+  s_.RegisterHandler("F", block);
+  s_.RegisterHandler("R", [this](const std::string& reply) { HandleRegister(reply); });
+}
+
+bool UploadSequence::Busy() const { return !s_.LastCommand.empty() || s_.UploadAllActive; }
+
+std::int32_t UploadSequence::FlashEndFor(int targetIdCode) {
+  // The Y digit's flash size: Y2 4 KB ... Y5 32 KB; the MSC1211 (codes 4-7)
+  // counts its Y digit the same way.
+  if (targetIdCode < 0 || targetIdCode > 7) return -1;
+  return (0x1000 << (targetIdCode % 4)) - 1;
+}
+
+void UploadSequence::SpeedCodeClick() { StartSingle(MemoryKind::Code); }
+void UploadSequence::SpeedExtClick() { StartSingle(MemoryKind::ExtRAM); }
+void UploadSequence::SpeedIRAMClick() { StartSingle(MemoryKind::IRAM); }
+void UploadSequence::SpeedSFRClick() { StartSingle(MemoryKind::SFR); }
+void UploadSequence::SpeedCFGClick() { StartSingle(MemoryKind::Cfg); }
+
+void UploadSequence::StartSingle(MemoryKind kind) {
+  // A second start while replies are awaited would steal the pending
+  // command and the settings of the run in progress.
+  if (Busy()) return;
+  s_.LoadProperties();
+  if (!s_.TargetConnected) return;
+  s_.StopRequested = false;  // a stale Cancel must not end this upload
+  Start(kind);
+}
+
+void UploadSequence::SpeedAllClick() {
+  if (Busy()) return;
+  s_.LoadProperties();
+  if (!s_.TargetConnected) return;
+  s_.StopRequested = false;
+  s_.UploadAllActive = true;
+  s_.Ui().SetToolBarsEnabled(false);
+  const auto& ps = s_.ProjectSettings;
+  if (ps.UploadCode) {
+    Start(MemoryKind::Code);
+  } else if (ps.UploadExtRAM) {
+    Start(MemoryKind::ExtRAM);
+  } else if (ps.UploadSFR) {
+    Start(MemoryKind::SFR);
+  } else {
+    Start(MemoryKind::Cfg);
+  }
+}
+
+void UploadSequence::Start(MemoryKind kind) {
+  TargetUi& ui = s_.Ui();
+  const auto& ps = s_.ProjectSettings;
+  ui.SetToolBarsEnabled(false);
+  s_.RxBuffer.clear();
+
+  std::int32_t first = 0;
+  switch (kind) {
+    case MemoryKind::Code:
+      first = BlockStart(ps.CodeMin);
+      if (const std::int32_t flashEnd = FlashEndFor(s_.TargetIdCode); flashEnd >= 0) {
+        s_.EndAddress = flashEnd;
+      }
+      if (ps.CodeMax > 0) s_.EndAddress = ps.CodeMax;
+      break;
+    case MemoryKind::ExtRAM:
+      first = BlockStart(ps.ExtMin);
+      s_.EndAddress = ps.ExtMax;
+      break;
+    case MemoryKind::IRAM:
+      first = ps.IRAMMin & 0xFF;
+      s_.EndAddress = ps.IRAMMax;
+      break;
+    case MemoryKind::SFR:
+      first = ps.SFRMin & 0xFF;
+      s_.EndAddress = ps.SFRMax;
+      break;
+    case MemoryKind::Cfg:
+      first = 0;
+      s_.EndAddress = 0x7F;
+      break;
+  }
+  // Nothing beyond the image is asked for: it could not be stored, and the
+  // 8-bit fields would wrap round to the start of the memory.
+  const MemoryImage& image = s_.Images.Of(kind);
+  s_.EndAddress = std::min<std::int32_t>(s_.EndAddress, static_cast<std::int32_t>(image.Size()) - 1);
+
+  const bool fromZero = kind == MemoryKind::Code || kind == MemoryKind::ExtRAM ||
+                        kind == MemoryKind::Cfg;
+  const std::int32_t barMin = fromZero ? 0 : first;
+  ui.ProgressCreate();
+  ui.ProgressSetBar(barMin, s_.EndAddress, barMin);
+  ui.ProgressSetBytes("0 bytes");
+  ui.ProgressSetName(NameOf(kind));
+  s_.ShowRxProgress = false;
+
+  if (!image.Contains(first)) {
+    Finish(kind);  // the whole range lies outside the image
+    return;
+  }
+  s_.SendCommand(ReadCommand(kind, first));
+}
+
+std::string UploadSequence::DataText(const std::string& reply) const {
+  // Only the pending command's own text counts as its echo: data may well
+  // begin with the command's letter (a C0h byte, an erased page's "FF").
+  std::string_view data(reply);
+  const std::string& command = s_.LastCommand;
+  if (!command.empty() && data.starts_with(command)) data.remove_prefix(command.size());
+  if (!data.empty() && IsTerminator(data.back())) data.remove_suffix(1);
+  return std::string(data);
+}
+
+void UploadSequence::Decode16bData(std::string_view data, std::int32_t start) {
+  const std::string text = SeparateChar(data);
+  const char letter = s_.LastCommand.front();
+  if (letter != 'C' && letter != 'F' && letter != 'I' && letter != 'X') return;
+  MemoryImage* image = s_.Images.ByCommandLetter(letter);
+  if (!image) return;
+  for (std::size_t k = 0; 2 * k < text.size(); ++k) {
+    if (k > 0 && s_.CurrentAddress > s_.EndAddress) break;
+    const std::int32_t value = DecPrev(std::string_view(text).substr(2 * k, 2));
+    image->Write(std::int64_t{start} + static_cast<std::int64_t>(k),
+                 static_cast<std::uint8_t>(value & 0xFF));
+  }
+}
+
+void UploadSequence::HandleBlock(const std::string& reply) {
+  const MemoryKind kind = KindOfCommand(s_.LastCommand.front());
+  s_.CurrentAddress = cmd::AddressField(s_.LastCommand.str());
+  Decode16bData(DataText(reply), s_.CurrentAddress);
+  UpdateProgress();
+  s_.CurrentAddress += 16;
+  if (s_.CurrentAddress > s_.EndAddress) {
+    Finish(kind);
+  } else {
+    s_.SendCommand(ReadCommand(kind, s_.CurrentAddress));
+  }
+}
+
+void UploadSequence::HandleRegister(const std::string& reply) {
+  s_.CurrentAddress = cmd::AddressField(s_.LastCommand.str());
+  const std::string stripped = SeparateChar(DataText(reply));
+  const std::int32_t value = DecPrev(std::string_view(stripped).substr(0, 2));
+  s_.Images.SFRImage.Write(s_.CurrentAddress, static_cast<std::uint8_t>(value & 0xFF));
+  UpdateProgress();
+  s_.CurrentAddress += 1;
+  if (s_.CurrentAddress > s_.EndAddress) {
+    Finish(MemoryKind::SFR);
+  } else {
+    s_.SendCommand(ReadCommand(MemoryKind::SFR, s_.CurrentAddress));
+  }
+}
+
+void UploadSequence::UpdateProgress() {
+  TargetUi& ui = s_.Ui();
+  if (!ui.ProgressIsOpen()) return;
+  ui.ProgressSetPosition(s_.CurrentAddress);
+  ui.ProgressSetBytes(std::to_string(s_.CurrentAddress) + " bytes");
+}
+
+void UploadSequence::Finish(MemoryKind kind) {
+  TargetUi& ui = s_.Ui();
+  s_.CurrentAddress = 0;
+  s_.LastCommand.clear();
+  if (ui.ProgressIsOpen()) ui.ProgressClose();
+  ui.RefreshView(kind);
+  s_.ShowRxProgress = true;
+  StartNextOfRun(kind);
+}
+
+void UploadSequence::StartNextOfRun(MemoryKind finished) {
+  const auto& ps = s_.ProjectSettings;
+  const bool run = s_.UploadAllActive;
+  switch (finished) {
+    case MemoryKind::Code:
+      if (run) {
+        Start(ps.UploadExtRAM ? MemoryKind::ExtRAM
+                              : ps.UploadSFR ? MemoryKind::SFR : MemoryKind::Cfg);
+        return;
+      }
+      break;
+    case MemoryKind::ExtRAM:
+      if (run) {
+        Start(ps.UploadSFR ? MemoryKind::SFR : MemoryKind::Cfg);
+        return;
+      }
+      break;
+    case MemoryKind::IRAM:
+      break;
+    case MemoryKind::SFR:
+      if (run) {
+        Start(MemoryKind::Cfg);
+        return;
+      }
+      break;
+    case MemoryKind::Cfg:
+      s_.UploadAllActive = false;
+      s_.RxBuffer.clear();
+      break;
+  }
+  s_.Ui().SetToolBarsEnabled(true);
+}
+
+}  // namespace varnel

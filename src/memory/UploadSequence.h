@@ -1,0 +1,54 @@
+// The five uploads (CODE, external RAM, internal RAM, SFR, configuration
+// page) and the Upload All run: chains of reply handlers over the session,
+// one read command out, one reply in, until the range is done.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "link/Session.h"
+
+namespace varnel {
+
+class UploadSequence {
+ public:
+  // Registers the "CR", "X", "I", "F" and "R" reply handlers with the session.
+  explicit UploadSequence(Session& session);
+  UploadSequence(const UploadSequence&) = delete;
+  UploadSequence& operator=(const UploadSequence&) = delete;
+
+  // User commands. Each reloads the settings, needs a connected target and
+  // is refused (without any effect) while another sequence is running.
+  void SpeedCodeClick();
+  void SpeedExtClick();
+  void SpeedIRAMClick();
+  void SpeedSFRClick();
+  void SpeedCFGClick();
+  void SpeedAllClick();
+
+  // Stores the hex digit pairs of a block reply (echo already cut) into the
+  // image named by the pending command, from start on.
+  void Decode16bData(std::string_view data, std::int32_t start);
+
+  // True while a sequence waits for a reply or an Upload All run is on.
+  bool Busy() const;
+
+  // Last address of the CODE upload for an identification code (flash size
+  // of the chip's Y digit), or -1 when the code names no flash size.
+  static std::int32_t FlashEndFor(int targetIdCode);
+
+ private:
+  void StartSingle(MemoryKind kind);
+  void Start(MemoryKind kind);
+  void HandleBlock(const std::string& reply);
+  void HandleRegister(const std::string& reply);
+  void UpdateProgress();
+  void Finish(MemoryKind kind);
+  void StartNextOfRun(MemoryKind finished);
+  std::string DataText(const std::string& reply) const;
+
+  Session& s_;
+};
+
+}  // namespace varnel

@@ -1,0 +1,201 @@
+#include "connect/ConnectHandshake.h"
+
+#include <gtest/gtest.h>
+
+#include "connect/Identification.h"
+#include "support/RecordingUi.h"
+#include "support/ScriptedPort.h"
+
+namespace varnel {
+namespace {
+
+using testing::RecordingUi;
+using testing::ScriptedPort;
+
+struct RecordingDisplay : ConnectDisplay {
+  QString target, firmware, software, core;
+  bool buttons = true, closed = false;
+  int timer = -1;  // interval while running, -1 when stopped
+  void ShowTarget(const QString& t) override { target = t; }
+  void ShowFirmware(const QString& t) override { firmware = t; }
+  void ShowSoftware(const QString& t) override { software = t; }
+  void ShowCore(const QString& t) override { core = t; }
+  void SetButtonsEnabled(bool e) override { buttons = e; }
+  void StartTimer(int ms) override { timer = ms; }
+  void StopTimer() override { timer = -1; }
+  void CloseWindow() override { closed = true; }
+};
+
+class HandshakeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    session.AttachUi(&ui);
+    session.AttachPort(&port);
+    session.PortOpen = true;
+    handshake.FormCreate();
+  }
+  // What the port got since the last call.
+  std::vector<std::string> Sent() {
+    std::vector<std::string> out(port.writes.begin() + static_cast<long>(seen), port.writes.end());
+    seen = port.writes.size();
+    return out;
+  }
+
+  Session session;
+  RecordingUi ui;
+  ScriptedPort port;
+  RecordingDisplay display;
+  ConnectHandshake handshake{session, display};
+  std::size_t seen = 0;
+};
+
+TEST_F(HandshakeTest, BannerPathIdentifiesAndEstimatesTheClock) {
+  handshake.FormShow();
+  EXPECT_FALSE(session.ShowRxProgress);
+  EXPECT_EQ(Sent(), std::vector<std::string>{"\r"});
+  EXPECT_EQ(display.timer, 500);
+
+  port.Deliver("\r\nMSC1210 Ver:0.23 boot loader\r\n>");
+  handshake.tick();
+  EXPECT_EQ(Sent(), (std::vector<std::string>{"RRE9", "E"}));
+  EXPECT_EQ(session.FirmwareVersion, "0.23 boot");
+  EXPECT_EQ(display.firmware, "0.23 boot");
+  EXPECT_TRUE(session.TargetConnected);
+  EXPECT_EQ(handshake.HandshakeCommand(), "E");
+  EXPECT_EQ(display.timer, 100);
+
+  port.Deliver("RRE9 03\r\n>E\r\n>");
+  handshake.tick();  // the echoed replies are thrown away
+  EXPECT_EQ(Sent(), std::vector<std::string>{"RRE9"});
+
+  port.Deliver("03\r\n>");
+  handshake.tick();
+  EXPECT_EQ(session.TargetName, "MSC1210Y5");
+  EXPECT_EQ(session.TargetIdCode, 3);
+  EXPECT_EQ(display.target, "MSC1210Y5");
+  EXPECT_EQ(display.software, "1.1");
+  EXPECT_EQ(ui.caption, "Varnel - Target: MSC1210Y5");
+  EXPECT_EQ(Sent(), std::vector<std::string>{"RRCA"});
+
+  port.Deliver("DC\r\n>");
+  handshake.tick();
+  EXPECT_EQ(Sent(), std::vector<std::string>{"RRCB"});
+  port.Deliver("FF\r\n>");
+  handshake.tick();
+  EXPECT_EQ(session.CoreClockHz, 11059200);
+  EXPECT_EQ(display.core, "approx. 11.10MHz");
+  EXPECT_EQ(session.Images.SFRImage.Read(0xCA), 0xDC);
+  EXPECT_EQ(session.Images.SFRImage.Read(0xCB), 0xFF);
+  EXPECT_EQ(session.Images.SFRImage.Read(0xE9), 0x03);
+  EXPECT_EQ(Sent(), std::vector<std::string>{"RRE9"});
+  EXPECT_FALSE(display.buttons);
+  EXPECT_EQ(ui.sleptMs, 1500);
+  EXPECT_TRUE(display.closed);
+
+  handshake.FormClose();
+  EXPECT_EQ(display.timer, -1);
+  EXPECT_TRUE(ui.targetButtonsEnabled);
+}
+
+TEST_F(HandshakeTest, BarePromptSkipsTheEchoStep) {
+  handshake.FormShow();
+  Sent();
+  port.Deliver("\r\n>");
+  handshake.tick();
+  EXPECT_EQ(Sent(), std::vector<std::string>{"RRE9"});
+  EXPECT_EQ(handshake.HandshakeCommand(), "RRE9");
+  port.Deliver("07\r\n>");
+  handshake.tick();
+  EXPECT_EQ(session.TargetName, "MSC1211Y5");
+}
+
+TEST_F(HandshakeTest, NoAnswerAfterThreeCarriageReturnsFails) {
+  handshake.FormShow();
+  handshake.tick();
+  handshake.tick();
+  EXPECT_TRUE(ui.boxes.empty());
+  handshake.tick();
+  EXPECT_EQ(Sent(), (std::vector<std::string>{"\r", "\r", "\r"}));
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "Failed to connect target! Try reset it!");
+  EXPECT_EQ(display.timer, -1);
+  EXPECT_FALSE(session.TargetConnected);
+
+  handshake.FormClose();
+  EXPECT_FALSE(ui.targetButtonsEnabled);  // nothing answered
+}
+
+TEST_F(HandshakeTest, TextWithoutAPromptStallsUntilRetry) {
+  handshake.FormShow();
+  port.Deliver("garbage");
+  handshake.tick();
+  EXPECT_EQ(display.timer, -1);
+  EXPECT_TRUE(ui.boxes.empty());
+  handshake.Retry();
+  EXPECT_EQ(display.timer, 500);
+  EXPECT_EQ(handshake.RetriesLeft(), 3);
+}
+
+TEST_F(HandshakeTest, RetryWhileAwaitingTakesTheTextAsTheReply) {
+  handshake.FormShow();
+  port.Deliver(">");
+  handshake.tick();
+  handshake.Retry();
+  port.Deliver("04\r\n>");  // whatever came after the carriage return
+  handshake.tick();
+  EXPECT_EQ(session.TargetName, "MSC1211Y2");
+}
+
+TEST_F(HandshakeTest, ShortBannerVersionAndMissingRegisterReply) {
+  handshake.FormShow();
+  port.Deliver("loader v:1.2\r\n>");
+  handshake.tick();
+  EXPECT_EQ(session.FirmwareVersion, "1.2\r\n>");
+  handshake.tick();  // "E" step
+  handshake.tick();  // no reply at all reads as 0
+  EXPECT_EQ(session.TargetName, "MSC1210Y2");
+}
+
+TEST_F(HandshakeTest, ResetPulseThroughTheModemLines) {
+  session.ProjectSettings.ControlDTR = true;
+  handshake.FormCreate();
+  EXPECT_TRUE(port.dtr);
+  EXPECT_TRUE(port.rts);
+  EXPECT_EQ(ui.sleptMs, 480);
+
+  port.open = false;
+  ui.sleptMs = 0;
+  handshake.FormCreate();
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "Port not open, unable to complete operation (Error: -1) ");
+  EXPECT_EQ(ui.sleptMs, 0);
+}
+
+TEST(Identification, NamesAndFlashDigits) {
+  EXPECT_EQ(TargetNameFor(0x00), "MSC1210Y2");
+  EXPECT_EQ(TargetNameFor(0x03), "MSC1210Y5");
+  EXPECT_EQ(TargetNameFor(0x04), "MSC1211Y2");
+  EXPECT_EQ(TargetNameFor(0x07), "MSC1211Y5");
+  EXPECT_EQ(TargetNameFor(0x3F), "MSC1211Y5");
+}
+
+TEST(Identification, ClockEstimateAndItsText) {
+  EXPECT_EQ(CoreClockEstimate(0xFFDC, 9600), 11059200);
+  EXPECT_EQ(BaudFromText("9600"), 9600);
+  EXPECT_EQ(BaudFromText("fast"), 0);
+  // A reload of 0 at 38400 baud passes 2^31: the estimate wraps as 32 bits do.
+  EXPECT_EQ(CoreClockEstimate(0, 38400), static_cast<std::int32_t>(65536ull * 38400 * 32));
+
+  const QLocale us(QLocale::English, QLocale::UnitedStates);
+  const QLocale de(QLocale::German, QLocale::Germany);
+  EXPECT_EQ(ClockText(11059200, us), "approx. 11.10MHz");
+  EXPECT_EQ(ClockText(11059200, de), "approx. 11,10MHz");
+  EXPECT_EQ(ClockText(7372800, us), "approx. 7.37MHz");
+  EXPECT_EQ(ClockText(110592000, us), "approx. 111.00MHz");
+  EXPECT_EQ(ClockText(1234567890, us), "approx. 1,230.00MHz");
+  EXPECT_EQ(ClockText(0, us), "approx. 0.00MHz");
+}
+
+}  // namespace
+}  // namespace varnel

@@ -1,0 +1,344 @@
+#include "memory/UploadSequence.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "link/HexText.h"
+#include "support/RecordingUi.h"
+#include "support/ScriptedPort.h"
+
+namespace varnel {
+namespace {
+
+using testing::RecordingUi;
+using testing::ScriptedPort;
+
+// Answers every read command from the images of a pretend target, as the
+// boot loader does: sixteen blank-separated pairs (one for "RR"), CR LF, ">".
+class UploadTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    session.AttachUi(&ui);
+    session.AttachPort(&port);
+    session.PortOpen = true;
+    session.TargetConnected = true;
+    session.OnLoadProperties = [this] {
+      ++loads;
+      session.ProjectSettings = settings;
+    };
+    for (int i = 0; i < 0x8000; ++i) target.CodeImage.Write(i, static_cast<std::uint8_t>(i * 7));
+    for (int i = 0; i < 0x800; ++i) target.ExtRAMImage.Write(i, static_cast<std::uint8_t>(i + 1));
+    for (int i = 0; i < 0x100; ++i) {
+      target.IRAMImage.Write(i, static_cast<std::uint8_t>(255 - i));
+      target.SFRImage.Write(i, static_cast<std::uint8_t>(i ^ 0x5A));
+    }
+    for (int i = 0; i < 0x80; ++i) target.CfgImage.Write(i, 0xFF);
+  }
+
+  std::string Reply(const std::string& command) const {
+    const std::string prefix = echo ? command + " " : "";
+    if (command.starts_with("RR")) {
+      return prefix + HDPrev(target.SFRImage.Read(DecPrev(command.substr(2, 2)))) + "\r\n>";
+    }
+    const MemoryImage* image = nullptr;
+    std::int32_t address = 0;
+    if (command.starts_with("CR")) image = &target.CodeImage, address = DecPrev(command.substr(2));
+    if (command.starts_with("XR")) image = &target.ExtRAMImage, address = DecPrev(command.substr(2));
+    if (command.starts_with("IR")) image = &target.IRAMImage, address = DecPrev(command.substr(2));
+    if (command.starts_with("F")) image = &target.CfgImage, address = DecPrev(command.substr(1));
+    if (!image) return "?>";
+    std::string data;
+    for (int i = 0; i < 16; ++i) data += (i ? " " : "") + HDPrev(image->Read(address + i));
+    return prefix + data + "\r\n>";
+  }
+
+  // Answers commands until the sequence stops sending (or stopAfter replies).
+  void Run(std::size_t stopAfter = SIZE_MAX) {
+    for (std::size_t replies = 0; handled < port.writes.size() && replies < stopAfter; ++replies) {
+      const std::string command = port.writes[handled++];
+      sent.push_back(command);
+      if (onCommand) onCommand(command);
+      port.Deliver(Reply(command));
+    }
+  }
+
+  std::string Letters() const {
+    std::string letters;
+    for (const auto& c : sent) {
+      if (letters.empty() || letters.back() != c[0]) letters += c[0];
+    }
+    return letters;
+  }
+
+  Session session;
+  RecordingUi ui;
+  ScriptedPort port;
+  UploadSequence upload{session};
+  ProjectSettingsRecord settings;
+  MemoryImages target;
+  bool echo = false;
+  int loads = 0;
+  std::size_t handled = 0;
+  std::vector<std::string> sent;
+  std::function<void(const std::string&)> onCommand;
+};
+
+TEST_F(UploadTest, CodeUploadReadsTheFlashSizeAndStoresEveryByte) {
+  settings.CodeMax = 0;  // the identified flash size decides
+  session.TargetIdCode = 2;
+  upload.SpeedCodeClick();
+  EXPECT_FALSE(ui.toolBarsEnabled);
+  EXPECT_EQ(ui.progressName, "CODE");
+  EXPECT_EQ(ui.barMax, 0x3FFF);
+  Run();
+  ASSERT_EQ(sent.size(), 1024u);
+  EXPECT_EQ(sent.front(), "CR0000");
+  EXPECT_EQ(sent.back(), "CR3FF0");
+  for (int i = 0; i < 0x4000; ++i) ASSERT_EQ(session.Images.CodeImage.Read(i), target.CodeImage.Read(i));
+  EXPECT_EQ(session.Images.CodeImage.Read(0x4000), 0xFF);
+  EXPECT_TRUE(session.LastCommand.empty());
+  EXPECT_EQ(ui.refreshed, std::vector<MemoryKind>{MemoryKind::Code});
+  EXPECT_TRUE(ui.toolBarsEnabled);
+  EXPECT_FALSE(ui.progressOpen);
+  EXPECT_TRUE(session.ShowRxProgress);
+  EXPECT_EQ(session.CurrentAddress, 0);
+  EXPECT_EQ(loads, 1);
+}
+
+TEST_F(UploadTest, CodeEndFollowsIdentificationAndSettings) {
+  settings.CodeMax = 0;
+  session.TargetIdCode = 5;  // MSC1211Y3: the same flash size as an MSC1210Y3
+  upload.SpeedCodeClick();
+  Run();
+  EXPECT_EQ(sent.back(), "CR1FF0");
+
+  sent.clear();
+  session.TargetIdCode = 0x3F;  // no flash size: the previous end stays
+  session.EndAddress = 0x0FFF;
+  upload.SpeedCodeClick();
+  Run();
+  EXPECT_EQ(sent.back(), "CR0FF0");
+
+  sent.clear();
+  settings.CodeMin = 0x0A35;
+  settings.CodeMax = 0x1234;
+  session.Images.CodeImage.Fill(0xFF);
+  upload.SpeedCodeClick();
+  Run();
+  EXPECT_EQ(sent.front(), "CR0A30");
+  EXPECT_EQ(sent.back(), "CR1230");
+  EXPECT_EQ(session.Images.CodeImage.Read(0x123F), target.CodeImage.Read(0x123F));
+  EXPECT_EQ(session.Images.CodeImage.Read(0x1240), 0xFF);
+}
+
+TEST_F(UploadTest, RangesAreCutAtTheImageEnd) {
+  settings.CodeMax = 0xFFFF;
+  upload.SpeedCodeClick();
+  Run();
+  EXPECT_EQ(sent.back(), "CR7FF0");
+
+  sent.clear();
+  settings.ExtMax = 0x0FFF;
+  upload.SpeedExtClick();
+  Run();
+  EXPECT_EQ(sent.back(), "XR07F0");
+
+  sent.clear();
+  settings.IRAMMin = 0x08;
+  settings.IRAMMax = 0x1FF;  // would wrap round to IR08 again
+  session.Images.IRAMImage.Fill(0xFF);
+  upload.SpeedIRAMClick();
+  Run();
+  EXPECT_EQ(sent.size(), 16u);
+  EXPECT_EQ(sent.back(), "IRF8");
+  EXPECT_EQ(session.Images.IRAMImage.Read(0x07), 0xFF);
+  EXPECT_EQ(session.Images.IRAMImage.Read(0xFF), target.IRAMImage.Read(0xFF));
+
+  // A range lying wholly outside its image asks for nothing; the run goes on.
+  sent.clear();
+  settings.UploadCode = false;
+  settings.ExtMin = 0x0900;
+  upload.SpeedAllClick();
+  Run();
+  EXPECT_EQ(Letters(), "RF");
+  EXPECT_TRUE(ui.toolBarsEnabled);
+}
+
+TEST_F(UploadTest, InternalRamAndSfrRangesAndProgress) {
+  settings.IRAMMin = 0x08;
+  settings.IRAMMax = 0x7F;
+  upload.SpeedIRAMClick();
+  EXPECT_EQ(ui.barMin, 8);
+  EXPECT_EQ(ui.barMax, 127);
+  EXPECT_EQ(ui.progressBytes, "0 bytes");
+  Run();
+  EXPECT_EQ(sent, (std::vector<std::string>{"IR08", "IR18", "IR28", "IR38", "IR48", "IR58",
+                                            "IR68", "IR78"}));
+
+  sent.clear();
+  echo = true;
+  std::string bytesAfterFirst;
+  onCommand = [&](const std::string& c) {
+    if (c == "RR81") bytesAfterFirst = ui.progressBytes;
+  };
+  upload.SpeedSFRClick();
+  EXPECT_EQ(ui.progressName, "SFR");
+  Run();
+  EXPECT_EQ(sent.size(), 128u);
+  EXPECT_EQ(sent.back(), "RRFF");
+  EXPECT_EQ(bytesAfterFirst, "128 bytes");
+  for (int r = 0x80; r <= 0xFF; ++r) ASSERT_EQ(session.Images.SFRImage.Read(r), r ^ 0x5A);
+}
+
+TEST_F(UploadTest, EchoIsOnlyTheCommandsOwnText) {
+  // Data that begins with the command's letter is data, not an echo.
+  target.CodeImage.Write(0, 0xC5);
+  settings.CodeMax = 0x000F;
+  upload.SpeedCodeClick();
+  Run();
+  EXPECT_EQ(session.Images.CodeImage.Read(0), 0xC5);
+  EXPECT_EQ(session.Images.CodeImage.Read(15), target.CodeImage.Read(15));
+
+  // Erased configuration page without echo: "FF FF ..." is stored unshifted.
+  target.CfgImage.Write(0x7E, 0x50);
+  target.CfgImage.Write(0x7F, 0x7F);
+  upload.SpeedCFGClick();
+  Run();
+  EXPECT_EQ(session.Images.CfgImage.Read(0), 0xFF);
+  EXPECT_EQ(session.Images.CfgImage.Read(0x7E), 0x50);
+  EXPECT_EQ(session.Images.CfgImage.Read(0x7F), 0x7F);
+  EXPECT_EQ(sent.back(), "F70");
+
+  // An echo running straight into the digits loses none of them.
+  session.LastCommand = "F00";
+  session.EndAddress = 0x7F;
+  port.Deliver("F00A1B2C3D4E5F60718293A4B5C6D7E8F90\r\n>");
+  EXPECT_EQ(session.Images.CfgImage.Read(0), 0xA1);
+  EXPECT_EQ(session.Images.CfgImage.Read(15), 0x90);
+
+  // The echoed reply with blanks stores the same bytes as the bare one.
+  session.LastCommand = "CR0010";
+  session.EndAddress = 0x7FFF;
+  port.Deliver("CR0010 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\r\n>");
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(session.Images.CodeImage.Read(0x10 + i), i + 1);
+}
+
+TEST_F(UploadTest, Decode16bDataStoresWhatTheReplyHolds) {
+  session.LastCommand = "CR0100";
+  session.EndAddress = 0x7FFF;
+  std::string text(32, '0');
+  text += "7";  // a 33rd character is a pair of one
+  upload.Decode16bData(text, 0x100);
+  for (int i = 0; i < 16; ++i) EXPECT_EQ(session.Images.CodeImage.Read(0x100 + i), 0);
+  EXPECT_EQ(session.Images.CodeImage.Read(0x110), 7);
+
+  // Past its end a sequence stores the first pair only.
+  session.CurrentAddress = 0x200;
+  session.EndAddress = 0x100;
+  session.LastCommand = "XR0200";
+  upload.Decode16bData("11 22 33", 0x200);
+  EXPECT_EQ(session.Images.ExtRAMImage.Read(0x200), 0x11);
+  EXPECT_EQ(session.Images.ExtRAMImage.Read(0x201), 0xFF);
+
+  session.LastCommand = "RR80";  // no block image for register reads
+  upload.Decode16bData("12", 0x80);
+  EXPECT_EQ(session.Images.SFRImage.Read(0x80), 0xFF);
+}
+
+TEST_F(UploadTest, UploadAllReadsTheSelectionThenTheConfigurationPage) {
+  struct Case {
+    bool code, ext, sfr;
+    const char* letters;
+  };
+  for (const Case& c : {Case{true, false, true, "CRF"}, Case{true, true, true, "CXRF"},
+                        Case{false, false, false, "F"}, Case{false, true, false, "XF"}}) {
+    settings.UploadCode = c.code, settings.UploadExtRAM = c.ext, settings.UploadSFR = c.sfr;
+    sent.clear();
+    loads = 0;
+    const int windows = ui.progressCreated;
+    upload.SpeedAllClick();
+    Run();
+    EXPECT_EQ(Letters(), c.letters);
+    EXPECT_EQ(loads, 1);
+    EXPECT_EQ(ui.progressCreated - windows, static_cast<int>(std::string(c.letters).size()));
+    EXPECT_FALSE(session.UploadAllActive);
+    EXPECT_TRUE(ui.toolBarsEnabled);
+  }
+}
+
+TEST_F(UploadTest, WithoutAConnectionOnlyTheSettingsAreReloaded) {
+  session.TargetConnected = false;
+  upload.SpeedAllClick();
+  upload.SpeedCodeClick();
+  EXPECT_EQ(loads, 2);
+  EXPECT_TRUE(port.writes.empty());
+  EXPECT_TRUE(ui.toolBarsEnabled);
+  EXPECT_FALSE(session.UploadAllActive);
+  EXPECT_EQ(ui.progressCreated, 0);
+}
+
+TEST_F(UploadTest, CancelEndsTheRunAtTheNextReply) {
+  settings.CodeMax = 0x00FF;
+  onCommand = [&](const std::string& c) {
+    if (c == "XR0020") session.StopRequested = true;
+  };
+  upload.SpeedAllClick();
+  Run();
+  EXPECT_EQ(sent.back(), "XR0020");
+  EXPECT_EQ(Letters(), "CX");
+  EXPECT_TRUE(session.LastCommand.empty());
+  EXPECT_FALSE(session.UploadAllActive);
+  EXPECT_TRUE(ui.toolBarsEnabled);
+  EXPECT_EQ(ui.refreshAllCount, 1);
+
+  // A following single upload reloads and ends after CODE.
+  onCommand = nullptr;
+  sent.clear();
+  upload.SpeedCodeClick();
+  Run();
+  EXPECT_EQ(Letters(), "C");
+  EXPECT_EQ(loads, 2);
+}
+
+TEST_F(UploadTest, StaleStopRequestNeverCancelsANewUpload) {
+  session.StopRequested = true;
+  settings.CodeMax = 0x003F;
+  upload.SpeedCodeClick();
+  Run();
+  EXPECT_EQ(sent.size(), 4u);
+  EXPECT_EQ(ui.refreshed, std::vector<MemoryKind>{MemoryKind::Code});
+}
+
+TEST_F(UploadTest, StartWhileASequenceRunsIsRefusedWithoutEffects) {
+  settings.CodeMax = 0x003F;
+  upload.SpeedCodeClick();
+  Run(1);
+  settings.CodeMax = 0x7FFF;  // a reload now would change the running upload
+  const auto writes = port.writes.size();
+  upload.SpeedSFRClick();
+  upload.SpeedAllClick();
+  upload.SpeedCFGClick();
+  EXPECT_EQ(port.writes.size(), writes);
+  EXPECT_EQ(loads, 1);
+  EXPECT_EQ(session.LastCommand.str(), "CR0010");
+  EXPECT_EQ(ui.progressCreated, 1);
+  Run();
+  EXPECT_EQ(sent.back(), "CR0030");
+  EXPECT_TRUE(ui.toolBarsEnabled);
+}
+
+TEST_F(UploadTest, ClosedProgressWindowLeavesTheUploadRunning) {
+  settings.ExtMax = 0x003F;
+  onCommand = [&](const std::string& c) {
+    if (c == "XR0010") ui.progressOpen = false;  // the close box
+  };
+  upload.SpeedExtClick();
+  Run();
+  EXPECT_EQ(sent.size(), 4u);
+  EXPECT_EQ(ui.progressBytes, "0 bytes");  // the first block's, then no more
+  EXPECT_EQ(ui.refreshed, std::vector<MemoryKind>{MemoryKind::ExtRAM});
+}
+
+}  // namespace
+}  // namespace varnel
