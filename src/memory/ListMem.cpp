@@ -3,6 +3,7 @@
 
 #include <QCloseEvent>
 #include <QFontDatabase>
+#include <QFontMetricsF>
 #include <QPainter>
 #include <QShowEvent>
 #include <QTextBlock>
@@ -27,7 +28,7 @@ DumpEdit::DumpEdit(QWidget* parent) : QPlainTextEdit(parent) {
 
 int DumpEdit::MarginX() const {
   const qreal x = contentOffset().x() + document()->documentMargin() +
-                  kDumpMarginColumn * fontMetrics().horizontalAdvance(QLatin1Char('0'));
+                  kDumpMarginColumn * QFontMetricsF(font()).horizontalAdvance(QLatin1Char('0'));
   return static_cast<int>(x);
 }
 
@@ -81,10 +82,13 @@ std::string TF_ListMem::DumpText() const {
 
 void TF_ListMem::RefreshData() {
   // Latin-1 keeps one character per byte, so FFh is a visible character
-  // and the columns stay aligned.
+  // and the columns stay aligned. Only the soft hyphen (ADh) would be drawn
+  // with no width at all; it shows as a hyphen of its own.
   const std::string text = DumpText();
+  QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+  shown.replace(QChar(0xAD), QChar(0x2010));
   edit_->setUpdatesEnabled(false);
-  edit_->setPlainText(QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size())));
+  edit_->setPlainText(shown);
   edit_->setUpdatesEnabled(true);
 }
 
