@@ -32,7 +32,7 @@ TF_Progress::TF_Progress(QWidget* owner)
   name_->setPalette(navy);
 
   bytes_->setObjectName("Lbl_Bytes");
-  bytes_->move(136, 8);
+  bytes_->setGeometry(136, 8, 209 - 136, label1_->height());  // room for "32768 bytes"
 
   bar_->setObjectName("ProgressBar1");
   bar_->setGeometry(8, 40, 185, 16);

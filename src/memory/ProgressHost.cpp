@@ -48,8 +48,10 @@ void ProgressHost::ProgressSetBar(int minimum, int maximum, int position) {
 
 void ProgressHost::ProgressSetPosition(int position) {
   if (!window_) return;
+  // The bar repaints itself at once whenever the new value moves it on
+  // screen, so it moves while replies are handled; repainting it for every
+  // reply would cost more than the exchange itself.
   window_->ProgressBar1()->setValue(position);
-  window_->ProgressBar1()->repaint();  // the bar moves while replies are handled
 }
 
 int ProgressHost::ProgressPosition() const {
@@ -65,7 +67,6 @@ void ProgressHost::ProgressSetName(const std::string& text) {
 void ProgressHost::ProgressSetBytes(const std::string& text) {
   if (!window_) return;
   window_->Lbl_Bytes()->setText(Text(text));
-  window_->Lbl_Bytes()->adjustSize();
 }
 
 void ProgressHost::ProgressSetCaption(const std::string& text) {
