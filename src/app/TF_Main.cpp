@@ -15,19 +15,44 @@
 #include <QStatusBar>
 #include <QThread>
 #include <QToolBar>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "app/HelpViewer.h"
 #include "app/Pictures.h"
 #include "app/TAboutBox.h"
+#include "connect/Connect.h"
+#include "link/PortList.h"
 
 namespace varnel {
 
 namespace {
+
+// The stable link a running boot-loader simulator keeps to its device; when
+// it is there, the port list offers it, so trying the tool needs no typing.
+std::string SimulatedTargetLink() {
+  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+  if (!runtime.isEmpty()) return runtime.toStdString() + "/varnel-target";
+  return "/tmp/varnel-target-" + std::to_string(::getuid());
+}
+
+std::vector<std::string> PortListWithSimulator() {
+  std::vector<std::string> list;
+  BuildPortList(list, false);
+  const std::string link = SimulatedTargetLink();
+  struct stat info {};
+  if (::stat(link.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
+    list.insert(list.end() - 1, link);  // "None" stays last
+  }
+  return list;
+}
+
 const char* const kTargetButtons[] = {"SpeedAll", "SpeedCode", "SpeedExt", "SpeedIRAM",
                                       "SpeedSFR", "SpeedCFG",  "SpeedProg"};
 }  // namespace
 
-TF_Main::TF_Main(QWidget* parent) : QMainWindow(parent) {
+TF_Main::TF_Main(QWidget* parent, const std::string& userStorePath)
+    : QMainWindow(parent), settings_(session_, userStorePath) {
   setObjectName(QStringLiteral("F_Main"));
   setWindowTitle(QStringLiteral("Varnel"));
   resize(696, 480);
@@ -41,10 +66,99 @@ TF_Main::TF_Main(QWidget* parent) : QMainWindow(parent) {
   BuildMenus();
   BuildToolBars();
   BuildStatusBar();
+
+  // Comm1 strips NUL bytes; everything else keeps the component's defaults.
+  TCommOptions options;
+  options.Include(coNullStrip);
+  comm1_.SetOptions(options);
+  comm1_.SetDeviceName("Com1");
   session_.AttachUi(this);
+  session_.AttachPort(&comm1_);
+  uploads_ = std::make_unique<UploadSequence>(session_);
+  programming_ = std::make_unique<ProgrammingSequence>(session_);
+  views_ = std::make_unique<MemoryViews>(session_, mdi_);
+  progress_ = std::make_unique<ProgressHost>(session_, this);
+  commands_ = std::make_unique<ProjectCommands>(session_, settings_, this);
+  commands_->SetCloseEnabled = [this](bool on) { Action("Close1")->setEnabled(on); };
+  BindCommands();
+
+  // Start-up: port list, working folder, images, the stored port, settings.
+  settings_.StartUp(PortListWithSimulator);
 }
 
-TF_Main::~TF_Main() { session_.AttachUi(nullptr); }
+TF_Main::~TF_Main() {
+  if (!shutDown_) {
+    shutDown_ = true;
+    settings_.ShutDown([this] { views_->DestroyAll(); });
+  }
+  progress_.reset();  // its window goes before the session it reports to
+  views_.reset();
+  session_.AttachPort(nullptr);
+  comm1_.OnRxChar = nullptr;
+}
+
+void TF_Main::Bind(const char* action, std::function<void()> command) {
+  // The top-level error report: a port error raised by a command is shown
+  // in an error box with its message; the program goes on.
+  connect(Action(QString::fromLatin1(action)), &QAction::triggered, this,
+          [this, command = std::move(command)] {
+            try {
+              command();
+            } catch (const std::exception& e) {
+              MessageBox(MessageKind::Error, e.what());
+            }
+          });
+}
+
+void TF_Main::BindCommands() {
+  for (const char* name : {"New1", "SpeedNew"}) Bind(name, [this] { commands_->SpeedNewClick(); });
+  for (const char* name : {"Open1", "SpeedOpen"}) {
+    Bind(name, [this] { commands_->SpeedOpenClick(); });
+  }
+  Bind("Close1", [this] { commands_->Close1Click(); });
+  for (const char* name : {"Connect1", "SpeedConnect"}) Bind(name, [this] { Connect1Click(); });
+  for (const char* name : {"Program1", "SpeedProg"}) {
+    Bind(name, [this] { programming_->SpeedProgClick(); });
+  }
+  for (const char* name : {"Upload1", "SpeedAll"}) Bind(name, [this] { uploads_->SpeedAllClick(); });
+  Bind("SpeedCode", [this] { uploads_->SpeedCodeClick(); });
+  Bind("SpeedExt", [this] { uploads_->SpeedExtClick(); });
+  Bind("SpeedIRAM", [this] { uploads_->SpeedIRAMClick(); });
+  Bind("SpeedSFR", [this] { uploads_->SpeedSFRClick(); });
+  Bind("SpeedCFG", [this] { uploads_->SpeedCFGClick(); });
+  for (const char* name : {"Configure1", "SpeedTool"}) {
+    Bind(name, [this] { commands_->Configure1Click(); });
+  }
+  // The Target menu's "Upload ..." items open the views; they send nothing.
+  const std::pair<const char*, MemoryKind> views[] = {
+      {"CODE1", MemoryKind::Code}, {"ExtRAM1", MemoryKind::ExtRAM}, {"IRAM1", MemoryKind::IRAM},
+      {"SFR1", MemoryKind::SFR},   {"PS1cfg1", MemoryKind::Cfg}};
+  const char* const targetItems[] = {"UploadCODE1", "UploadExtRAM1", "UploadIRAM1",
+                                     "UploadSFR1", "UploadPS1cfg1"};
+  for (int i = 0; i < 5; ++i) {
+    const MemoryKind kind = views[i].second;
+    Bind(views[i].first, [this, kind] { OpenView(kind); });
+    Bind(targetItems[i], [this, kind] { OpenView(kind); });
+  }
+  connect(views_.get(), &MemoryViews::OpenChanged, this, [this, views](MemoryKind kind, bool open) {
+    for (const auto& [name, k] : views) {
+      if (k == kind) Action(QString::fromLatin1(name))->setChecked(open);
+    }
+  });
+}
+
+void TF_Main::OpenView(MemoryKind kind) {
+  views_->Open(kind);
+  // The check mark follows the view, not the click that toggled it.
+  const char* const names[] = {"CODE1", "ExtRAM1", "IRAM1", "SFR1", "PS1cfg1"};
+  Action(QString::fromLatin1(names[static_cast<int>(kind)]))->setChecked(views_->IsOpen(kind));
+}
+
+void TF_Main::Connect1Click() {
+  // Each click makes another connect window; it frees itself when closed.
+  auto* window = new TF_Connect(session_, this);
+  window->show();
+}
 
 QAction* TF_Main::AddAction(QMenu* menu, const char* name, const QString& text,
                             std::function<void()> command, const QKeySequence& shortcut) {
@@ -205,7 +319,15 @@ void TF_Main::AboutVarnel1Click() {
   box.exec();
 }
 
-void TF_Main::closeEvent(QCloseEvent* event) { QMainWindow::closeEvent(event); }
+void TF_Main::closeEvent(QCloseEvent* event) {
+  // Shut-down: views, port, programming file; nothing is saved or asked.
+  if (!shutDown_) {
+    shutDown_ = true;
+    progress_->ProgressClose();
+    settings_.ShutDown([this] { views_->DestroyAll(); });
+  }
+  QMainWindow::closeEvent(event);
+}
 
 // --- TargetUi ---------------------------------------------------------------
 
@@ -229,19 +351,21 @@ void TF_Main::SetTargetButtonsEnabled(bool enabled) {
   }
 }
 
-void TF_Main::RefreshView(MemoryKind) {}
-void TF_Main::RefreshAllViews() {}
-void TF_Main::ProgressCreate() {}
-bool TF_Main::ProgressIsOpen() const { return false; }
-void TF_Main::ProgressClose() {}
-void TF_Main::ProgressSetBar(int, int, int) {}
-void TF_Main::ProgressSetPosition(int) {}
-int TF_Main::ProgressPosition() const { return 0; }
-void TF_Main::ProgressSetName(const std::string&) {}
-void TF_Main::ProgressSetBytes(const std::string&) {}
-void TF_Main::ProgressSetCaption(const std::string&) {}
-void TF_Main::ProgressSetLead(const std::string&) {}
-void TF_Main::ProgressSetNoticeLook(const std::string&, const std::string&) {}
+void TF_Main::RefreshView(MemoryKind kind) { views_->Refresh(kind); }
+void TF_Main::RefreshAllViews() { views_->RefreshAll(); }
+void TF_Main::ProgressCreate() { progress_->ProgressCreate(); }
+bool TF_Main::ProgressIsOpen() const { return progress_->ProgressIsOpen(); }
+void TF_Main::ProgressClose() { progress_->ProgressClose(); }
+void TF_Main::ProgressSetBar(int mn, int mx, int pos) { progress_->ProgressSetBar(mn, mx, pos); }
+void TF_Main::ProgressSetPosition(int position) { progress_->ProgressSetPosition(position); }
+int TF_Main::ProgressPosition() const { return progress_->ProgressPosition(); }
+void TF_Main::ProgressSetName(const std::string& t) { progress_->ProgressSetName(t); }
+void TF_Main::ProgressSetBytes(const std::string& t) { progress_->ProgressSetBytes(t); }
+void TF_Main::ProgressSetCaption(const std::string& t) { progress_->ProgressSetCaption(t); }
+void TF_Main::ProgressSetLead(const std::string& t) { progress_->ProgressSetLead(t); }
+void TF_Main::ProgressSetNoticeLook(const std::string& lead, const std::string& button) {
+  progress_->ProgressSetNoticeLook(lead, button);
+}
 
 std::function<void(MessageKind, const QString&)>& TF_Main::MessageHook() {
   static std::function<void(MessageKind, const QString&)> hook;

@@ -9,8 +9,15 @@
 #include <memory>
 #include <string>
 
+#include "link/CommInt.h"
 #include "link/Session.h"
 #include "link/TargetUi.h"
+#include "memory/MemoryViews.h"
+#include "memory/ProgressHost.h"
+#include "memory/UploadSequence.h"
+#include "programming/ProgrammingSequence.h"
+#include "project/ProjectCommands.h"
+#include "project/Settings.h"
 
 class QAction;
 class QLabel;
@@ -23,10 +30,22 @@ namespace varnel {
 class TF_Main : public QMainWindow, public TargetUi {
   Q_OBJECT
  public:
-  explicit TF_Main(QWidget* parent = nullptr);
+  // userStorePath: the per-user settings file (tests give their own).
+  explicit TF_Main(QWidget* parent = nullptr, const std::string& userStorePath = UserStorePath());
   ~TF_Main() override;
 
   Session& Link() { return session_; }
+  TComm& Comm1() { return comm1_; }
+  Settings& Store() { return settings_; }
+  MemoryViews& Views() { return *views_; }
+  ProgressHost& Progress() { return *progress_; }
+  ProjectCommands& FileCommands() { return *commands_; }
+  UploadSequence& Uploads() { return *uploads_; }
+  ProgrammingSequence& Programming() { return *programming_; }
+
+  // Commands bound to menus and buttons.
+  void Connect1Click();
+  void OpenView(MemoryKind kind);
   QMdiArea* MdiArea() const { return mdi_; }
   QAction* Action(const QString& name) const { return actions_.value(name); }
 
@@ -68,6 +87,8 @@ class TF_Main : public QMainWindow, public TargetUi {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void Bind(const char* action, std::function<void()> command);
+  void BindCommands();
   void BuildMenus();
   void BuildToolBars();
   void BuildStatusBar();
@@ -77,7 +98,16 @@ class TF_Main : public QMainWindow, public TargetUi {
   QAction* AddButton(QToolBar* bar, const char* name, const QString& hint, int pictureSize,
                      std::function<void()> command);
 
+  // Order matters: the session outlives everything that registers with it.
   Session session_;
+  TComm comm1_;
+  Settings settings_;
+  std::unique_ptr<UploadSequence> uploads_;
+  std::unique_ptr<ProgrammingSequence> programming_;
+  std::unique_ptr<MemoryViews> views_;
+  std::unique_ptr<ProgressHost> progress_;
+  std::unique_ptr<ProjectCommands> commands_;
+  bool shutDown_ = false;
   QMdiArea* mdi_ = nullptr;
   QMenu* windowMenu_ = nullptr;
   QToolBar* toolBars_[3] = {};

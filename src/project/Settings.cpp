@@ -227,7 +227,12 @@ void Settings::ApplyPort() {
   // A port that is open under this name is left alone; a named port that
   // failed to open is tried again, so plugging the adapter in afterwards
   // recovers with the next command.
-  if (name == DeviceName() && s.PortOpen) return;
+  if (name == DeviceName() && s.PortOpen) {
+    // The port stays as it is, but the panel follows a new baud rate: it
+    // must never show a rate the line does not run at.
+    s.Ui().SetStatusPanel(Session::kStatusPort, PortStatusText());
+    return;
+  }
   ClosePortIfOpen();
   OpenPortNamed(name);
   s.Ui().SetStatusPanel(Session::kStatusPort, PortStatusText());

@@ -45,7 +45,7 @@ TEST(PortSettingsTest, StartUpAndReloadsOpenSwitchAndCloseTheMappedDevices) {
             (std::vector<std::string>{"COM1", "COM2"}));
   EXPECT_EQ(ports.back(), "None");
   ASSERT_TRUE(session.PortOpen);
-  EXPECT_EQ(ui.panels[0], "COM1,9600Bd,N,8,1");
+  EXPECT_EQ(ui.panels[0], "COM1,38400Bd,N,8,1");  // the panel follows the rate the line runs at
   EXPECT_EQ(LineSpeed(first), B38400);
   session.SendString("X");
   EXPECT_EQ(first.Receive(1), "X");

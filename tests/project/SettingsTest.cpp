@@ -138,7 +138,7 @@ TEST_F(SettingsTest, PortSwitchesOnlyWhenTheNameChangesOrTheLastOpenFailed) {
   ui.panels[0] = "untouched";
   settings.LoadProperties();
   EXPECT_EQ(port.opens, 2);  // open and unchanged: never reopened
-  EXPECT_EQ(ui.panels[0], "untouched");
+  EXPECT_EQ(ui.panels[0], "COM2,19200Bd,N,8,1");  // but the panel shows the rate in use
 
   session.ProjectFile.clear();  // Close: the per-user store's port applies
   settings.LoadProperties();
@@ -169,7 +169,7 @@ TEST_F(SettingsTest, StartUpOpensTheStoredPortBeforeTheSettingsApplyTheirRate) {
   EXPECT_EQ(ComMapping(), (std::map<std::string, std::string>{{"COM2", "/dev/ttyUSB7"},
                                                               {"COM3", "/dev/ttyACM0"}}));
   EXPECT_EQ(settings.PortList(), (std::vector<std::string>{"COM2", "None"}));
-  EXPECT_EQ(ui.panels[0], "COM2,9600Bd,N,8,1");
+  EXPECT_EQ(ui.panels[0], "COM2,19200Bd,N,8,1");  // the rate the settings applied
   EXPECT_EQ(port.baud, br19200);
   EXPECT_EQ(port.opens, 1);
   EXPECT_FALSE(session.WorkDir.empty());
