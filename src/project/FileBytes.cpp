@@ -60,6 +60,10 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
+// Far beyond any settings file; a bigger file is not one, and reading it
+// again for every key would stall the program.
+constexpr off_t kMaxFileSize = 4 * 1024 * 1024;
+
 mode_t NewFileMode() {
   // The settings run on the main thread only, so reading the mask this way
   // races with nothing.
@@ -81,6 +85,10 @@ ReadOutcome ReadFileBytes(const std::string& path, std::string& bytes, std::stri
   struct stat st {};
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
     SetError(error, "Not a regular file: " + path);
+    return ReadOutcome::Failed;
+  }
+  if (st.st_size > kMaxFileSize) {
+    SetError(error, "Too large for a settings file: " + path);
     return ReadOutcome::Failed;
   }
   char buffer[8192];

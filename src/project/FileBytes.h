@@ -10,7 +10,8 @@ namespace varnel {
 enum class ReadOutcome { Read, Missing, Failed };
 
 // Reads the whole file into bytes. Missing: no such file (or folder).
-// Failed: it exists but cannot be read; error then says why.
+// Failed: it exists but cannot be read, or is far too large for a
+// settings file; error then says why.
 ReadOutcome ReadFileBytes(const std::string& path, std::string& bytes, std::string* error);
 
 // Replaces the file's content with bytes through a temporary file in the

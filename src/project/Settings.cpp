@@ -253,6 +253,12 @@ bool Settings::FinishConfigure(const PropertyValues* confirmed) {
   return true;
 }
 
+bool Settings::FinishNewProject(const PropertyValues* confirmed) {
+  if (confirmed && !SaveProperties(*confirmed, SaveLayout::NewProject)) return false;
+  LoadProperties();
+  return true;
+}
+
 bool Settings::WriteWorkDir(const std::string& folder) {
   SettingsStore store = OpenUserStore();
   std::string message;

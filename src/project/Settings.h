@@ -3,6 +3,7 @@
 // port and baud rate, status panels) and the saving half of the configure
 // command. Constructing it installs LoadProperties as the session's reload
 // hook, so every upload and programming run re-reads the store through it.
+// The session must outlive it.
 #pragma once
 
 #include <functional>
@@ -56,6 +57,11 @@ class Settings {
   // settings are reloaded afterwards, unless a write failed: then its
   // message was shown and false is returned.
   bool FinishConfigure(const PropertyValues* confirmed);
+  // The end of New, once ProjectFile names the new project: confirmed, the
+  // values are written in the new-project layout; then, unless a write
+  // failed, the settings are reloaded (so the new project's port opens).
+  // ProgramFile is left to the reload.
+  bool FinishNewProject(const PropertyValues* confirmed);
   // Writes the values to the current store; false after a failed write
   // (its message shown).
   bool SaveProperties(const PropertyValues& values, SaveLayout layout = SaveLayout::Properties);

@@ -226,7 +226,8 @@ TEST_F(SettingsTest, NewProjectLayoutKeepsTheKeysItDoesNotWrite) {
   EXPECT_EQ(ReadPropertyValues(settings.OpenUserStore()).Port, "COM1");
 
   UseProject("[Properties]\r\nBaud=38400\r\n[Code&Data]\r\nIRAMMin=10\r\n");
-  ASSERT_TRUE(settings.SaveProperties(fresh, SaveLayout::NewProject));
+  ASSERT_TRUE(settings.FinishNewProject(&fresh));
+  EXPECT_EQ(session.ProjectSettings.BaudText, "38400");  // reloaded from the new project
   const std::string text = ReadAll(session.ProjectFile);
   EXPECT_NE(text.find("Baud=38400\r\nPort=None\r\nVersion=\r\n"), std::string::npos);
   EXPECT_NE(text.find("IRAMMin=10\r\n"), std::string::npos);
