@@ -1,0 +1,177 @@
+// Programming a 32 KB image into the simulated loader at 38400 baud over a
+// pseudo-terminal: how close the run comes to the time its bytes need on
+// the wire. The fixed waits of a run (timing writes, erase, completion
+// notice) are measured apart and left out of the ratio.
+#if __has_include("target-sim/TargetSim.h") && __has_include("link/CommInt.h")
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <thread>
+
+#include "Bench.h"
+#include "link/CommInt.h"
+#include "link/Session.h"
+#include "programming/ProgrammingSequence.h"
+#include "target-sim/TargetSim.h"
+
+namespace varnel::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kBaud = 38400;
+const Clock::duration kByteTime = std::chrono::nanoseconds(10'000'000'000LL / kBaud);
+
+// The host side of a UART: a write takes as long as its bytes need on the
+// wire (the pseudo-terminal itself takes them at once). Counts every byte
+// both ways for the wire time.
+class PacedPort final : public CommPort {
+ public:
+  explicit PacedPort(TComm& inner) : inner_(inner) {
+    inner_.OnRxChar = [this](CommPort&, int count) {
+      if (OnRxChar) OnRxChar(*this, count);
+    };
+  }
+  void Open() override { inner_.Open(); }
+  void Close() override { inner_.Close(); }
+  bool IsOpen() const override { return inner_.IsOpen(); }
+  int Write(const char* data, int count) override {
+    busyUntil_ = std::max(Clock::now(), busyUntil_) + kByteTime * count;
+    std::this_thread::sleep_until(busyUntil_);
+    bytes += count;
+    return inner_.Write(data, count);
+  }
+  int Read(char* buffer, int count) override {
+    const int got = inner_.Read(buffer, count);
+    if (got > 0) bytes += got;
+    return got;
+  }
+  void SetDTR(bool on) override { inner_.SetDTR(on); }
+  void SetRTS(bool on) override { inner_.SetRTS(on); }
+  std::string DeviceName() const override { return inner_.DeviceName(); }
+  void SetDeviceName(const std::string& name) override { inner_.SetDeviceName(name); }
+  TBaudrate BaudRate() const override { return inner_.BaudRate(); }
+  void SetBaudRate(TBaudrate rate) override { inner_.SetBaudRate(rate); }
+  int ReadBufSize() const override { return inner_.ReadBufSize(); }
+
+  long long bytes = 0;
+
+ private:
+  TComm& inner_;
+  Clock::time_point busyUntil_{};
+};
+
+// No screen; waits block for real, and those of the run's fixed waits
+// (100 ms and more) are timed apart.
+class BenchUi final : public TargetUi {
+ public:
+  double fixedSeconds = 0;
+  void SetMainCaption(const std::string&) override {}
+  void SetStatusPanel(int, const std::string&) override {}
+  void SetToolBarsEnabled(bool) override {}
+  void SetTargetButtonsEnabled(bool) override {}
+  void RefreshView(MemoryKind) override {}
+  void RefreshAllViews() override {}
+  void ProgressCreate() override { open_ = true; }
+  bool ProgressIsOpen() const override { return open_; }
+  void ProgressClose() override { open_ = false; }
+  void ProgressSetBar(int, int, int) override {}
+  void ProgressSetPosition(int position) override { position_ = position; }
+  int ProgressPosition() const override { return position_; }
+  void ProgressSetName(const std::string&) override {}
+  void ProgressSetBytes(const std::string&) override {}
+  void ProgressSetCaption(const std::string&) override {}
+  void ProgressSetLead(const std::string&) override {}
+  void ProgressSetNoticeLook(const std::string&, const std::string&) override {}
+  void MessageBox(MessageKind, const std::string& text) override {
+    std::fprintf(stderr, "program bench: box \"%s\"\n", text.c_str());
+  }
+  void ProcessEvents() override {}
+  void Sleep(int ms) override {
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+    if (ms >= 100) fixedSeconds += std::chrono::duration<double>(Clock::now() - start).count();
+  }
+
+ private:
+  bool open_ = false;
+  int position_ = 0;
+};
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
+  QTimer wake;
+  wake.start(50);
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
+  return true;
+}
+
+std::vector<Figure> Program32k() {
+  QTemporaryDir dir;
+  const std::string image = dir.filePath("image.bin").toStdString();
+  std::vector<std::uint8_t> bytes(32768);
+  std::mt19937 random(1210);
+  for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+  std::ofstream(image, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  sim::TargetSimConfig config;
+  config.paced = true;
+  config.baud = kBaud;
+  sim::TargetSim target(config);
+  TComm comm;
+  comm.SetDeviceName(target.SlavePath());
+  comm.SetBaudRate(br38400);
+  comm.Open();
+  PacedPort port(comm);
+  BenchUi ui;
+  Session session;
+  ProgrammingSequence run(session);
+  session.AttachUi(&ui);
+  session.AttachPort(&port);
+  session.PortOpen = true;
+  session.TargetConnected = true;
+  session.CoreClockHz = 11059200;
+  session.OnLoadProperties = [&] {
+    session.ProjectSettings.HexBinFile = image;
+    session.ProgramFile = image;
+  };
+
+  // Awake with echo off, as after connecting.
+  for (const char* command : {"\r", "E"}) {
+    session.SendString(command);
+    PumpUntil([&] { return session.RxBuffer.find('>') != std::string::npos; }, 2000);
+    session.RxBuffer.clear();
+  }
+  port.bytes = 0;
+
+  const auto start = Clock::now();
+  run.SpeedProgClick();
+  const bool done = PumpUntil([&] { return session.LastCommand.empty(); }, 120000);
+  const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
+  comm.Close();
+  if (!done || target.Read(sim::Memory::Code) != bytes) {
+    std::fprintf(stderr, "program bench: the run did not complete\n");
+  }
+  const double wire = static_cast<double>(port.bytes) * 10.0 / kBaud;
+  return {{"program_32k_38400_ratio", (elapsed - ui.fixedSeconds) / wire, ""},
+          {"program_fixed_waits_s", ui.fixedSeconds, "s"}};
+}
+
+Registrar program32k({"program_32k_38400_ratio", "program_fixed_waits_s"}, Program32k);
+
+}  // namespace
+}  // namespace varnel::bench
+
+#endif
