@@ -156,7 +156,8 @@ TEST_F(ProgrammingE2E, AFileWithoutEndRecordAndARepeatedLineStillProgramEverythi
   }
   settings.HexBinFile = path;
   // The reply to the third line arrives as "." and a NUL and nothing more.
-  target.Modify([&](TargetSimConfig& c) { c.nulAtCommand = static_cast<int>(target.CommandCount()) + 4 + 2 + 3; });
+  const int thirdLine = static_cast<int>(target.CommandCount()) + 4 + 2 + 3;
+  target.Modify([&](TargetSimConfig& c) { c.nulAtCommand = thirdLine; });
   ASSERT_TRUE(Run());
   EXPECT_TRUE(Boxes().empty());
   const auto sent = Sent();
