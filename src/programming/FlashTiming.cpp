@@ -2,6 +2,7 @@
 #include "programming/FlashTiming.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <vector>
 
@@ -13,12 +14,15 @@ namespace {
 
 // Poll step while draining, and how long the line must stay silent before
 // the writes' replies count as all received: a few characters at the
-// current rate, never less than kMinQuietMs.
+// current rate, never less than kMinQuietMs. Measured on the clock, not by
+// counting waits, so it holds whatever a wait of the window really does.
 constexpr int kDrainStepMs = 5;
 constexpr int kMinQuietMs = 30;
 constexpr int kQuietCharacters = 16;
 // The drain never holds the run longer than this, even on a chattering line.
-constexpr int kMaxDrainMs = 3000;
+constexpr int kMaxDrainMs = 10000;
+
+using Clock = std::chrono::steady_clock;
 
 int QuietMs(const CommPort& port) {
   const int baud = BaudRateValue(port.BaudRate());
@@ -32,20 +36,25 @@ void DrainReplies(Session& session) {
   CommPort* port = session.Port();
   if (!session.PortOpen || !port || !port->IsOpen()) return;
   std::vector<char> buffer(static_cast<std::size_t>(std::max(port->ReadBufSize(), 1)));
-  const int quietMs = QuietMs(*port);
-  int silentMs = 0;
-  for (int spentMs = 0; silentMs < quietMs && spentMs < kMaxDrainMs; spentMs += kDrainStepMs) {
-    const int got = port->Read(buffer.data(), static_cast<int>(buffer.size()));
-    if (got > 0) {
-      silentMs = 0;
+  const auto quiet = std::chrono::milliseconds(QuietMs(*port));
+  const auto start = Clock::now();
+  auto lastTraffic = start;
+  for (;;) {
+    const auto now = Clock::now();
+    if (now - lastTraffic >= quiet || now - start >= std::chrono::milliseconds(kMaxDrainMs)) {
+      return;
+    }
+    if (port->Read(buffer.data(), static_cast<int>(buffer.size())) > 0) {
+      lastTraffic = Clock::now();
       continue;  // read again at once: more may be waiting
     }
     // A window whose waits let the receive path run collects the replies
     // in RxBuffer instead; they count as traffic all the same.
-    const std::size_t collected = session.RxBuffer.size();
     session.Ui().Sleep(kDrainStepMs);
-    silentMs = session.RxBuffer.size() == collected ? silentMs + kDrainStepMs : 0;
-    session.RxBuffer.clear();
+    if (!session.RxBuffer.empty()) {
+      session.RxBuffer.clear();
+      lastTraffic = Clock::now();
+    }
   }
 }
 

@@ -1,29 +1,24 @@
-// Programming runs end to end: the session over the real serial component on
-// a pseudo-terminal, the simulated boot loader at the other end.
-#include <gtest/gtest.h>
+// Programming runs end to end: connected by the handshake, through the real
+// serial component on a pseudo-terminal to the simulated boot loader, with
+// the real progress window.
+#include <QTest>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <thread>
 
 #include <QTemporaryDir>
 
-#include "link/CommInt.h"
 #include "link/HexText.h"
-#include "link/Session.h"
 #include "programming/ProgrammingSequence.h"
-#include "support/EventLoop.h"
-#include "support/RecordingUi.h"
-#include "target-sim/TargetSim.h"
+#include "TargetLink.h"
 
-namespace varnel {
+namespace varnel::testing {
 namespace {
 
 using sim::Memory;
-using sim::TargetSim;
 using sim::TargetSimConfig;
 
 const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / ".." / "data";
@@ -42,9 +37,9 @@ std::vector<std::string> FileLines(const std::filesystem::path& path) {
 std::vector<std::uint8_t> FlashOf(const std::vector<std::string>& records, std::size_t size) {
   std::vector<std::uint8_t> flash(size, 0xFF);
   for (const std::string& r : records) {
+    if (DecPrev(r.substr(7, 2)) != 0) continue;
     const int count = DecPrev(r.substr(1, 2));
     const int address = DecPrev(r.substr(3, 4));
-    if (DecPrev(r.substr(7, 2)) != 0) continue;
     for (int i = 0; i < count; ++i) {
       flash.at(static_cast<std::size_t>(address + i)) =
           static_cast<std::uint8_t>(DecPrev(r.substr(9 + 2 * static_cast<std::size_t>(i), 2)));
@@ -53,49 +48,33 @@ std::vector<std::uint8_t> FlashOf(const std::vector<std::string>& records, std::
   return flash;
 }
 
-class ProgrammingE2E : public ::testing::Test {
+class ProgrammingE2E : public TargetLink {
  protected:
   void SetUp() override {
-    testing::EnsureApplication();
+    TargetLink::SetUp();
     ASSERT_TRUE(dir.isValid());
-    // Waits block as the window's do, but stay short: late replies are part
-    // of what is tested.
-    ui.onSleep = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20))); };
-    session.AttachUi(&ui);
-    session.AttachPort(&comm);
-    comm.SetDeviceName(target.SlavePath());
-    comm.SetBaudRate(br38400);
-    comm.Open();
-    session.PortOpen = true;
-    session.TargetConnected = true;
-    session.CoreClockHz = 11059200;
-    session.OnLoadProperties = [this] {
-      session.ProjectSettings = settings;
-      session.Images.CfgImage.Write(MemoryImages::kHCR1Offset, hcr1);
-      session.Images.CfgImage.Write(MemoryImages::kHCR0Offset, hcr0);
-      session.ProgramFile = settings.HexBinFile;
+    // Waits block as the window's do, but stay short: replies that come
+    // late are part of what is tested.
+    ui.onSleep = [](int ms) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
     };
     settings.HexBinFile = (kData / "blink.hex").string();
-    target.Fill(Memory::Code, 0x5A);  // old code, so the erase shows
-    Wake();
+    session.OnLoadProperties = [this] {
+      session.ProjectSettings = settings;
+      session.Images.CfgImage.Write(MemoryImages::kHCR1Offset, static_cast<std::uint8_t>(hcr1));
+      session.Images.CfgImage.Write(MemoryImages::kHCR0Offset, static_cast<std::uint8_t>(hcr0));
+      session.ProgramFile = settings.HexBinFile;
+    };
+    StartTarget();
+    target->Fill(Memory::Code, 0x5A);  // old code, so the erase shows
+    Connect();
+    ASSERT_TRUE(session.TargetConnected);
+    target->ClearTranscript();
   }
-  void TearDown() override { comm.Close(); }
 
-  // What the connect handshake leaves behind: the loader awake, echo off.
-  void Wake() {
-    session.SendString("\r");
-    ASSERT_TRUE(testing::PumpUntil([&] { return session.RxBuffer.find('>') != std::string::npos; }));
-    session.RxBuffer.clear();
-    session.SendString("E");
-    ASSERT_TRUE(testing::PumpUntil([&] { return session.RxBuffer.find('>') != std::string::npos; }));
-    session.RxBuffer.clear();
-    ASSERT_FALSE(target.EchoOn());
-    target.ClearTranscript();
-  }
   bool Run() {
     run.SpeedProgClick();
-    return testing::PumpUntil(
-        [&] { return session.LastCommand.empty() && !session.ProgrammingActive; }, 10000);
+    return RunUntilIdle([&] { return !session.LastCommand.empty() || session.ProgrammingActive; });
   }
   std::vector<std::string> Boxes() const {
     std::vector<std::string> texts;
@@ -104,45 +83,50 @@ class ProgrammingE2E : public ::testing::Test {
   }
   std::vector<std::string> Sent() const {  // without the flash timing writes
     std::vector<std::string> out;
-    for (const auto& c : target.Transcript()) {
+    for (const auto& c : target->Transcript()) {
       if (c.rfind("RW", 0) != 0) out.push_back(c);
     }
     return out;
   }
-  std::vector<std::uint8_t> Config() const {
+  std::vector<std::uint8_t> ConfigPage() const {
     std::vector<std::uint8_t> page(128, 0xFF);
     page[0x7E] = static_cast<std::uint8_t>(hcr1);
     page[0x7F] = static_cast<std::uint8_t>(hcr0);
     return page;
   }
 
-  TargetSim target;
   QTemporaryDir dir;
-  TComm comm;
-  Session session;
-  testing::RecordingUi ui;
   ProgrammingSequence run{session};
-  ProjectSettingsRecord settings;
   int hcr1 = 0x5A, hcr0 = 0xFE;
 };
 
 TEST_F(ProgrammingE2E, AllFourStepsProgramTheFlashAndTheConfigurationPage) {
   const auto records = FileLines(kData / "blink.hex");
+  std::string notice;
+  ui.onSleep = [&](int ms) {
+    if (ms != 2000) return;
+    // The completion notice is up: read it, and press its button.
+    TF_Progress* w = ui.host.ProgressWindow();
+    ASSERT_NE(w, nullptr);
+    notice = w->windowTitle().toStdString() + "|" + w->Label1()->text().toStdString() + "|" +
+             w->Btn_Cancel()->text().toStdString();
+    QTest::mouseClick(w->Btn_Cancel(), Qt::LeftButton);
+  };
   ASSERT_TRUE(Run());
   EXPECT_TRUE(Boxes().empty());
+  const auto transcript = target->Transcript();
+  ASSERT_GE(transcript.size(), 4u);
+  EXPECT_EQ(std::vector<std::string>(transcript.begin(), transcript.begin() + 4),
+            (std::vector<std::string>{"RWEFA5", "RWFB0A", "RWFCF7", "RWFD2A"}));
   std::vector<std::string> expected{"M0000", "M8000", "L" + records.front()};
   expected.insert(expected.end(), records.begin() + 1, records.end());
   expected.insert(expected.end(), {"CW807E5A", "CW807FFE"});
   EXPECT_EQ(Sent(), expected);
-  const auto transcript = target.Transcript();
-  ASSERT_GE(transcript.size(), 4u);
-  EXPECT_EQ(std::vector<std::string>(transcript.begin(), transcript.begin() + 4),
-            (std::vector<std::string>{"RWEFA5", "RWFB0A", "RWFCF7", "RWFD2A"}));
-  const auto flash = target.Read(Memory::Code);
-  EXPECT_EQ(flash, FlashOf(records, flash.size()));
-  EXPECT_EQ(target.Read(Memory::Config), Config());
-  EXPECT_TRUE(ui.noticeLook);  // the completion notice came and went
-  EXPECT_FALSE(ui.progressOpen);
+  EXPECT_EQ(target->Read(Memory::Code), FlashOf(records, target->Read(Memory::Code).size()));
+  EXPECT_EQ(target->Read(Memory::Config), ConfigPage());
+  EXPECT_EQ(notice, "Programming target|Programming target finished successfully!|&Ok");
+  EXPECT_FALSE(ui.ProgressIsOpen());
+  EXPECT_FALSE(session.StopRequested);  // "&Ok" left no stop behind
   EXPECT_FALSE(run.LineFileOpen());
 }
 
@@ -155,85 +139,90 @@ TEST_F(ProgrammingE2E, AFileWithoutEndRecordAndARepeatedLineStillProgramEverythi
     for (const auto& r : records) out << r << "\r\n";
   }
   settings.HexBinFile = path;
-  // The reply to the third line arrives as "." and a NUL and nothing more.
-  const int thirdLine = static_cast<int>(target.CommandCount()) + 4 + 2 + 3;
-  target.Modify([&](TargetSimConfig& c) { c.nulAtCommand = thirdLine; });
+  // The reply to the third line comes as "." and a NUL and nothing more.
+  const int thirdLine = static_cast<int>(target->CommandCount()) + 4 + 2 + 3;
+  target->Modify([&](TargetSimConfig& c) { c.nulAtCommand = thirdLine; });
   ASSERT_TRUE(Run());
   EXPECT_TRUE(Boxes().empty());
   const auto sent = Sent();
   EXPECT_EQ(std::count(sent.begin(), sent.end(), records[2]), 2);  // the lost line again
   EXPECT_EQ(std::count(sent.begin(), sent.end(), "L"), 0);
+  ASSERT_GE(sent.size(), 3u);
   EXPECT_EQ(sent[sent.size() - 3], ":00000001FF");
-  EXPECT_EQ(target.Read(Memory::Code), FlashOf(records, target.Read(Memory::Code).size()));
-  EXPECT_EQ(target.Read(Memory::Config), Config());
+  EXPECT_EQ(target->Read(Memory::Code), FlashOf(records, target->Read(Memory::Code).size()));
+  EXPECT_EQ(target->Read(Memory::Config), ConfigPage());
   EXPECT_FALSE(ui.noticeLook);
 }
 
 TEST_F(ProgrammingE2E, EpmaRefusedByTheToolAndByTheLoader) {
   hcr0 = 0x7F;
   settings.ErasePS1 = false;
+  const std::size_t before = target->CommandCount();
   ASSERT_TRUE(Run());
   EXPECT_EQ(Boxes(), std::vector<std::string>{
       "Bit EPMA disable programming flash! Enable Erasing PS1. Programming canceled!"});
-  EXPECT_EQ(target.CommandCount(), 2u);  // the wake and "E" only
+  EXPECT_EQ(target->CommandCount(), before);
 
   // The settings allow it, but the part's own HCR0 forbids programming.
   ui.boxes.clear();
   hcr0 = 0xFF;
   const std::uint8_t locked[] = {0x7F};
-  target.Load(Memory::Config, 0x7F, locked);
+  target->Load(Memory::Config, 0x7F, locked);
   ASSERT_TRUE(Run());
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Programming mode may be not allowed by EPMA!"});
   EXPECT_EQ(Sent().back(), "L" + FileLines(kData / "blink.hex").front());
-  EXPECT_FALSE(ui.progressOpen);
+  EXPECT_FALSE(ui.ProgressIsOpen());
 }
 
 TEST_F(ProgrammingE2E, RefusedEraseAndBadLineReplies) {
-  target.Modify([](TargetSimConfig& c) { c.refuseErase = true; });
+  target->Modify([](TargetSimConfig& c) { c.refuseErase = true; });
   ASSERT_TRUE(Run());
   EXPECT_EQ(Sent(), std::vector<std::string>{"M0000"});
-  EXPECT_EQ(target.Read(Memory::Code)[0], 0x5A);  // nothing erased
+  EXPECT_EQ(target->Read(Memory::Code)[0], 0x5A);  // nothing erased
 
   const std::pair<sim::LineError, std::string> cases[] = {
       {sim::LineError::WriteError, "Line write error, programming terminated!"},
       {sim::LineError::ChecksumError, "Line checksum error, programming terminated!"},
       {sim::LineError::Empty, "Programming mode may be not allowed by EPMA!"}};
   for (const auto& [error, text] : cases) {
-    target.Modify([&](TargetSimConfig& c) {
+    target->Modify([&](TargetSimConfig& c) {
       c.refuseErase = false;
       c.lineErrorAt = 2;
       c.lineError = error;
     });
-    target.ClearTranscript();
+    target->ClearTranscript();
     ASSERT_TRUE(Run());
     const auto sent = Sent();
     ASSERT_EQ(sent.size(), 4u) << text;  // M0000, M8000, two lines, no end record
     EXPECT_EQ(sent.back(), FileLines(kData / "blink.hex")[1]);
-    EXPECT_FALSE(ui.progressOpen);
-    EXPECT_FALSE(target.InLineMode());
+    EXPECT_FALSE(ui.ProgressIsOpen());
+    EXPECT_FALSE(target->InLineMode());
   }
   EXPECT_EQ(Boxes(), (std::vector<std::string>{"Failed Erase target!", cases[0].second,
                                                cases[1].second, cases[2].second}));
 }
 
 TEST_F(ProgrammingE2E, CancelMidDownloadEndsItWithTheEndRecord) {
-  // Cancel as the progress window does it, once the fifth line is out.
+  // Cancel in the progress window once the sixth line is in flight.
+  bool clicked = false;
   ui.onProcessEvents = [&] {
-    if (!session.StopRequested && session.ProgrammingActive && ui.barPos >= 5) {
-      session.StopRequested = true;
-      ui.ProgressClose();
+    TF_Progress* w = ui.host.ProgressWindow();
+    if (!clicked && w && ui.ProgressPosition() >= 5) {
+      clicked = true;
+      QTest::mouseClick(w->Btn_Cancel(), Qt::LeftButton);
     }
   };
   ASSERT_TRUE(Run());
   EXPECT_EQ(Boxes(), std::vector<std::string>{"Programming sequence interrupted by user!"});
   const auto sent = Sent();
+  ASSERT_EQ(sent.size(), 2u + 6 + 1);
   EXPECT_EQ(sent.back(), ":00000001FF");
-  EXPECT_EQ(sent.size(), 2u + 6 + 1);  // the line in flight when Cancel came is answered first
-  EXPECT_FALSE(target.InLineMode());
+  EXPECT_FALSE(target->InLineMode());
   EXPECT_FALSE(session.StopRequested);
   EXPECT_FALSE(run.LineFileOpen());
-  EXPECT_EQ(ui.refreshAllCount, 1);
+  EXPECT_FALSE(ui.ProgressIsOpen());
+  EXPECT_TRUE(ui.toolBarsEnabled);
 }
 
 }  // namespace
-}  // namespace varnel
+}  // namespace varnel::testing

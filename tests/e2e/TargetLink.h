@@ -38,6 +38,12 @@ class HostUi : public RecordingUi {
     host.ProgressSetName(t);
   }
   void ProgressSetBytes(const std::string& t) override { host.ProgressSetBytes(t); }
+  void ProgressSetCaption(const std::string& t) override { host.ProgressSetCaption(t); }
+  void ProgressSetLead(const std::string& t) override { host.ProgressSetLead(t); }
+  void ProgressSetNoticeLook(const std::string& lead, const std::string& button) override {
+    noticeLook = true;
+    host.ProgressSetNoticeLook(lead, button);
+  }
 };
 
 struct RecordingDisplay : ConnectDisplay {
