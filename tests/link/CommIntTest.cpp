@@ -241,8 +241,7 @@ TEST_F(CommIntTest, LineEventsFollowInTheirOrder) {
 TEST_F(CommIntTest, UnmonitoredReceiveRaisesNoEventButBytesStayReadable) {
   int events = 0;
   comm.OnRxChar = [&](CommPort&, int) { ++events; };
-  TCommEventTypes events_{evBreak, evCts};
-  comm.SetMonitorEvents(events_);
+  comm.SetMonitorEvents({evBreak, evCts});
   comm.Open();
   pty.Send("ab");
   PumpFor(30);
