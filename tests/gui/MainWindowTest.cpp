@@ -4,14 +4,22 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QTemporaryDir>
 #include <QToolBar>
 #include <gtest/gtest.h>
 
 #include "app/TF_Main.h"
+#include "memory/ListMem.h"
 #include "gui/GuiApp.h"
 
 namespace varnel {
 namespace {
+
+// Each window gets a per-user store of its own, so no test sees another's.
+struct Store {
+  QTemporaryDir dir;
+  std::string Path() const { return dir.filePath("Varnel/Varnel.ini").toStdString(); }
+};
 
 QStringList MenuTexts(QMenu* menu) {
   QStringList texts;
@@ -28,7 +36,8 @@ QMenu* TopMenu(TF_Main& main, const QString& title) {
 
 TEST(MainWindow, MenusCarryTheirTextsShortcutsAndInitialStates) {
   testing::GuiApp();
-  TF_Main main;
+  Store store;
+  TF_Main main(nullptr, store.Path());
   EXPECT_EQ(main.windowTitle(), "Varnel");
   EXPECT_EQ(main.size(), QSize(696, 480));
   QStringList titles;
@@ -60,7 +69,8 @@ TEST(MainWindow, MenusCarryTheirTextsShortcutsAndInitialStates) {
 
 TEST(MainWindow, ToolbarsHoldTheirButtonsHintsAndEnableRules) {
   testing::GuiApp();
-  TF_Main main;
+  Store store;
+  TF_Main main(nullptr, store.Path());
   const std::pair<const char*, const char*> hints[] = {
       {"SpeedNew", "New project"},
       {"SpeedOpen", "Open file or project"},
@@ -112,7 +122,8 @@ TEST(MainWindow, ToolbarsHoldTheirButtonsHintsAndEnableRules) {
 
 TEST(MainWindow, NoOpCommandsDoNothingAndTheWindowMenuListsChildren) {
   testing::GuiApp();
-  TF_Main main;
+  Store store;
+  TF_Main main(nullptr, store.Path());
   main.show();
   const QString caption = main.windowTitle();
   for (const char* name : {"Terminal1", "Save1", "SaveAs1", "SpeedSave", "Speed"}) {
@@ -146,7 +157,8 @@ TEST(MainWindow, NoOpCommandsDoNothingAndTheWindowMenuListsChildren) {
 
 TEST(MainWindow, StatusBarHasThreePanelsAndCaptionFollowsTheTarget) {
   testing::GuiApp();
-  TF_Main main;
+  Store store;
+  TF_Main main(nullptr, store.Path());
   TargetUi& ui = main;
   ui.SetStatusPanel(0, "COM1,9600Bd,N,8,1");
   ui.SetStatusPanel(1, "Receiving ... 3 byte.");
@@ -157,6 +169,46 @@ TEST(MainWindow, StatusBarHasThreePanelsAndCaptionFollowsTheTarget) {
   EXPECT_EQ(main.findChild<QLabel*>("StatusPanel1")->width(), 105);
   ui.SetMainCaption("Varnel - Target: MSC1210Y5");
   EXPECT_EQ(main.windowTitle(), "Varnel - Target: MSC1210Y5");
+}
+
+}  // namespace
+}  // namespace varnel
+
+namespace varnel {
+namespace {
+
+TEST(MainWindow, TargetMenuUploadItemsOpenViewsAndSendNothing) {
+  testing::GuiApp();
+  Store store;
+  TF_Main main(nullptr, store.Path());
+  main.show();
+  std::vector<QString> boxes;
+  TF_Main::MessageHook() = [&](MessageKind, const QString& text) { boxes.push_back(text); };
+  const std::pair<const char*, const char*> items[] = {{"UploadCODE1", "CODE1"},
+                                                       {"UploadExtRAM1", "ExtRAM1"},
+                                                       {"UploadIRAM1", "IRAM1"},
+                                                       {"UploadSFR1", "SFR1"},
+                                                       {"UploadPS1cfg1", "PS1cfg1"}};
+  for (auto [item, view] : items) {
+    main.Action(item)->trigger();
+    EXPECT_TRUE(main.Action(view)->isChecked()) << view;
+  }
+  EXPECT_EQ(main.MdiArea()->subWindowList().size(), 5);
+  main.Action("CODE1")->trigger();  // open already: raised, still checked, no second view
+  EXPECT_TRUE(main.Action("CODE1")->isChecked());
+  EXPECT_EQ(main.MdiArea()->subWindowList().size(), 5);
+  EXPECT_TRUE(main.Link().LastCommand.empty());
+
+  // Not connected: the menu's Program and Upload do nothing at all.
+  main.Action("Program1")->trigger();
+  main.Action("Upload1")->trigger();
+  EXPECT_TRUE(main.Link().LastCommand.empty());
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_TRUE(main.findChild<QToolBar*>("ToolBar3")->isEnabled());
+
+  main.Views().View(MemoryKind::SFR)->close();
+  EXPECT_FALSE(main.Action("SFR1")->isChecked());
+  TF_Main::MessageHook() = nullptr;
 }
 
 }  // namespace
