@@ -59,25 +59,24 @@ ProjectCommands::ProjectCommands(Session& session, Settings& settings, QWidget* 
   ShowProperties = [](TF_Properties& dialog) { return dialog.exec() == QDialog::Accepted; };
 }
 
-void ProjectCommands::PrepareDialog(TF_Properties& dialog, const QString& projectPath) {
+std::optional<PropertyValues> ProjectCommands::RunDialog(const QString& projectPath,
+                                                         const PropertyValues& shown,
+                                                         TF_Properties::FillMode mode) {
+  TF_Properties dialog(parent_);
   if (!projectPath.isEmpty()) dialog.SetProjectName(QFileInfo(projectPath).fileName());
   dialog.WorkDir = Q(session_.WorkDir);
   for (const auto& name : settings_.PortList()) dialog.ComboPort->addItem(Q(name));
   dialog.ComboPort->setCurrentIndex(-1);
+  dialog.Fill(shown, mode);
+  dialog.SetComputedClock(session_.CoreClockHz);
+  if (!ShowProperties(dialog)) return std::nullopt;
+  return dialog.Values();
 }
 
 void ProjectCommands::Configure1Click() {
-  bool confirmed = false;
-  PropertyValues values;
-  {
-    TF_Properties dialog(parent_);
-    PrepareDialog(dialog, Q(session_.ProjectFile));
-    dialog.Fill(ReadPropertyValues(settings_.OpenStore()), TF_Properties::FillMode::Configure);
-    dialog.SetComputedClock(session_.CoreClockHz);
-    confirmed = ShowProperties(dialog);
-    if (confirmed) values = dialog.Values();
-  }
-  settings_.FinishConfigure(confirmed ? &values : nullptr);
+  const auto values = RunDialog(Q(session_.ProjectFile), ReadPropertyValues(settings_.OpenStore()),
+                                TF_Properties::FillMode::Configure);
+  settings_.FinishConfigure(values ? &*values : nullptr);
 }
 
 void ProjectCommands::SpeedNewClick() {
@@ -85,28 +84,11 @@ void ProjectCommands::SpeedNewClick() {
   if (path.isEmpty()) return;
   // From here on the chosen file is the open project, whatever the dialog.
   session_.ProjectFile = path.toStdString();
-
-  bool confirmed = false;
-  PropertyValues values;
-  {
-    TF_Properties dialog(parent_);
-    PrepareDialog(dialog, path);
-    // A new project starts from the per-user store, not from the file.
-    dialog.Fill(ReadNewProjectValues(settings_.OpenUserStore()),
-                TF_Properties::FillMode::NewProject);
-    dialog.SetComputedClock(session_.CoreClockHz);
-    confirmed = ShowProperties(dialog);
-    if (confirmed) values = dialog.Values();
-  }
-  if (confirmed) {
-    SettingsStore store = settings_.OpenStore();
-    // A failed write was reported; the settings are then left as they were.
-    if (!SaveProperties(store, values, SaveLayout::NewProject, Session::ProgramVersion,
-                        session_.Ui())) {
-      return;
-    }
-  }
-  settings_.LoadProperties();
+  // A new project starts from the per-user store, not from the file.
+  const auto values = RunDialog(path, ReadNewProjectValues(settings_.OpenUserStore()),
+                                TF_Properties::FillMode::NewProject);
+  // A failed write is reported and the settings are then left as they were.
+  settings_.FinishNewProject(values ? &*values : nullptr);
 }
 
 void ProjectCommands::SpeedOpenClick() {

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <functional>
+#include <optional>
 
 #include "link/Session.h"
 #include "project/Settings.h"
@@ -38,7 +39,10 @@ class ProjectCommands {
   static QStringList NewFilters();
 
  private:
-  void PrepareDialog(TF_Properties& dialog, const QString& projectPath);
+  // Shows the properties dialog filled with the values; the values confirmed,
+  // or none when it was cancelled.
+  std::optional<PropertyValues> RunDialog(const QString& projectPath, const PropertyValues& shown,
+                                          TF_Properties::FillMode mode);
 
   Session& session_;
   Settings& settings_;
