@@ -20,6 +20,9 @@ class CommPort {
   virtual int Write(const char* data, int count) = 0;
   // Bytes taken from what is already received (at most count), or -1.
   virtual int Read(char* buffer, int count) = 0;
+  // The device went away under an open port (adapter unplugged, line hung
+  // up): the port stays open but carries nothing until it is reopened.
+  virtual bool IsHungUp() const { return false; }
   virtual void SetDTR(bool on) = 0;
   virtual void SetRTS(bool on) = 0;
 

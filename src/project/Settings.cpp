@@ -227,7 +227,10 @@ void Settings::ApplyPort() {
   // A port that is open under this name is left alone; a named port that
   // failed to open is tried again, so plugging the adapter in afterwards
   // recovers with the next command.
-  if (name == DeviceName() && s.PortOpen) {
+  // A port whose device went away is reopened like one that failed to open,
+  // so an adapter plugged back in recovers with the next command.
+  const bool hungUp = s.Port() && s.Port()->IsHungUp();
+  if (name == DeviceName() && s.PortOpen && !hungUp) {
     // The port stays as it is, but the panel follows a new baud rate: it
     // must never show a rate the line does not run at.
     s.Ui().SetStatusPanel(Session::kStatusPort, PortStatusText());

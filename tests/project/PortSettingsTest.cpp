@@ -1,6 +1,9 @@
 // The port settings applied to the real serial component on pseudo-terminals
 // standing in for the adapters the per-user store maps COM1 and COM2 to.
 #include <termios.h>
+#include <unistd.h>
+
+#include <memory>
 
 #include <gtest/gtest.h>
 
@@ -75,6 +78,44 @@ TEST(PortSettingsTest, StartUpAndReloadsOpenSwitchAndCloseTheMappedDevices) {
   settings.ShutDown();
   EXPECT_FALSE(comm.IsOpen());
   SetComMapping({});
+}
+
+}  // namespace
+}  // namespace varnel
+
+namespace varnel {
+namespace {
+
+TEST(PortSettingsTest, AnAdapterPluggedBackInIsReopenedByTheNextReload) {
+  testing::EnsureApplication();
+  TestFolder folder;
+  auto first = std::make_unique<Pty>();
+  Pty second;
+  const std::string device = folder.Path("ttyUSB0");  // the adapter's stable name
+  ASSERT_EQ(::symlink(first->Path().c_str(), device.c_str()), 0);
+  const std::string userPath = folder.Path("Varnel.ini");
+  WriteAll(userPath, "[Properties]\nPort=" + device + "\n");
+  Session session;
+  RecordingUi ui;
+  TComm comm;
+  session.AttachUi(&ui);
+  session.AttachPort(&comm);
+  Settings settings(session, userPath);
+  settings.StartUp([] { return std::vector<std::string>{"None"}; });
+  ASSERT_TRUE(session.PortOpen);
+
+  first->CloseKeeper();
+  first->CloseMaster();  // unplugged
+  ASSERT_TRUE(testing::PumpUntil([&] { return comm.IsHungUp(); }));
+  ::unlink(device.c_str());
+  ASSERT_EQ(::symlink(second.Path().c_str(), device.c_str()), 0);  // plugged back in
+
+  session.LoadProperties();
+  EXPECT_TRUE(session.PortOpen);
+  EXPECT_FALSE(comm.IsHungUp());
+  session.SendString("RRE9");
+  EXPECT_EQ(second.Receive(4), "RRE9");
+  settings.ShutDown();
 }
 
 }  // namespace
