@@ -9,8 +9,8 @@
 namespace varnel {
 
 const KeySpec& KeyOf(std::string_view key) {
-  for (const KeySpec& spec : kKeyTable) {
-    if (key == spec.key) return spec;
+  for (const KeySpec& entry : kKeyTable) {
+    if (key == entry.key) return entry;
   }
   throw std::logic_error("no such settings key: " + std::string(key));
 }
@@ -70,20 +70,20 @@ std::uint8_t SettingsStore::ReadRegister(std::string_view section, std::string_v
   return ParseRegister(file_.ReadString(section, key, defaultText));
 }
 
-std::string SettingsStore::ReadText(const KeySpec& spec) const {
-  return ReadText(spec.section, spec.key, spec.defaultText);
+std::string SettingsStore::ReadText(const KeySpec& entry) const {
+  return ReadText(entry.section, entry.key, entry.defaultText);
 }
 
-bool SettingsStore::ReadBool(const KeySpec& spec) const {
-  return ReadBool(spec.section, spec.key, ParseBoolean(spec.defaultText, false));
+bool SettingsStore::ReadBool(const KeySpec& entry) const {
+  return ReadBool(entry.section, entry.key, ParseBoolean(entry.defaultText, false));
 }
 
-std::int32_t SettingsStore::ReadAddress(const KeySpec& spec) const {
-  return ReadAddress(spec.section, spec.key, spec.defaultText);
+std::int32_t SettingsStore::ReadAddress(const KeySpec& entry) const {
+  return ReadAddress(entry.section, entry.key, entry.defaultText);
 }
 
-std::uint8_t SettingsStore::ReadRegister(const KeySpec& spec) const {
-  return ReadRegister(spec.section, spec.key, spec.defaultText);
+std::uint8_t SettingsStore::ReadRegister(const KeySpec& entry) const {
+  return ReadRegister(entry.section, entry.key, entry.defaultText);
 }
 
 bool SettingsStore::WriteText(std::string_view section, std::string_view key,
