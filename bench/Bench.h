@@ -21,6 +21,11 @@ struct Benchmark {
 
 std::vector<Benchmark>& Registry();
 
+// Runs the event loop as the program does, sleeping until something happens;
+// a timer of wakeMs bounds each wait so the condition is seen. False when
+// timeoutMs passed first.
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs, int wakeMs);
+
 struct Registrar {
   Registrar(std::vector<std::string> figures, std::function<std::vector<Figure>()> run) {
     Registry().push_back({std::move(figures), std::move(run)});

@@ -72,30 +72,17 @@ class PacedPort final : public CommPort {
 
 // No screen; waits block for real, and those of the run's fixed waits
 // (100 ms and more) are timed apart.
-class BenchUi final : public TargetUi {
+class BenchUi final : public QuietUi {
  public:
   double fixedSeconds = 0;
-  void SetMainCaption(const std::string&) override {}
-  void SetStatusPanel(int, const std::string&) override {}
-  void SetToolBarsEnabled(bool) override {}
-  void SetTargetButtonsEnabled(bool) override {}
-  void RefreshView(MemoryKind) override {}
-  void RefreshAllViews() override {}
   void ProgressCreate() override { open_ = true; }
   bool ProgressIsOpen() const override { return open_; }
   void ProgressClose() override { open_ = false; }
-  void ProgressSetBar(int, int, int) override {}
   void ProgressSetPosition(int position) override { position_ = position; }
   int ProgressPosition() const override { return position_; }
-  void ProgressSetName(const std::string&) override {}
-  void ProgressSetBytes(const std::string&) override {}
-  void ProgressSetCaption(const std::string&) override {}
-  void ProgressSetLead(const std::string&) override {}
-  void ProgressSetNoticeLook(const std::string&, const std::string&) override {}
   void MessageBox(MessageKind, const std::string& text) override {
     std::fprintf(stderr, "program bench: box \"%s\"\n", text.c_str());
   }
-  void ProcessEvents() override {}
   void Sleep(int ms) override {
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -106,18 +93,6 @@ class BenchUi final : public TargetUi {
   bool open_ = false;
   int position_ = 0;
 };
-
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-  QTimer wake;
-  wake.start(50);
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
 
 std::vector<Figure> Program32k() {
   QTemporaryDir dir;
@@ -155,14 +130,14 @@ std::vector<Figure> Program32k() {
   // Awake with echo off, as after connecting.
   for (const char* command : {"\r", "E"}) {
     session.SendString(command);
-    PumpUntil([&] { return session.RxBuffer.find('>') != std::string::npos; }, 2000);
+    PumpUntil([&] { return session.RxBuffer.find('>') != std::string::npos; }, 2000, 50);
     session.RxBuffer.clear();
   }
   port.bytes = 0;
 
   const auto start = Clock::now();
   run.SpeedProgClick();
-  const bool done = PumpUntil([&] { return session.LastCommand.empty(); }, 120000);
+  const bool done = PumpUntil([&] { return session.LastCommand.empty(); }, 120000, 50);
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
   comm.Close();
   if (!done || target.Read(sim::Memory::Code) != bytes) {

@@ -23,15 +23,9 @@ namespace varnel::bench {
 namespace {
 
 // The screen side of the upload: the real progress window, nothing else.
-class BenchUi : public TargetUi {
+class BenchUi : public QuietUi {
  public:
   explicit BenchUi(Session& session) : progress_(session, nullptr) {}
-  void SetMainCaption(const std::string&) override {}
-  void SetStatusPanel(int, const std::string&) override {}
-  void SetToolBarsEnabled(bool) override {}
-  void SetTargetButtonsEnabled(bool) override {}
-  void RefreshView(MemoryKind) override {}
-  void RefreshAllViews() override {}
   void ProgressCreate() override { progress_.ProgressCreate(); }
   bool ProgressIsOpen() const override { return progress_.ProgressIsOpen(); }
   void ProgressClose() override { progress_.ProgressClose(); }
@@ -42,12 +36,10 @@ class BenchUi : public TargetUi {
   void ProgressSetBytes(const std::string& t) override { progress_.ProgressSetBytes(t); }
   void ProgressSetCaption(const std::string& t) override { progress_.ProgressSetCaption(t); }
   void ProgressSetLead(const std::string& t) override { progress_.ProgressSetLead(t); }
-  void ProgressSetNoticeLook(const std::string&, const std::string&) override {}
   void MessageBox(MessageKind, const std::string& text) override {
     std::fprintf(stderr, "varnel-bench: %s\n", text.c_str());
   }
   void ProcessEvents() override { QCoreApplication::processEvents(); }
-  void Sleep(int) override {}
 
  private:
   ProgressHost progress_;
@@ -64,20 +56,6 @@ struct NoDisplay : ConnectDisplay {
   void StopTimer() override {}
   void CloseWindow() override { closed = true; }
 };
-
-// Runs the event loop as the program does, sleeping until something
-// happens; a slow timer bounds each wait so the condition is seen.
-bool PumpUntil(const std::function<bool()>& done, int timeoutMs) {
-  QTimer wake;
-  wake.start(5);
-  QElapsedTimer clock;
-  clock.start();
-  while (!done()) {
-    if (clock.elapsed() > timeoutMs) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-  }
-  return true;
-}
 
 struct UploadRun {
   double seconds = 0;
@@ -112,12 +90,12 @@ UploadRun UploadCode(bool paced) {
     const long want = handshake.HandshakeCommand() == "E" && handshake.AwaitingReply() ? 2 : 1;
     if (!PumpUntil([&] { return std::count(session.RxBuffer.begin(), session.RxBuffer.end(),
                                             '>') >= want; },
-                   5000)) {
+                   5000, 5)) {
       break;
     }
     handshake.tick();
   }
-  PumpUntil([&] { return session.RxBuffer.ends_with('>'); }, 2000);
+  PumpUntil([&] { return session.RxBuffer.ends_with('>'); }, 2000, 5);
   if (session.TargetIdCode != 3) {
     std::fprintf(stderr, "varnel-bench: connect to the simulator failed\n");
     return run;
@@ -134,7 +112,7 @@ UploadRun UploadCode(bool paced) {
   const std::size_t bytesBefore = target.Received().size();
   const auto start = std::chrono::steady_clock::now();
   upload.SpeedCodeClick();
-  run.ok = PumpUntil([&] { return !upload.Busy(); }, 120000);
+  run.ok = PumpUntil([&] { return !upload.Busy(); }, 120000, 5);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.exchanges = static_cast<int>(target.CommandCount() - commandsBefore);
   const double sent = static_cast<double>(target.Received().size() - bytesBefore);

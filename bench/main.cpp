@@ -2,6 +2,8 @@
 // none are named) and prints one "name: value unit" line per figure on
 // standard output; diagnostics go to standard error.
 #include <QApplication>
+#include <QElapsedTimer>
+#include <QTimer>
 #include <algorithm>
 #include <cstdio>
 #include <set>
@@ -13,6 +15,18 @@ namespace varnel::bench {
 std::vector<Benchmark>& Registry() {
   static std::vector<Benchmark> registry;
   return registry;
+}
+
+bool PumpUntil(const std::function<bool()>& done, int timeoutMs, int wakeMs) {
+  QTimer wake;
+  wake.start(wakeMs);
+  QElapsedTimer clock;
+  clock.start();
+  while (!done()) {
+    if (clock.elapsed() > timeoutMs) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+  }
+  return true;
 }
 }  // namespace varnel::bench
 

@@ -8,37 +8,15 @@ namespace varnel {
 namespace {
 
 // Stands in until a window attaches, so a session never dereferences nothing.
-class NullUi final : public TargetUi {
- public:
-  void SetMainCaption(const std::string&) override {}
-  void SetStatusPanel(int, const std::string&) override {}
-  void SetToolBarsEnabled(bool) override {}
-  void SetTargetButtonsEnabled(bool) override {}
-  void RefreshView(MemoryKind) override {}
-  void RefreshAllViews() override {}
-  void ProgressCreate() override {}
-  bool ProgressIsOpen() const override { return false; }
-  void ProgressClose() override {}
-  void ProgressSetBar(int, int, int) override {}
-  void ProgressSetPosition(int) override {}
-  int ProgressPosition() const override { return 0; }
-  void ProgressSetName(const std::string&) override {}
-  void ProgressSetBytes(const std::string&) override {}
-  void ProgressSetCaption(const std::string&) override {}
-  void ProgressSetLead(const std::string&) override {}
-  void ProgressSetNoticeLook(const std::string&, const std::string&) override {}
-  void MessageBox(MessageKind, const std::string&) override {}
-  void ProcessEvents() override {}
-  void Sleep(int) override {}
-};
-
-NullUi nullUi;
+QuietUi nullUi;
 
 bool IsTerminator(char c) { return c == '.' || c == '$' || c == '>'; }
 
 }  // namespace
 
 Session::Session() : ui_(&nullUi) {}
+
+void Session::AttachUi(TargetUi* ui) { ui_ = ui ? ui : &nullUi; }
 
 void Session::AttachPort(CommPort* port) {
   port_ = port;

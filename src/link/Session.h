@@ -51,7 +51,7 @@ class Session {
   // routes its receive event to Comm1RxChar.
   void AttachPort(CommPort* port);
   CommPort* Port() const { return port_; }
-  void AttachUi(TargetUi* ui) { ui_ = ui; }
+  void AttachUi(TargetUi* ui);  // nullptr: back to a screen that shows nothing
   TargetUi& Ui() const { return *ui_; }
 
   // Sending. SendString writes text in one write when the port is open and

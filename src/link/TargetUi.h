@@ -56,4 +56,30 @@ class TargetUi {
   virtual void Sleep(int milliseconds) = 0;
 };
 
+// A screen that shows nothing: the session's stand-in until a window
+// attaches, and a base for screens that only care about a few calls.
+class QuietUi : public TargetUi {
+ public:
+  void SetMainCaption(const std::string&) override {}
+  void SetStatusPanel(int, const std::string&) override {}
+  void SetToolBarsEnabled(bool) override {}
+  void SetTargetButtonsEnabled(bool) override {}
+  void RefreshView(MemoryKind) override {}
+  void RefreshAllViews() override {}
+  void ProgressCreate() override {}
+  bool ProgressIsOpen() const override { return false; }
+  void ProgressClose() override {}
+  void ProgressSetBar(int, int, int) override {}
+  void ProgressSetPosition(int) override {}
+  int ProgressPosition() const override { return 0; }
+  void ProgressSetName(const std::string&) override {}
+  void ProgressSetBytes(const std::string&) override {}
+  void ProgressSetCaption(const std::string&) override {}
+  void ProgressSetLead(const std::string&) override {}
+  void ProgressSetNoticeLook(const std::string&, const std::string&) override {}
+  void MessageBox(MessageKind, const std::string&) override {}
+  void ProcessEvents() override {}
+  void Sleep(int) override {}
+};
+
 }  // namespace varnel
