@@ -49,7 +49,12 @@ W* Named(W* widget, const char* name) {
 
 QLineEdit* Edit(QWidget* parent, const char* name, int maxLength, bool upper) {
   auto* edit = Named(new QLineEdit(parent), name);
-  if (maxLength > 0) edit->setMaxLength(maxLength);
+  if (maxLength > 0) {
+    edit->setMaxLength(maxLength);
+    // Wide enough for its longest text, so no digit is ever hidden.
+    const QString widest(maxLength, QLatin1Char('W'));
+    edit->setMinimumWidth(edit->fontMetrics().horizontalAdvance(widest) + 12);
+  }
   if (upper) edit->setValidator(new UpperCase(edit));
   return edit;
 }
@@ -61,7 +66,11 @@ QListWidget* BitList(QWidget* parent, const char* name, const char* const* items
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsUserCheckable | Qt::ItemIsSelectable);
     item->setCheckState(Qt::Unchecked);
   }
-  list->setFixedHeight(8 * 15 + 6);
+  // All eight items in view, none cut: the list is as large as its texts.
+  list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  const int frame = 2 * list->frameWidth();
+  list->setFixedSize(list->sizeHintForColumn(0) + frame + 4, 8 * list->sizeHintForRow(0) + frame);
   return list;
 }
 
