@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "support/CommErrorText.h"
 #include "support/EventLoop.h"
 #include "support/Pty.h"
 
@@ -23,14 +24,7 @@ using testing::PumpFor;
 using testing::PumpUntil;
 using testing::Pty;
 
-std::string ErrorText(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ECommError& e) {
-    return e.what();
-  }
-  return "no error";
-}
+using testing::ErrorText;
 
 class CommIntTest : public ::testing::Test {
  protected:

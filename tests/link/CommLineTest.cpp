@@ -5,6 +5,7 @@
 #include "LineReadback.h"
 #include "link/CommInt.h"
 #include "link/CommRxFilter.h"
+#include "support/CommErrorText.h"
 #include "support/EventLoop.h"
 #include "support/Pty.h"
 
@@ -16,14 +17,7 @@ using testing::LineReadback;
 using testing::Pty;
 using testing::ReadLine;
 
-std::string ErrorText(const std::function<void()>& action) {
-  try {
-    action();
-  } catch (const ECommError& e) {
-    return e.what();
-  }
-  return "no error";
-}
+using testing::ErrorText;
 
 class CommLineTest : public ::testing::Test {
  protected:
