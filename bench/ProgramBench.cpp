@@ -20,7 +20,7 @@
 
 #include "Bench.h"
 #include "link/CommInt.h"
-#include "link/Session.h"
+#include "core/Session.h"
 #include "programming/ProgrammingSequence.h"
 #include "target-sim/TargetSim.h"
 
@@ -75,11 +75,16 @@ class PacedPort final : public CommPort {
 class BenchUi final : public QuietUi {
  public:
   double fixedSeconds = 0;
-  void ProgressCreate() override { open_ = true; }
-  bool ProgressIsOpen() const override { return open_; }
-  void ProgressClose() override { open_ = false; }
-  void ProgressSetPosition(int position) override { position_ = position; }
+  void StartProgress(const ProgressSpec& spec) override {
+    open_ = true;
+    position_ = spec.position;
+  }
+  void StepProgress(int position, const std::string&) override {
+    if (open_) position_ = position;
+  }
+  bool ProgressOpen() const override { return open_; }
   int ProgressPosition() const override { return position_; }
+  void EndProgress() override { open_ = false; }
   void MessageBox(MessageKind, const std::string& text) override {
     std::fprintf(stderr, "program bench: box \"%s\"\n", text.c_str());
   }
@@ -116,13 +121,18 @@ std::vector<Figure> Program32k() {
   PacedPort port(comm);
   BenchUi ui;
   Session session;
-  ProgrammingSequence run(session);
+  // The settings a reload gives: the image to program.
+  struct ImageSettings : SettingsSource {
+    std::function<void()> onLoad;
+    void LoadProperties() override { onLoad(); }
+  } reload;
+  ProgrammingSequence run(session, reload);
   session.AttachUi(&ui);
   session.AttachPort(&port);
   session.PortOpen = true;
   session.TargetConnected = true;
   session.CoreClockHz = 11059200;
-  session.OnLoadProperties = [&] {
+  reload.onLoad = [&] {
     session.ProjectSettings.HexBinFile = image;
     session.ProgramFile = image;
   };

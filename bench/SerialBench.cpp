@@ -18,7 +18,7 @@
 
 #include "Bench.h"
 #include "link/CommInt.h"
-#include "link/Session.h"
+#include "core/Session.h"
 
 namespace varnel::bench {
 namespace {

@@ -26,16 +26,11 @@ namespace {
 class BenchUi : public QuietUi {
  public:
   explicit BenchUi(Session& session) : progress_(session, nullptr) {}
-  void ProgressCreate() override { progress_.ProgressCreate(); }
-  bool ProgressIsOpen() const override { return progress_.ProgressIsOpen(); }
-  void ProgressClose() override { progress_.ProgressClose(); }
-  void ProgressSetBar(int mn, int mx, int pos) override { progress_.ProgressSetBar(mn, mx, pos); }
-  void ProgressSetPosition(int pos) override { progress_.ProgressSetPosition(pos); }
+  void StartProgress(const ProgressSpec& spec) override { progress_.StartProgress(spec); }
+  void StepProgress(int pos, const std::string& t) override { progress_.StepProgress(pos, t); }
+  bool ProgressOpen() const override { return progress_.ProgressOpen(); }
   int ProgressPosition() const override { return progress_.ProgressPosition(); }
-  void ProgressSetName(const std::string& t) override { progress_.ProgressSetName(t); }
-  void ProgressSetBytes(const std::string& t) override { progress_.ProgressSetBytes(t); }
-  void ProgressSetCaption(const std::string& t) override { progress_.ProgressSetCaption(t); }
-  void ProgressSetLead(const std::string& t) override { progress_.ProgressSetLead(t); }
+  void EndProgress() override { progress_.EndProgress(); }
   void MessageBox(MessageKind, const std::string& text) override {
     std::fprintf(stderr, "varnel-bench: %s\n", text.c_str());
   }
@@ -45,12 +40,17 @@ class BenchUi : public QuietUi {
   ProgressHost progress_;
 };
 
+// The settings stay as the run set them.
+struct NoReload : SettingsSource {
+  void LoadProperties() override {}
+};
+
 struct NoDisplay : ConnectDisplay {
   bool closed = false;
-  void ShowTarget(const QString&) override {}
-  void ShowFirmware(const QString&) override {}
-  void ShowSoftware(const QString&) override {}
-  void ShowCore(const QString&) override {}
+  void ShowTarget(const std::string&) override {}
+  void ShowFirmware(const std::string&) override {}
+  void ShowSoftware(const std::string&) override {}
+  void ShowCore(const std::string&) override {}
   void SetButtonsEnabled(bool) override {}
   void StartTimer(int) override {}
   void StopTimer() override {}
@@ -101,7 +101,8 @@ UploadRun UploadCode(bool paced) {
     return run;
   }
 
-  UploadSequence upload(session);
+  NoReload reload;
+  UploadSequence upload(session, reload);
   long long received = 0;
   auto deliver = comm.OnRxChar;
   comm.OnRxChar = [&](CommPort& port, int count) {

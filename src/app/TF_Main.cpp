@@ -10,7 +10,6 @@
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenuBar>
-#include <QMessageBox>
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
@@ -51,8 +50,9 @@ const char* const kTargetButtons[] = {"SpeedAll", "SpeedCode", "SpeedExt", "Spee
                                       "SpeedSFR", "SpeedCFG",  "SpeedProg"};
 }  // namespace
 
-TF_Main::TF_Main(QWidget* parent, const std::string& userStorePath)
-    : QMainWindow(parent), settings_(session_, userStorePath) {
+TF_Main::TF_Main(QWidget* parent, const std::string& userStorePath, Prompts* prompts)
+    : QMainWindow(parent), prompts_(prompts ? prompts : &ownPrompts_),
+      settings_(session_, userStorePath) {
   setObjectName(QStringLiteral("F_Main"));
   setWindowTitle(QStringLiteral("Varnel"));
   resize(696, 480);
@@ -74,12 +74,11 @@ TF_Main::TF_Main(QWidget* parent, const std::string& userStorePath)
   comm1_.SetDeviceName("Com1");
   session_.AttachUi(this);
   session_.AttachPort(&comm1_);
-  uploads_ = std::make_unique<UploadSequence>(session_);
-  programming_ = std::make_unique<ProgrammingSequence>(session_);
+  uploads_ = std::make_unique<UploadSequence>(session_, settings_);
+  programming_ = std::make_unique<ProgrammingSequence>(session_, settings_);
   views_ = std::make_unique<MemoryViews>(session_, mdi_);
   progress_ = std::make_unique<ProgressHost>(session_, this);
-  commands_ = std::make_unique<ProjectCommands>(session_, settings_, this);
-  commands_->SetCloseEnabled = [this](bool on) { Action("Close1")->setEnabled(on); };
+  commands_ = std::make_unique<ProjectCommands>(session_, settings_);
   BindCommands();
 
   // Start-up: port list, working folder, images, the stored port, settings.
@@ -331,6 +330,30 @@ void TF_Main::closeEvent(QCloseEvent* event) {
 
 // --- TargetUi ---------------------------------------------------------------
 
+void TF_Main::StartProgress(const ProgressSpec& spec) { progress_->StartProgress(spec); }
+void TF_Main::StepProgress(int position, const std::string& text) {
+  progress_->StepProgress(position, text);
+}
+bool TF_Main::ProgressOpen() const { return progress_->ProgressOpen(); }
+int TF_Main::ProgressPosition() const { return progress_->ProgressPosition(); }
+void TF_Main::EndProgress() { progress_->EndProgress(); }
+void TF_Main::ShowNotice(const std::string& caption, const std::string& text,
+                         const std::string& button) {
+  progress_->ShowNotice(caption, text, button);
+}
+
+void TF_Main::MessageBox(MessageKind kind, const std::string& text) {
+  prompts_->MessageBox(kind, text);
+}
+
+std::string TF_Main::ChooseFile(FileChoice choice, const std::string& startDir) {
+  return prompts_->ChooseFile(choice, startDir);
+}
+
+std::optional<PropertyValues> TF_Main::EditProperties(const PropertiesRequest& request) {
+  return prompts_->EditProperties(request);
+}
+
 void TF_Main::SetMainCaption(const std::string& text) {
   setWindowTitle(QString::fromStdString(text));
 }
@@ -351,38 +374,15 @@ void TF_Main::SetTargetButtonsEnabled(bool enabled) {
   }
 }
 
+void TF_Main::SetProjectCloseEnabled(bool enabled) { Action("Close1")->setEnabled(enabled); }
+
 void TF_Main::RefreshView(MemoryKind kind) { views_->Refresh(kind); }
 void TF_Main::RefreshAllViews() { views_->RefreshAll(); }
-void TF_Main::ProgressCreate() { progress_->ProgressCreate(); }
-bool TF_Main::ProgressIsOpen() const { return progress_->ProgressIsOpen(); }
-void TF_Main::ProgressClose() { progress_->ProgressClose(); }
-void TF_Main::ProgressSetBar(int mn, int mx, int pos) { progress_->ProgressSetBar(mn, mx, pos); }
-void TF_Main::ProgressSetPosition(int position) { progress_->ProgressSetPosition(position); }
-int TF_Main::ProgressPosition() const { return progress_->ProgressPosition(); }
-void TF_Main::ProgressSetName(const std::string& t) { progress_->ProgressSetName(t); }
-void TF_Main::ProgressSetBytes(const std::string& t) { progress_->ProgressSetBytes(t); }
-void TF_Main::ProgressSetCaption(const std::string& t) { progress_->ProgressSetCaption(t); }
-void TF_Main::ProgressSetLead(const std::string& t) { progress_->ProgressSetLead(t); }
-void TF_Main::ProgressSetNoticeLook(const std::string& lead, const std::string& button) {
-  progress_->ProgressSetNoticeLook(lead, button);
-}
 
-std::function<void(MessageKind, const QString&)>& TF_Main::MessageHook() {
-  static std::function<void(MessageKind, const QString&)> hook;
-  return hook;
-}
-
-void TF_Main::MessageBox(MessageKind kind, const std::string& text) {
-  const QString message = QString::fromStdString(text);
-  if (MessageHook()) {
-    MessageHook()(kind, message);
-    return;
-  }
-  if (kind == MessageKind::Error) {
-    QMessageBox::critical(this, QStringLiteral("Error"), message);
-  } else {
-    QMessageBox::information(this, QStringLiteral("Information"), message);
-  }
+void TF_Main::RunEnded(const RunOutcome& outcome) {
+  // A finished run has shown its own notice; every other end is a box.
+  if (outcome.kind == RunOutcome::Kind::Finished || outcome.text.empty()) return;
+  MessageBox(outcome.Box(), outcome.text);
 }
 
 void TF_Main::ProcessEvents() { QCoreApplication::processEvents(); }

@@ -9,9 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "app/WidgetPrompts.h"
+#include "core/Session.h"
+#include "core/TargetUi.h"
 #include "link/CommInt.h"
-#include "link/Session.h"
-#include "link/TargetUi.h"
 #include "memory/MemoryViews.h"
 #include "memory/ProgressHost.h"
 #include "memory/UploadSequence.h"
@@ -31,7 +32,9 @@ class TF_Main : public QMainWindow, public TargetUi {
   Q_OBJECT
  public:
   // userStorePath: the per-user settings file (tests give their own).
-  explicit TF_Main(QWidget* parent = nullptr, const std::string& userStorePath = UserStorePath());
+  // prompts: who answers message boxes and dialogs; none: the window's own.
+  explicit TF_Main(QWidget* parent = nullptr, const std::string& userStorePath = UserStorePath(),
+                   Prompts* prompts = nullptr);
   ~TF_Main() override;
 
   Session& Link() { return session_; }
@@ -57,29 +60,26 @@ class TF_Main : public QMainWindow, public TargetUi {
   void Terminal1Click() {}  // no terminal in this tool
 
   // TargetUi
+  void StartProgress(const ProgressSpec& spec) override;
+  void StepProgress(int position, const std::string& text) override;
+  bool ProgressOpen() const override;
+  int ProgressPosition() const override;
+  void EndProgress() override;
+  void ShowNotice(const std::string& caption, const std::string& text,
+                  const std::string& button) override;
+  void MessageBox(MessageKind kind, const std::string& text) override;
+  std::string ChooseFile(FileChoice choice, const std::string& startDir) override;
+  std::optional<PropertyValues> EditProperties(const PropertiesRequest& request) override;
   void SetMainCaption(const std::string& text) override;
   void SetStatusPanel(int index, const std::string& text) override;
   void SetToolBarsEnabled(bool enabled) override;
   void SetTargetButtonsEnabled(bool enabled) override;
+  void SetProjectCloseEnabled(bool enabled) override;
   void RefreshView(MemoryKind kind) override;
   void RefreshAllViews() override;
-  void ProgressCreate() override;
-  bool ProgressIsOpen() const override;
-  void ProgressClose() override;
-  void ProgressSetBar(int minimum, int maximum, int position) override;
-  void ProgressSetPosition(int position) override;
-  int ProgressPosition() const override;
-  void ProgressSetName(const std::string& text) override;
-  void ProgressSetBytes(const std::string& text) override;
-  void ProgressSetCaption(const std::string& text) override;
-  void ProgressSetLead(const std::string& text) override;
-  void ProgressSetNoticeLook(const std::string& lead, const std::string& button) override;
-  void MessageBox(MessageKind kind, const std::string& text) override;
+  void RunEnded(const RunOutcome& outcome) override;
   void ProcessEvents() override;
   void Sleep(int milliseconds) override;
-
-  // Message boxes go through here; tests answer them without a screen.
-  static std::function<void(MessageKind, const QString&)>& MessageHook();
 
   QString StatusText(int index) const;
 
@@ -98,6 +98,8 @@ class TF_Main : public QMainWindow, public TargetUi {
   QAction* AddButton(QToolBar* bar, const char* name, const QString& hint, int pictureSize,
                      std::function<void()> command);
 
+  WidgetPrompts ownPrompts_{this};
+  Prompts* prompts_;
   // Order matters: the session outlives everything that registers with it.
   Session session_;
   TComm comm1_;

@@ -77,12 +77,21 @@ void TF_Connect::closeEvent(QCloseEvent* event) {
   }
 }
 
-void TF_Connect::ShowTarget(const QString& text) { target_->setText(text); }
-void TF_Connect::ShowFirmware(const QString& text) { firmware_->setText(text); }
-void TF_Connect::ShowSoftware(const QString& text) { software_->setText(text); }
+namespace {
 
-void TF_Connect::ShowCore(const QString& text) {
-  core_->setText(text);
+QString Latin1(const std::string& text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+void TF_Connect::ShowTarget(const std::string& text) { target_->setText(Latin1(text)); }
+void TF_Connect::ShowFirmware(const std::string& text) { firmware_->setText(Latin1(text)); }
+void TF_Connect::ShowSoftware(const std::string& text) { software_->setText(Latin1(text)); }
+
+void TF_Connect::ShowCore(const std::string& text) {
+  // The clock text is the locale's own, which may need more than Latin-1.
+  core_->setText(QString::fromStdString(text));
   core_->repaint();  // seen before the blocking wait that ends the handshake
 }
 

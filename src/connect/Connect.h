@@ -33,10 +33,10 @@ class TF_Connect : public QWidget, private ConnectDisplay {
 
  private:
   // ConnectDisplay
-  void ShowTarget(const QString& text) override;
-  void ShowFirmware(const QString& text) override;
-  void ShowSoftware(const QString& text) override;
-  void ShowCore(const QString& text) override;
+  void ShowTarget(const std::string& text) override;
+  void ShowFirmware(const std::string& text) override;
+  void ShowSoftware(const std::string& text) override;
+  void ShowCore(const std::string& text) override;
   void SetButtonsEnabled(bool enabled) override;
   void StartTimer(int intervalMs) override;
   void StopTimer() override;

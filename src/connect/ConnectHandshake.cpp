@@ -10,18 +10,15 @@
 namespace varnel {
 namespace {
 
-QString Latin1(const std::string& text) {
-  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 constexpr char kIdentification[] = "RRE9";
 constexpr char kReloadLow[] = "RRCA";
 constexpr char kReloadHigh[] = "RRCB";
 
 }  // namespace
 
-ConnectHandshake::ConnectHandshake(Session& session, ConnectDisplay& display)
-    : s_(session), display_(display) {}
+ConnectHandshake::ConnectHandshake(Session& session, ConnectDisplay& display,
+                                   std::optional<NumberFormat> format)
+    : s_(session), display_(display), format_(std::move(format)) {}
 
 void ConnectHandshake::FormCreate() {
   display_.ShowTarget({});
@@ -54,7 +51,7 @@ void ConnectHandshake::ResetPulse() {
 }
 
 void ConnectHandshake::FormShow() {
-  s_.ShowRxProgress = false;
+  s_.ShowReceiveCount(false);
   Retry();
 }
 
@@ -83,7 +80,7 @@ void ConnectHandshake::WaitForPrompt() {
       Send(cmd::kWake);
       StartTimer();
     } else {
-      s_.Ui().MessageBox(MessageKind::Error, "Failed to connect target! Try reset it!");
+      s_.Ui().RunEnded({RunOutcome::Kind::NoAnswer, "Failed to connect target! Try reset it!"});
     }
     return;
   }
@@ -96,7 +93,7 @@ void ConnectHandshake::WaitForPrompt() {
   s_.TargetConnected = true;
   s_.TargetName.clear();
   display_.ShowTarget({});
-  display_.ShowFirmware(Latin1(s_.FirmwareVersion));
+  display_.ShowFirmware(s_.FirmwareVersion);
   Send(kIdentification);
   handshakeCommand_ = kIdentification;
   awaitingReply_ = true;
@@ -107,8 +104,8 @@ void ConnectHandshake::WaitForPrompt() {
     const std::size_t colon = replyText_.find(':');
     const std::size_t from = colon == std::string::npos ? 0 : colon + 1;
     s_.FirmwareVersion = replyText_.substr(from, 9);
-    display_.ShowTarget(Latin1(s_.TargetName));
-    display_.ShowFirmware(Latin1(s_.FirmwareVersion));
+    display_.ShowTarget(s_.TargetName);
+    display_.ShowFirmware(s_.FirmwareVersion);
     Send(cmd::kEchoOff);
     handshakeCommand_ = cmd::kEchoOff;
     awaitingReply_ = true;
@@ -139,11 +136,11 @@ void ConnectHandshake::TakeRegisterReply() {
     case 0xE9:
       s_.TargetIdCode = value;
       s_.TargetName = TargetNameFor(value);
-      display_.ShowTarget(Latin1(s_.TargetName));
+      display_.ShowTarget(s_.TargetName);
       s_.Ui().SetMainCaption("Varnel - Target: " + s_.TargetName);
       Send(kReloadLow);
       handshakeCommand_ = kReloadLow;
-      display_.ShowSoftware(QString::fromLatin1(Session::ProgramVersion));
+      display_.ShowSoftware(Session::ProgramVersion);
       awaitingReply_ = true;
       StartTimer();
       break;
@@ -156,7 +153,7 @@ void ConnectHandshake::TakeRegisterReply() {
     case 0xCB: {
       const int reload = value * 256 + s_.Images.SFRImage.Read(0xCA);
       s_.CoreClockHz = CoreClockEstimate(reload, BaudFromText(s_.ProjectSettings.BaudText));
-      display_.ShowCore(ClockText(s_.CoreClockHz));
+      display_.ShowCore(ClockText(s_.CoreClockHz, format_.value_or(LocaleNumberFormat())));
       Send(kIdentification);
       handshakeCommand_ = kIdentification;
       awaitingReply_ = true;

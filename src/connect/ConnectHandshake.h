@@ -5,20 +5,22 @@
 // window shows goes through ConnectDisplay.
 #pragma once
 
-#include <QString>
+#include <optional>
 #include <string>
 
-#include "link/Session.h"
+#include "connect/Identification.h"
+#include "core/Session.h"
 
 namespace varnel {
 
 class ConnectDisplay {
  public:
   virtual ~ConnectDisplay() = default;
-  virtual void ShowTarget(const QString& text) = 0;    // Lbl_Target
-  virtual void ShowFirmware(const QString& text) = 0;  // Lbl_FW
-  virtual void ShowSoftware(const QString& text) = 0;  // Lbl_SW
-  virtual void ShowCore(const QString& text) = 0;      // Lbl_Core, repainted at once
+  // Texts are 8-bit, as the loader sent them.
+  virtual void ShowTarget(const std::string& text) = 0;    // Lbl_Target
+  virtual void ShowFirmware(const std::string& text) = 0;  // Lbl_FW
+  virtual void ShowSoftware(const std::string& text) = 0;  // Lbl_SW
+  virtual void ShowCore(const std::string& text) = 0;      // Lbl_Core, repainted at once
   virtual void SetButtonsEnabled(bool enabled) = 0;    // Btn_Retry and Btn_Close
   virtual void StartTimer(int intervalMs) = 0;         // Timer1
   virtual void StopTimer() = 0;
@@ -32,7 +34,10 @@ class ConnectHandshake {
   static constexpr int kTickMs = 100;
   static constexpr int kCloseDelayMs = 1500;
 
-  ConnectHandshake(Session& session, ConnectDisplay& display);
+  // format: how the clock estimate is written; none: the user's locale at
+  // the time it is shown.
+  ConnectHandshake(Session& session, ConnectDisplay& display,
+                   std::optional<NumberFormat> format = std::nullopt);
 
   // Window creation: labels blank, nothing awaited, timer stopped, and the
   // target reset through DTR/RTS when the settings ask for it.
@@ -65,6 +70,7 @@ class ConnectHandshake {
 
   Session& s_;
   ConnectDisplay& display_;
+  std::optional<NumberFormat> format_;
   std::string handshakeCommand_;
   bool awaitingReply_ = false;
   int retriesLeft_ = kRetries;

@@ -1,8 +1,10 @@
 // Chip name and clock estimate of the connect handshake.
 #include "connect/Identification.h"
 
+#include <QLocale>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 
 namespace varnel {
 
@@ -25,13 +27,35 @@ int BaudFromText(std::string_view baudText) {
   return result.ec == std::errc() ? baud : 0;
 }
 
-QString ClockText(std::int32_t hz, const QLocale& locale) {
+NumberFormat LocaleNumberFormat() {
+  const QLocale locale;
+  NumberFormat format;
+  format.decimalPoint = locale.decimalPoint().toStdString();
+  format.groupSeparator = locale.numberOptions() & QLocale::OmitGroupSeparator
+                              ? std::string()
+                              : locale.groupSeparator().toStdString();
+  return format;
+}
+
+std::string ClockText(std::int32_t hz, const NumberFormat& format) {
   double mhz = hz / 1e6;
   if (mhz != 0.0) {
     const double scale = std::pow(10.0, std::floor(std::log10(std::fabs(mhz))) - 2);
     mhz = std::round(mhz / scale) * scale;
   }
-  return QStringLiteral("approx. ") + locale.toString(mhz, 'f', 2) + QStringLiteral("MHz");
+  // Two decimals, the whole part grouped by thousands.
+  char digits[64];
+  std::snprintf(digits, sizeof digits, "%.2f", std::fabs(mhz));
+  const std::string fixed(digits);
+  const std::size_t point = fixed.find('.');
+  const std::string whole = fixed.substr(0, point);
+  std::string text = mhz < 0 ? "-" : "";
+  for (std::size_t i = 0; i < whole.size(); ++i) {
+    if (i > 0 && (whole.size() - i) % 3 == 0) text += format.groupSeparator;
+    text += whole[i];
+  }
+  text += format.decimalPoint + fixed.substr(point + 1);
+  return "approx. " + text + "MHz";
 }
 
 }  // namespace varnel

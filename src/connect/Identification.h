@@ -3,8 +3,6 @@
 // of the baud-rate timer (CAh low, CBh high).
 #pragma once
 
-#include <QLocale>
-#include <QString>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -20,8 +18,17 @@ std::int32_t CoreClockEstimate(int reload, int baud);
 // The settings' baud text read as a decimal integer (0 when it holds none).
 int BaudFromText(std::string_view baudText);
 
+// How the user's locale writes a number: the decimal point and the
+// separator of thousands groups (empty: none).
+struct NumberFormat {
+  std::string decimalPoint = ".";
+  std::string groupSeparator = ",";
+};
+// The format of the program's current locale.
+NumberFormat LocaleNumberFormat();
+
 // "approx. 11.10MHz": the clock in MHz rounded to three significant digits,
-// shown with two decimals in the locale's number format.
-QString ClockText(std::int32_t hz, const QLocale& locale = QLocale());
+// shown with two decimals in the given number format.
+std::string ClockText(std::int32_t hz, const NumberFormat& format = LocaleNumberFormat());
 
 }  // namespace varnel

@@ -17,6 +17,11 @@ inline constexpr char kEraseFlash[] = "M0000"; // mass erase of the flash
 inline constexpr char kEraseConfig[] = "M8000";// erase of the configuration page
 inline constexpr char kEndRecord[] = ":00000001FF";  // Intel HEX end-of-file record
 
+// A reply is complete when a received chunk ends in one of these: "." (a
+// line or write taken), "$" and ">" (the loader's prompts).
+inline constexpr char kReplyTerminators[] = ".$>";
+constexpr bool IsReplyTerminator(char c) { return c == '.' || c == '$' || c == '>'; }
+
 std::string ReadSfr(int address);                // "RR" aa
 std::string WriteSfr(int address, int value);    // "RW" aa vv
 std::string ReadCode(std::int64_t address);      // "CR" aaaa

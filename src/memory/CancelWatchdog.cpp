@@ -13,7 +13,7 @@ int CancelWatchdog::QuietMs() const {
 }
 
 int CancelWatchdog::Cancel() {
-  s_.StopRequested = true;
+  s_.RequestStop();
   if (!s_.ProgrammingActive) s_.Ui().RefreshAllViews();
   const CommPort* port = s_.Port();
   if (!s_.PortOpen || !port || !port->IsOpen()) {

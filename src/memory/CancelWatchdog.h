@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "link/Session.h"
+#include "core/Session.h"
 
 namespace varnel {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "memory/MemoryImages.h"
+#include "core/MemoryImages.h"
 
 namespace varnel {
 

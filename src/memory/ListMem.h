@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <string>
 
-#include "memory/MemoryImages.h"
-#include "project/ProjectSettings.h"
+#include "core/MemoryImages.h"
+#include "core/ProjectSettings.h"
 
 namespace varnel {
 

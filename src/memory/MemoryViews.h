@@ -8,7 +8,7 @@
 #include <QPointer>
 #include <array>
 
-#include "link/Session.h"
+#include "core/Session.h"
 #include "memory/ListMem.h"
 
 namespace varnel {

@@ -20,6 +20,28 @@ ProgressHost::~ProgressHost() {
   if (window_) delete window_.data();
 }
 
+void ProgressHost::StartProgress(const ProgressSpec& spec) {
+  ProgressCreate();
+  ProgressSetBar(spec.minimum, spec.maximum, spec.position);
+  if (!spec.lead.empty()) ProgressSetLead(spec.lead);
+  if (!spec.caption.empty()) ProgressSetCaption(spec.caption);
+  ProgressSetBytes(spec.text);
+  ProgressSetName(spec.name);
+}
+
+void ProgressHost::StepProgress(int position, const std::string& text) {
+  if (!window_) return;
+  ProgressSetPosition(position);
+  ProgressSetBytes(text);
+}
+
+void ProgressHost::ShowNotice(const std::string& caption, const std::string& text,
+                              const std::string& button) {
+  ProgressCreate();
+  ProgressSetNoticeLook(text, button);
+  ProgressSetCaption(caption);
+}
+
 void ProgressHost::ProgressCreate() {
   ProgressClose();  // at most one at a time
   auto* window = new TF_Progress(owner_);

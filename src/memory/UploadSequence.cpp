@@ -10,37 +10,9 @@
 namespace varnel {
 namespace {
 
-bool IsTerminator(char c) { return c == '.' || c == '$' || c == '>'; }
-
 MemoryKind KindOfCommand(char letter) {
-  switch (letter) {
-    case 'X':
-      return MemoryKind::ExtRAM;
-    case 'I':
-      return MemoryKind::IRAM;
-    case 'R':
-      return MemoryKind::SFR;
-    case 'F':
-      return MemoryKind::Cfg;
-    default:
-      return MemoryKind::Code;
-  }
-}
-
-const char* NameOf(MemoryKind kind) {
-  switch (kind) {
-    case MemoryKind::Code:
-      return "CODE";
-    case MemoryKind::ExtRAM:
-      return "Ext.RAM";
-    case MemoryKind::IRAM:
-      return "Int.RAM";
-    case MemoryKind::SFR:
-      return "SFR";
-    case MemoryKind::Cfg:
-      return "PS1 cfg";
-  }
-  return "";
+  const MemorySpec* spec = SpecByLetter(letter);
+  return spec ? spec->kind : MemoryKind::Code;
 }
 
 std::string ReadCommand(MemoryKind kind, std::int32_t address) {
@@ -65,7 +37,8 @@ std::int32_t BlockStart(std::int32_t address) { return address & ~std::int32_t{0
 
 }  // namespace
 
-UploadSequence::UploadSequence(Session& session) : s_(session) {
+UploadSequence::UploadSequence(Session& session, SettingsSource& settings)
+    : s_(session), settings_(settings) {
   auto block = [this](const std::string& reply) { HandleBlock(reply); };
   s_.RegisterHandler("CR", block);
   s_.RegisterHandler("X", block);
@@ -93,18 +66,18 @@ void UploadSequence::StartSingle(MemoryKind kind) {
   // A second start while replies are awaited would steal the pending
   // command and the settings of the run in progress.
   if (Busy()) return;
-  s_.LoadProperties();
+  settings_.LoadProperties();
   if (!s_.TargetConnected) return;
-  s_.StopRequested = false;  // a stale Cancel must not end this upload
+  s_.BeginSequence();  // a stale Cancel must not end this upload
   Start(kind);
 }
 
 void UploadSequence::SpeedAllClick() {
   if (Busy()) return;
-  s_.LoadProperties();
+  settings_.LoadProperties();
   if (!s_.TargetConnected) return;
-  s_.StopRequested = false;
-  s_.UploadAllActive = true;
+  s_.BeginSequence();
+  s_.BeginUploadAll();
   s_.Ui().SetToolBarsEnabled(false);
   const auto& ps = s_.ProjectSettings;
   if (ps.UploadCode) {
@@ -147,7 +120,7 @@ void UploadSequence::Start(MemoryKind kind) {
       break;
     case MemoryKind::Cfg:
       first = 0;
-      s_.EndAddress = 0x7F;
+      s_.EndAddress = SpecOf(MemoryKind::Cfg).lastDefault;
       break;
   }
   // Nothing beyond the image is asked for: it could not be stored, and the
@@ -158,11 +131,13 @@ void UploadSequence::Start(MemoryKind kind) {
   const bool fromZero = kind == MemoryKind::Code || kind == MemoryKind::ExtRAM ||
                         kind == MemoryKind::Cfg;
   const std::int32_t barMin = fromZero ? 0 : first;
-  ui.ProgressCreate();
-  ui.ProgressSetBar(barMin, s_.EndAddress, barMin);
-  ui.ProgressSetBytes("0 bytes");
-  ui.ProgressSetName(NameOf(kind));
-  s_.ShowRxProgress = false;
+  ProgressSpec progress;
+  progress.name = SpecOf(kind).name;
+  progress.minimum = progress.position = barMin;
+  progress.maximum = s_.EndAddress;
+  progress.text = "0 bytes";
+  ui.StartProgress(progress);
+  s_.ShowReceiveCount(false);
 
   if (!image.Contains(first)) {
     Finish(kind);  // the whole range lies outside the image
@@ -177,7 +152,7 @@ std::string UploadSequence::DataText(const std::string& reply) const {
   std::string_view data(reply);
   const std::string& command = s_.LastCommand;
   if (!command.empty() && data.starts_with(command)) data.remove_prefix(command.size());
-  if (!data.empty() && IsTerminator(data.back())) data.remove_suffix(1);
+  if (!data.empty() && cmd::IsReplyTerminator(data.back())) data.remove_suffix(1);
   return std::string(data);
 }
 
@@ -223,19 +198,16 @@ void UploadSequence::HandleRegister(const std::string& reply) {
 }
 
 void UploadSequence::UpdateProgress() {
-  TargetUi& ui = s_.Ui();
-  if (!ui.ProgressIsOpen()) return;
-  ui.ProgressSetPosition(s_.CurrentAddress);
-  ui.ProgressSetBytes(std::to_string(s_.CurrentAddress) + " bytes");
+  s_.Ui().StepProgress(s_.CurrentAddress, std::to_string(s_.CurrentAddress) + " bytes");
 }
 
 void UploadSequence::Finish(MemoryKind kind) {
   TargetUi& ui = s_.Ui();
   s_.CurrentAddress = 0;
-  s_.LastCommand.clear();
-  if (ui.ProgressIsOpen()) ui.ProgressClose();
+  s_.EndSequence();
+  if (ui.ProgressOpen()) ui.EndProgress();
   ui.RefreshView(kind);
-  s_.ShowRxProgress = true;
+  s_.ShowReceiveCount(true);
   StartNextOfRun(kind);
 }
 
@@ -265,7 +237,7 @@ void UploadSequence::StartNextOfRun(MemoryKind finished) {
       }
       break;
     case MemoryKind::Cfg:
-      s_.UploadAllActive = false;
+      s_.EndUploadAll();
       s_.RxBuffer.clear();
       break;
   }

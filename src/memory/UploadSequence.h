@@ -7,14 +7,15 @@
 #include <string>
 #include <string_view>
 
-#include "link/Session.h"
+#include "core/Session.h"
 
 namespace varnel {
 
 class UploadSequence {
  public:
-  // Registers the "CR", "X", "I", "F" and "R" reply handlers with the session.
-  explicit UploadSequence(Session& session);
+  // Registers the "CR", "X", "I", "F" and "R" reply handlers with the
+  // session; every start re-reads the settings through settings.
+  UploadSequence(Session& session, SettingsSource& settings);
   UploadSequence(const UploadSequence&) = delete;
   UploadSequence& operator=(const UploadSequence&) = delete;
 
@@ -49,6 +50,7 @@ class UploadSequence {
   std::string DataText(const std::string& reply) const;
 
   Session& s_;
+  SettingsSource& settings_;
 };
 
 }  // namespace varnel

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "link/Commands.h"
-#include "link/Session.h"
+#include "core/Session.h"
 
 namespace varnel {
 namespace {
@@ -80,7 +80,7 @@ std::array<std::string, 4> FlashTimingCommands(std::int32_t coreClockHz) {
 }
 
 void SetupFlashTime(Session& session) {
-  session.ShowRxProgress = true;
+  session.ShowReceiveCount(true);
   for (const std::string& command : FlashTimingCommands(session.CoreClockHz)) {
     session.SendString(command);
     session.Ui().Sleep(kFlashTimingGapMs);
@@ -88,7 +88,7 @@ void SetupFlashTime(Session& session) {
   DrainReplies(session);
   session.RxBuffer.clear();
   session.Ui().SetStatusPanel(Session::kStatusReceive, "");
-  session.ShowRxProgress = false;
+  session.ShowReceiveCount(false);
 }
 
 }  // namespace varnel

@@ -9,7 +9,7 @@
 #include <cctype>
 
 #include "link/HexText.h"
-#include "link/Session.h"
+#include "core/Session.h"
 
 namespace varnel {
 namespace {
@@ -58,9 +58,6 @@ bool WriteAtomically(const std::string& path, const std::string& text) {
   return file.commit();
 }
 
-void ShowError(Session& session, const std::string& text) {
-  session.Ui().MessageBox(MessageKind::Error, text);
-}
 
 }  // namespace
 
@@ -129,23 +126,23 @@ std::string ConvertedFilePath(std::string_view programFile) {
   return std::string(programFile.substr(0, nameStart)) + std::string(stem) + "tmp.hex";
 }
 
-bool DownloadFile(Session& session, int& hexLineCount) {
+bool DownloadFile(Session& session, int& hexLineCount, std::string& error) {
   const std::string& programFile = session.ProgramFile;
   if (programFile.empty()) {
-    ShowError(session, "No program file chosen!");
+    error = "No program file chosen!";
     return false;
   }
   std::string contents;
   if (!ReadWholeFile(programFile, contents)) {
-    ShowError(session, "Can't open file " + programFile);
+    error = "Can't open file " + programFile;
     return false;
   }
 
   switch (FileTypeOf(programFile)) {
     case ProgramFileType::Other:
       if (!StartsWithRecord(contents)) {
-        ShowError(session, "The program file " + programFile +
-                               " is neither an Intel HEX file nor a binary image (.bin)!");
+        error = "The program file " + programFile +
+                " is neither an Intel HEX file nor a binary image (.bin)!";
         return false;
       }
       [[fallthrough]];
@@ -161,7 +158,7 @@ bool DownloadFile(Session& session, int& hexLineCount) {
   const ConvertedImage hex = ConvertImage(std::span(
       reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size()));
   if (!WriteAtomically(converted, hex.text)) {
-    ShowError(session, "Can't rewrite file " + converted);
+    error = "Can't rewrite file " + converted;
     return false;
   }
   session.ProjectSettings.HexBinFile = converted;

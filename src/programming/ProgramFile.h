@@ -10,11 +10,14 @@
 #include <string>
 #include <string_view>
 
+#include "link/Commands.h"
+
 namespace varnel {
 
 class Session;
 
-inline constexpr char kEndRecordLine[] = ":00000001FF";
+// The end record a converted image closes with is the loader's own.
+inline constexpr const char* kEndRecordLine = cmd::kEndRecord;
 inline constexpr int kRecordBytes = 16;
 
 // Two's-complement checksum of a record text: 100h minus the sum of the
@@ -50,9 +53,9 @@ std::string ConvertedFilePath(std::string_view programFile);
 
 // Prepares session.ProgramFile for download: names the file to send in
 // ProjectSettings.HexBinFile and its line count in hexLineCount. A failure
-// has been shown in an error box and leaves both unchanged. A file of another
+// leaves both unchanged and sets error to the text the user is shown. A file of another
 // extension is taken as Intel HEX when it starts with a record (".ihx") and
 // refused otherwise.
-bool DownloadFile(Session& session, int& hexLineCount);
+bool DownloadFile(Session& session, int& hexLineCount, std::string& error);
 
 }  // namespace varnel

@@ -1,9 +1,9 @@
 // The programming run and its reply handlers.
 #include "programming/ProgrammingSequence.h"
 
+#include "core/Session.h"
 #include "link/Commands.h"
 #include "link/HexText.h"
-#include "link/Session.h"
 #include "programming/FlashTiming.h"
 #include "programming/ProgramFile.h"
 
@@ -30,7 +30,8 @@ constexpr char kCaption[] = "Programming target";
 
 }  // namespace
 
-ProgrammingSequence::ProgrammingSequence(Session& session) : s_(session) {
+ProgrammingSequence::ProgrammingSequence(Session& session, SettingsSource& settings)
+    : s_(session), settings_(settings) {
   s_.RegisterHandler("M", [this](const std::string& reply) { EraseReply(reply); });
   s_.RegisterHandler("L", [this](const std::string& reply) { LineReply(reply); });
   s_.RegisterHandler("CW", [this](const std::string& reply) { ConfigWriteReply(reply); });
@@ -42,11 +43,11 @@ ProgrammingSequence::ProgrammingSequence(Session& session) : s_(session) {
 
 void ProgrammingSequence::SpeedProgClick() {
   if (!s_.TargetConnected) return;
-  s_.LoadProperties();
+  settings_.LoadProperties();
   const ProjectSettingsRecord& settings = s_.ProjectSettings;
   const int hcr0 = s_.Images.CfgImage.Read(MemoryImages::kHCR0Offset);
   if (!(hcr0 & kEpmaBit) && !settings.ErasePS1) {
-    s_.Ui().MessageBox(MessageKind::Information, kEpmaRefused);
+    Report(RunOutcome::Kind::Refused, kEpmaRefused);
     return;
   }
 
@@ -54,19 +55,20 @@ void ProgrammingSequence::SpeedProgClick() {
   // abandoned, so neither it nor an old stop request meets the new replies.
   lineFile_.Close();
   lastSent_.clear();
-  s_.LastCommand.clear();
-  s_.ProgrammingActive = false;
-  s_.StopRequested = false;
+  s_.AbandonPending();
 
   SetupFlashTime(s_);
-  if (!DownloadFile(s_, HexLineCount)) return;
-  const std::string& hexFile = s_.ProjectSettings.HexBinFile;
-  if (!lineFile_.Open(hexFile)) {
-    s_.Ui().MessageBox(MessageKind::Error,
-                       "Can't open file " + hexFile + ": " + lineFile_.ErrorText());
+  std::string error;
+  if (!DownloadFile(s_, HexLineCount, error)) {
+    Report(RunOutcome::Kind::Failed, error);
     return;
   }
-  s_.ProgrammingActive = true;
+  const std::string& hexFile = s_.ProjectSettings.HexBinFile;
+  if (!lineFile_.Open(hexFile)) {
+    Report(RunOutcome::Kind::Failed, "Can't open file " + hexFile + ": " + lineFile_.ErrorText());
+    return;
+  }
+  s_.BeginProgramming();
   PrepareTarget();
   if (!s_.LastCommand.empty()) {
     s_.Ui().Sleep(kEraseSettleMs);
@@ -114,27 +116,27 @@ void ProgrammingSequence::ContinueAfterErase() {
 }
 
 void ProgrammingSequence::StartLineDownload() {
-  s_.LastCommand = "L";
+  s_.LastCommand = "L";  // the record itself follows in the same write
   std::string first;
   const HexLineFile::Result r = lineFile_.Next(first);
   if (r == HexLineFile::Result::Error) {
     EndRunWithError("Can't open file " + s_.ProgramFile + " !");
     return;
   }
-  TargetUi& ui = s_.Ui();
   CloseProgress();
-  ui.ProgressCreate();
-  ui.ProgressSetBar(0, HexLineCount, 0);
-  ui.ProgressSetLead("Programming:");
-  ui.ProgressSetCaption(kCaption);
-  ui.ProgressSetBytes("0 lines");
-  ui.ProgressSetName("CODE");
-  s_.StopRequested = false;
+  ProgressSpec progress;
+  progress.name = SpecOf(MemoryKind::Code).name;
+  progress.maximum = HexLineCount;
+  progress.text = "0 lines";
+  progress.caption = kCaption;
+  progress.lead = "Programming:";
+  s_.Ui().StartProgress(progress);
+  s_.BeginSequence();
   if (r == HexLineFile::Result::End) {
     // A file without a single record: end the loader's line mode in order
     // rather than wait for a reply that no command asked for.
     lineFile_.Close();
-    s_.ProgrammingActive = false;
+    s_.EndProgramming();
     first = cmd::kEndRecord;
   }
   SendLine(cmd::Line(first));
@@ -143,10 +145,10 @@ void ProgrammingSequence::StartLineDownload() {
 void ProgrammingSequence::LineReply(const std::string& reply) {
   const std::string stripped = SeparateChar(reply);
   if (s_.ProgrammingActive && s_.StopRequested) {
-    s_.Ui().MessageBox(MessageKind::Information, kInterrupted);
+    Report(RunOutcome::Kind::Interrupted, kInterrupted);
     lineFile_.Close();
     SendLine(cmd::kEndRecord);
-    s_.ProgrammingActive = false;
+    s_.EndProgramming();
     // StopRequested stays set: the reply to the end record ends the run
     // through the dispatcher's stop branch.
   }
@@ -178,7 +180,7 @@ void ProgrammingSequence::SendNextLine() {
       // The file lacked its own end record: close the loader's line mode.
       lineFile_.Close();
       SendLine(cmd::kEndRecord);
-      s_.ProgrammingActive = false;
+      s_.EndProgramming();
       return;
     case HexLineFile::Result::Error:
       EndRunWithError("Can't open file " + s_.ProgramFile + " !");
@@ -187,10 +189,9 @@ void ProgrammingSequence::SendNextLine() {
       break;
   }
   TargetUi& ui = s_.Ui();
-  if (ui.ProgressIsOpen()) {
+  if (ui.ProgressOpen()) {
     const int position = ui.ProgressPosition() + 1;
-    ui.ProgressSetPosition(position);
-    ui.ProgressSetBytes(std::to_string(position + 1) + " lines");
+    ui.StepProgress(position, std::to_string(position + 1) + " lines");
   }
   SendLine(line);
 }
@@ -214,11 +215,12 @@ void ProgrammingSequence::ConfigWriteReply(const std::string& reply) {
       // Complete. The state is settled before the notice, whose wait may let
       // the window run other commands.
       const bool notice = s_.ProgrammingActive;
-      s_.LastCommand.clear();
-      s_.ProgrammingActive = false;
+      s_.EndSequence();
+      s_.EndProgramming();
       lineFile_.Close();
-      s_.ShowRxProgress = true;
+      s_.ShowReceiveCount(true);
       if (notice) ShowCompletionNotice();
+      Report(RunOutcome::Kind::Finished, notice ? kFinished : "");
     } else if (s_.CurrentAddress >= kConfigBase && s_.CurrentAddress <= kConfigLast) {
       const std::int32_t next = s_.CurrentAddress + 1;
       s_.SendCommand(cmd::WriteConfig(next, s_.Images.CfgImage.Read(next - kConfigBase)));
@@ -233,30 +235,32 @@ void ProgrammingSequence::ConfigWriteReply(const std::string& reply) {
 void ProgrammingSequence::ShowCompletionNotice() {
   TargetUi& ui = s_.Ui();
   CloseProgress();
-  ui.ProgressCreate();
-  ui.ProgressSetNoticeLook(kFinished, "&Ok");
-  ui.ProgressSetCaption(kCaption);
+  ui.ShowNotice(kCaption, kFinished, "&Ok");
   ui.Sleep(kNoticeMs);
-  ui.ProgressClose();
+  ui.EndProgress();
   // "&Ok" only closes the notice: a press during the wait is no stop request
   // for whatever the user starts next. A sequence started meanwhile keeps its own.
-  if (s_.LastCommand.empty()) s_.StopRequested = false;
+  if (s_.LastCommand.empty()) s_.BeginSequence();
 }
 
 void ProgrammingSequence::CloseProgress() {
-  if (s_.Ui().ProgressIsOpen()) s_.Ui().ProgressClose();
+  if (s_.Ui().ProgressOpen()) s_.Ui().EndProgress();
 }
 
 void ProgrammingSequence::EndRun() {
-  s_.LastCommand.clear();
-  s_.ProgrammingActive = false;
+  s_.EndSequence();
+  s_.EndProgramming();
   lineFile_.Close();
   CloseProgress();
 }
 
 void ProgrammingSequence::EndRunWithError(const std::string& text) {
   EndRun();
-  s_.Ui().MessageBox(MessageKind::Error, text);
+  Report(RunOutcome::Kind::Failed, text);
+}
+
+void ProgrammingSequence::Report(RunOutcome::Kind kind, const std::string& text) {
+  s_.Ui().RunEnded(RunOutcome{kind, text});
 }
 
 }  // namespace varnel

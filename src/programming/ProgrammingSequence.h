@@ -7,17 +7,20 @@
 
 #include <string>
 
+#include "core/TargetUi.h"
 #include "programming/HexLineFile.h"
 
 namespace varnel {
 
 class Session;
+class SettingsSource;
 
 class ProgrammingSequence {
  public:
   // Registers the reply handlers, the stop hook and the line repeat with the
-  // session, which must not outlive this object's use of it.
-  explicit ProgrammingSequence(Session& session);
+  // session, which must not outlive this object's use of it. Every run
+  // re-reads the settings through settings first.
+  ProgrammingSequence(Session& session, SettingsSource& settings);
   ProgrammingSequence(const ProgrammingSequence&) = delete;
   ProgrammingSequence& operator=(const ProgrammingSequence&) = delete;
 
@@ -43,9 +46,11 @@ class ProgrammingSequence {
   void CloseProgress();
   void EndRun();
   void EndRunWithError(const std::string& text);
+  void Report(RunOutcome::Kind kind, const std::string& text);
   void ShowCompletionNotice();
 
   Session& s_;
+  SettingsSource& settings_;
   HexLineFile lineFile_;
   std::string lastSent_;  // what the line download last put on the wire
 };

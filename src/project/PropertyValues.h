@@ -6,39 +6,12 @@
 
 #include <string>
 
-#include "link/TargetUi.h"
+#include "core/PropertyValues.h"
+#include "core/TargetUi.h"
 #include "project/SettingsStore.h"
 
 namespace varnel {
 
-struct PropertyValues {
-  // "Properties"
-  std::string Port = "COM1";  // ComboPort
-  std::string Baud = "9600";  // ComboSpeed
-  // "MSC1210Setup"
-  std::string HCR0 = "FFh";   // Lbl_HCR0, register form
-  std::string HCR1 = "FFh";   // Lbl_HCR1
-  std::string RealClk = "4";  // Edt_RealClk
-  bool ManualClk = false;     // CheckManual
-  bool ControlDTR = false;    // CheckDTR
-  // "Code&Data"
-  std::string HexBin;                            // Edt_HexFile
-  std::string Lst;                               // Edt_LstFile
-  std::string CodeMin = "0000", CodeMax = "7FFF";  // Edt_CodeMin, Edt_CodeMax
-  std::string SFRMin = "80", SFRMax = "FF";
-  std::string IRAMMin = "00", IRAMMax = "FF";
-  std::string ExtMin = "0000", ExtMax = "03FF";
-  std::string ProgMin = "0000", ProgMax = "7FFF";
-  bool Default = true;  // CheckDefault
-  bool UploadCode = true, UploadExtRAM = true, UploadSFR = true;
-  bool MassErase = true;  // CheckErase0
-  bool ErasePS1 = true;   // CheckErase1
-  bool ProgFlash = true;  // CheckProg0
-  bool ProgPS1 = true;    // CheckProg1
-  bool Verify = false;    // CheckVerify
-
-  bool operator==(const PropertyValues&) const = default;
-};
 
 // Which keys a save writes: a confirmed properties dialog writes every key
 // but "WorkDir"; a new project leaves out "Baud", "IRAMMin" and "IRAMMax".

@@ -26,27 +26,10 @@ std::string ExecutableFolder() {
 
 }  // namespace
 
-const std::vector<std::string>& BaudTexts() {
-  static const std::vector<std::string> texts = {"110",  "300",  "600",   "1200",  "2400",
-                                                 "4800", "9600", "14400", "19200", "38400"};
-  return texts;
-}
-
-TBaudrate BaudRateFromText(const std::string& text) {
-  const auto& texts = BaudTexts();
-  const auto it = std::find(texts.begin(), texts.end(), text);
-  // A typed rate outside the list has no position in it; the loader's
-  // own default rate is the safe choice.
-  if (it == texts.end()) return br9600;
-  return static_cast<TBaudrate>(it - texts.begin());
-}
-
 Settings::Settings(Session& session, std::string userStorePath)
-    : session_(session), userStorePath_(std::move(userStorePath)) {
-  session_.OnLoadProperties = [this] { LoadProperties(); };
-}
+    : session_(session), userStorePath_(std::move(userStorePath)) {}
 
-Settings::~Settings() { session_.OnLoadProperties = nullptr; }
+Settings::~Settings() = default;
 
 SettingsStore Settings::OpenStore() const {
   return SettingsStore::Choose(session_.ProjectFile, userStorePath_);
@@ -116,7 +99,7 @@ void Settings::StartUp(const PortListBuilder& buildPortList) {
   s.Images.FillAll(0xFF);
 
   // 6.
-  s.StopRequested = false;
+  s.BeginSequence();  // no stop request from before the start
   ps.BaudText = "9600";
   if (s.Port()) s.Port()->SetBaudRate(br9600);
   s.EndAddress = 0x0FFF;
@@ -157,10 +140,13 @@ void Settings::LoadProperties() {
 
   // 2. Upload selection.
   if (store.ReadBool(KeyOf("Default"))) {
-    ps.CodeMin = 0, ps.CodeMax = 0;  // CodeMax 0: up to the detected flash size
-    ps.SFRMin = 0x80, ps.SFRMax = 0xFF;
-    ps.IRAMMin = 0x00, ps.IRAMMax = 0xFF;
-    ps.ExtMin = 0x0000, ps.ExtMax = 0x03FF;
+    ps.CodeMin = SpecOf(MemoryKind::Code).firstDefault;
+    ps.CodeMax = 0;  // up to the detected flash size
+    ps.SFRMin = SpecOf(MemoryKind::SFR).firstDefault, ps.SFRMax = SpecOf(MemoryKind::SFR).lastDefault;
+    ps.IRAMMin = SpecOf(MemoryKind::IRAM).firstDefault;
+    ps.IRAMMax = SpecOf(MemoryKind::IRAM).lastDefault;
+    ps.ExtMin = SpecOf(MemoryKind::ExtRAM).firstDefault;
+    ps.ExtMax = SpecOf(MemoryKind::ExtRAM).lastDefault;
     ps.UploadCode = ps.UploadExtRAM = ps.UploadSFR = true;
   } else {
     ps.CodeMin = store.ReadAddress(KeyOf("CodeMin"));

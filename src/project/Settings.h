@@ -1,37 +1,32 @@
 // The main window's settings work over the session: start-up and shut-down,
 // LoadProperties (settings record, HCR1/HCR0 into the configuration image,
 // port and baud rate, status panels) and the saving half of the configure
-// command. Constructing it installs LoadProperties as the session's reload
-// hook, so every upload and programming run re-reads the store through it.
-// The session must outlive it.
+// command. It is the settings source the upload and programming runs are
+// given, so every run re-reads the store through it. The session must
+// outlive it.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
+#include "core/BaudRates.h"
 #include "link/CommTypes.h"
-#include "link/Session.h"
+#include "core/Session.h"
 #include "project/PropertyValues.h"
 #include "project/SettingsStore.h"
 #include "project/UserStore.h"
 
 namespace varnel {
 
-// The rate a baud text selects: its position in the list 110 ... 38400 is
-// the TBaudrate; a text outside the list selects 9600.
-TBaudrate BaudRateFromText(const std::string& text);
-// The ten texts the speed box offers, in TBaudrate order.
-const std::vector<std::string>& BaudTexts();
-
-class Settings {
+class Settings : public SettingsSource {
  public:
   // Probes the serial ports and returns the names the properties dialog
   // offers, "None" last. Empty: BuildPortList without the busy ports.
   using PortListBuilder = std::function<std::vector<std::string>()>;
 
   explicit Settings(Session& session, std::string userStorePath = UserStorePath());
-  ~Settings();
+  ~Settings() override;
   Settings(const Settings&) = delete;
   Settings& operator=(const Settings&) = delete;
 
@@ -49,7 +44,7 @@ class Settings {
   void ShutDown(const std::function<void()>& freeViews = {},
                 const std::function<void()>& closeProgramFile = {});
 
-  void LoadProperties();
+  void LoadProperties() override;
 
   // The saving half of the configure command. confirmed is null when the
   // dialog was cancelled. Confirmed: ProgramFile follows "HexBin" unless a

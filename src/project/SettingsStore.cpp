@@ -8,13 +8,6 @@
 
 namespace varnel {
 
-const KeySpec& KeyOf(std::string_view key) {
-  for (const KeySpec& entry : kKeyTable) {
-    if (key == entry.key) return entry;
-  }
-  throw std::logic_error("no such settings key: " + std::string(key));
-}
-
 bool ParseBoolean(std::string_view text, bool defaultValue) {
   // A decimal integer with an optional sign, as the stored "1"/"0" are;
   // anything else, an out-of-range number included, is not a boolean.

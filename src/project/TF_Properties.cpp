@@ -1,6 +1,8 @@
 // Target properties dialog: layout and form rules.
 #include "project/TF_Properties.h"
 
+#include "core/BaudRates.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -89,8 +91,7 @@ TF_Properties::TF_Properties(QWidget* parent) : QDialog(parent) {
   ComboPort->setEditable(true);
   ComboSpeed = Named(new QComboBox(port), "ComboSpeed");
   ComboSpeed->setEditable(true);
-  ComboSpeed->addItems({"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
-                        "38400"});
+  for (const std::string& rate : BaudTexts()) ComboSpeed->addItem(QString::fromStdString(rate));
   ComboSpeed->setCurrentIndex(-1);
   ComboSpeed->setEditText(QString());
   ComboPort->setEditText(QString());
@@ -447,6 +448,60 @@ QString SwapExtensionForFilter(const QString& name, const QString& filter) {
   const int dot = name.lastIndexOf(QLatin1Char('.'));
   if (dot <= slash + 1) return name;  // no extension to swap (".profile" has none)
   return name.left(dot + 1) + match.captured(1);
+}
+
+}  // namespace varnel
+
+namespace varnel {
+
+std::optional<PropertyValues> TF_Properties::Run(const PropertiesRequest& request,
+                                                 QWidget* parent,
+                                                 const std::function<bool(TF_Properties&)>& show) {
+  TF_Properties dialog(parent);
+  if (!request.projectPath.empty()) {
+    dialog.SetProjectName(QFileInfo(QString::fromStdString(request.projectPath)).fileName());
+  }
+  dialog.WorkDir = QString::fromStdString(request.workDir);
+  for (const auto& name : request.ports) dialog.ComboPort->addItem(QString::fromStdString(name));
+  dialog.ComboPort->setCurrentIndex(-1);
+  dialog.Fill(request.values, request.mode == PropertiesRequest::Mode::NewProject
+                                  ? FillMode::NewProject
+                                  : FillMode::Configure);
+  dialog.SetComputedClock(request.coreClockHz);
+  const bool confirmed = show ? show(dialog) : dialog.exec() == QDialog::Accepted;
+  if (!confirmed) return std::nullopt;
+  return dialog.Values();
+}
+
+QStringList OpenFilters() {
+  return {QStringLiteral("Intel hex (*.hex)"), QStringLiteral("Binary (*.bin)"),
+          QStringLiteral("Project (*.prj)"), QStringLiteral("All (*.*)")};
+}
+
+QStringList NewFilters() { return {QStringLiteral("Project (*.prj)")}; }
+
+std::string ChooseFileWithDialog(FileChoice choice, const std::string& startDir,
+                                 QWidget* parent) {
+  const bool isNew = choice == FileChoice::NewProject;
+  QFileDialog dialog(parent, QString(), QString::fromStdString(startDir));
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setNameFilters(isNew ? NewFilters() : OpenFilters());
+  // A picking dialog whose typed name follows the chosen type's extension.
+  QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& f) {
+    if (auto* edit = dialog.findChild<QLineEdit*>(QStringLiteral("fileNameEdit"))) {
+      edit->setText(SwapExtensionForFilter(edit->text(), f));
+    }
+  });
+  if (isNew) {
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("prj"));
+    dialog.setOption(QFileDialog::DontConfirmOverwrite);  // no question for an existing file
+  } else {
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setDefaultSuffix(QStringLiteral("hex"));
+  }
+  const bool picked = dialog.exec() == QDialog::Accepted && !dialog.selectedFiles().isEmpty();
+  return picked ? dialog.selectedFiles().first().toStdString() : std::string();
 }
 
 }  // namespace varnel

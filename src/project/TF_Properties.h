@@ -7,7 +7,9 @@
 #include <QDialog>
 #include <QString>
 #include <functional>
+#include <optional>
 
+#include "core/TargetUi.h"
 #include "project/PropertyValues.h"
 
 class QCheckBox;
@@ -23,6 +25,11 @@ class TF_Properties : public QDialog {
   Q_OBJECT
  public:
   explicit TF_Properties(QWidget* parent = nullptr);
+
+  // The dialog for a request: filled, shown through show (a modal run when
+  // none is given), and its values when confirmed.
+  static std::optional<PropertyValues> Run(const PropertiesRequest& request, QWidget* parent,
+                                           const std::function<bool(TF_Properties&)>& show = {});
 
   // The caption for a project: "Target properties - demo.prj".
   void SetProjectName(const QString& fileName);
@@ -94,5 +101,11 @@ class TF_Properties : public QDialog {
 // swapped for the type's own ("*.bin"), and the name is left alone for a type
 // without one ("*.*") or a name without an extension.
 QString SwapExtensionForFilter(const QString& name, const QString& filter);
+
+// The file dialogs of New and Open, and their filters.
+QStringList OpenFilters();
+QStringList NewFilters();
+// The path picked, or empty when cancelled.
+std::string ChooseFileWithDialog(FileChoice choice, const std::string& startDir, QWidget* parent);
 
 }  // namespace varnel

@@ -1,5 +1,6 @@
 #include "connect/ConnectHandshake.h"
 
+#include <QLocale>
 #include <gtest/gtest.h>
 
 #include "connect/Identification.h"
@@ -13,13 +14,13 @@ using testing::RecordingUi;
 using testing::ScriptedPort;
 
 struct RecordingDisplay : ConnectDisplay {
-  QString target, firmware, software, core;
+  std::string target, firmware, software, core;
   bool buttons = true, closed = false;
   int timer = -1;  // interval while running, -1 when stopped
-  void ShowTarget(const QString& t) override { target = t; }
-  void ShowFirmware(const QString& t) override { firmware = t; }
-  void ShowSoftware(const QString& t) override { software = t; }
-  void ShowCore(const QString& t) override { core = t; }
+  void ShowTarget(const std::string& t) override { target = t; }
+  void ShowFirmware(const std::string& t) override { firmware = t; }
+  void ShowSoftware(const std::string& t) override { software = t; }
+  void ShowCore(const std::string& t) override { core = t; }
   void SetButtonsEnabled(bool e) override { buttons = e; }
   void StartTimer(int ms) override { timer = ms; }
   void StopTimer() override { timer = -1; }
@@ -187,8 +188,11 @@ TEST(Identification, ClockEstimateAndItsText) {
   // A reload of 0 at 38400 baud passes 2^31: the estimate wraps as 32 bits do.
   EXPECT_EQ(CoreClockEstimate(0, 38400), static_cast<std::int32_t>(65536ull * 38400 * 32));
 
-  const QLocale us(QLocale::English, QLocale::UnitedStates);
-  const QLocale de(QLocale::German, QLocale::Germany);
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  const NumberFormat us = LocaleNumberFormat();
+  QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+  const NumberFormat de = LocaleNumberFormat();
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
   EXPECT_EQ(ClockText(11059200, us), "approx. 11.10MHz");
   EXPECT_EQ(ClockText(11059200, de), "approx. 11,10MHz");
   EXPECT_EQ(ClockText(7372800, us), "approx. 7.37MHz");

@@ -32,7 +32,7 @@ class ConnectUploadTest : public TargetLink {
     EXPECT_EQ(differences, 0);
   }
 
-  UploadSequence upload{session};
+  UploadSequence upload{session, reload};
 };
 
 TEST_F(ConnectUploadTest, ConnectAfterBannerThenAfterBarePrompt) {

@@ -10,6 +10,7 @@
 
 #include "app/TF_Main.h"
 #include "gui/GuiApp.h"
+#include "support/AnsweringPrompts.h"
 #include "memory/ListMem.h"
 #include "support/EventLoop.h"
 #include "target-sim/TargetSim.h"
@@ -55,9 +56,10 @@ TEST(MainWindowEndToEnd, ConnectUploadAllAndProgramByClicking) {
                       << "CodeMax=01FF\nExtMax=003F\n";
 
   std::vector<QString> boxes;
-  TF_Main::MessageHook() = [&](MessageKind, const QString& text) { boxes.push_back(text); };
+  testing::AnsweringPrompts prompts(
+      [&](MessageKind, const std::string& text) { boxes.push_back(QString::fromStdString(text)); });
   {
-    TF_Main main(nullptr, user);
+    TF_Main main(nullptr, user, &prompts);
     main.show();
     Session& s = main.Link();
     ASSERT_TRUE(s.PortOpen) << main.StatusText(0).toStdString();
@@ -105,7 +107,6 @@ TEST(MainWindowEndToEnd, ConnectUploadAllAndProgramByClicking) {
     EXPECT_EQ(config[0x7F], 0xFD);
     main.close();
   }
-  TF_Main::MessageHook() = nullptr;
   target.Stop();
 }
 

@@ -59,7 +59,7 @@ class ProgrammingE2E : public TargetLink {
       std::this_thread::sleep_for(std::chrono::milliseconds(std::min(ms, 20)));
     };
     settings.HexBinFile = (kData / "blink.hex").string();
-    session.OnLoadProperties = [this] {
+    reload.onLoad = [this] {
       session.ProjectSettings = settings;
       session.Images.CfgImage.Write(MemoryImages::kHCR1Offset, static_cast<std::uint8_t>(hcr1));
       session.Images.CfgImage.Write(MemoryImages::kHCR0Offset, static_cast<std::uint8_t>(hcr0));
@@ -96,7 +96,7 @@ class ProgrammingE2E : public TargetLink {
   }
 
   QTemporaryDir dir;
-  ProgrammingSequence run{session};
+  ProgrammingSequence run{session, reload};
   int hcr1 = 0x5A, hcr0 = 0xFE;
 };
 

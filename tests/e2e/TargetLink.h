@@ -24,36 +24,32 @@ class HostUi : public RecordingUi {
   explicit HostUi(Session& session) : host(session, nullptr) {}
   ProgressHost host;
 
-  void ProgressCreate() override {
+  void StartProgress(const ProgressSpec& spec) override {
     ++progressCreated;
-    host.ProgressCreate();
+    progressName = spec.name;
+    noticeLook = false;
+    host.StartProgress(spec);
   }
-  bool ProgressIsOpen() const override { return host.ProgressIsOpen(); }
-  void ProgressClose() override { host.ProgressClose(); }
-  void ProgressSetBar(int mn, int mx, int pos) override { host.ProgressSetBar(mn, mx, pos); }
-  void ProgressSetPosition(int pos) override { host.ProgressSetPosition(pos); }
+  void StepProgress(int pos, const std::string& text) override { host.StepProgress(pos, text); }
+  bool ProgressOpen() const override { return host.ProgressOpen(); }
+  bool ProgressIsOpen() const { return host.ProgressOpen(); }
   int ProgressPosition() const override { return host.ProgressPosition(); }
-  void ProgressSetName(const std::string& t) override {
-    progressName = t;
-    host.ProgressSetName(t);
-  }
-  void ProgressSetBytes(const std::string& t) override { host.ProgressSetBytes(t); }
-  void ProgressSetCaption(const std::string& t) override { host.ProgressSetCaption(t); }
-  void ProgressSetLead(const std::string& t) override { host.ProgressSetLead(t); }
-  void ProgressSetNoticeLook(const std::string& lead, const std::string& button) override {
+  void EndProgress() override { host.EndProgress(); }
+  void ShowNotice(const std::string& caption, const std::string& text,
+                  const std::string& button) override {
     noticeLook = true;
-    host.ProgressSetNoticeLook(lead, button);
+    host.ShowNotice(caption, text, button);
   }
 };
 
 struct RecordingDisplay : ConnectDisplay {
-  QString target, firmware, software, core;
+  std::string target, firmware, software, core;
   bool closed = false;
   int timer = -1;
-  void ShowTarget(const QString& t) override { target = t; }
-  void ShowFirmware(const QString& t) override { firmware = t; }
-  void ShowSoftware(const QString& t) override { software = t; }
-  void ShowCore(const QString& t) override { core = t; }
+  void ShowTarget(const std::string& t) override { target = t; }
+  void ShowFirmware(const std::string& t) override { firmware = t; }
+  void ShowSoftware(const std::string& t) override { software = t; }
+  void ShowCore(const std::string& t) override { core = t; }
   void SetButtonsEnabled(bool) override {}
   void StartTimer(int ms) override { timer = ms; }
   void StopTimer() override { timer = -1; }
@@ -67,7 +63,7 @@ class TargetLink : public ::testing::Test {
   void SetUp() override {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     session.AttachUi(&ui);
-    session.OnLoadProperties = [this] { session.ProjectSettings = settings; };
+    reload.onLoad = [this] { session.ProjectSettings = settings; };
   }
   void TearDown() override {
     comm.Close();
@@ -132,6 +128,7 @@ class TargetLink : public ::testing::Test {
   }
 
   Session session;
+  FixedSettings reload;
   HostUi ui{session};
   ProjectSettingsRecord settings;
   std::unique_ptr<sim::TargetSim> target;

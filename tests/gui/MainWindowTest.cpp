@@ -11,6 +11,7 @@
 #include "app/TF_Main.h"
 #include "memory/ListMem.h"
 #include "gui/GuiApp.h"
+#include "support/AnsweringPrompts.h"
 
 namespace varnel {
 namespace {
@@ -180,10 +181,11 @@ namespace {
 TEST(MainWindow, TargetMenuUploadItemsOpenViewsAndSendNothing) {
   testing::GuiApp();
   Store store;
-  TF_Main main(nullptr, store.Path());
-  main.show();
   std::vector<QString> boxes;
-  TF_Main::MessageHook() = [&](MessageKind, const QString& text) { boxes.push_back(text); };
+  testing::AnsweringPrompts prompts(
+      [&](MessageKind, const std::string& text) { boxes.push_back(QString::fromStdString(text)); });
+  TF_Main main(nullptr, store.Path(), &prompts);
+  main.show();
   const std::pair<const char*, const char*> items[] = {{"UploadCODE1", "CODE1"},
                                                        {"UploadExtRAM1", "ExtRAM1"},
                                                        {"UploadIRAM1", "IRAM1"},
@@ -208,7 +210,6 @@ TEST(MainWindow, TargetMenuUploadItemsOpenViewsAndSendNothing) {
 
   main.Views().View(MemoryKind::SFR)->close();
   EXPECT_FALSE(main.Action("SFR1")->isChecked());
-  TF_Main::MessageHook() = nullptr;
 }
 
 }  // namespace

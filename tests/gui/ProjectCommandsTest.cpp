@@ -11,6 +11,7 @@
 
 #include "gui/GuiApp.h"
 #include "project/IniFile.h"
+#include "project/TF_Properties.h"
 #include "support/RecordingUi.h"
 #include "support/ScriptedPort.h"
 
@@ -31,14 +32,16 @@ class ProjectCommandsTest : public ::testing::Test {
     port.open = false;
     port.device = "Com1";
     QDir().mkpath(dir.filePath("user"));  // start-up makes the per-user folder
-    commands.SetCloseEnabled = [this](bool on) { closeEnabled = on; };
-    commands.ShowProperties = [this](TF_Properties& dialog) {
-      shownCaption = dialog.windowTitle();
-      shownPort = dialog.ComboPort->currentText();
-      shownDTR = dialog.CheckDTR->isChecked();
-      shownSpeed = dialog.ComboSpeed->currentText();
-      if (edit) edit(dialog);
-      return confirm;
+    // The real dialog, answered by the test instead of a user.
+    ui.editProperties = [this](const PropertiesRequest& request) {
+      return TF_Properties::Run(request, nullptr, [this](TF_Properties& dialog) {
+        shownCaption = dialog.windowTitle();
+        shownPort = dialog.ComboPort->currentText();
+        shownDTR = dialog.CheckDTR->isChecked();
+        shownSpeed = dialog.ComboSpeed->currentText();
+        if (edit) edit(dialog);
+        return confirm;
+      });
     };
   }
   std::string Path(const char* name) const { return dir.filePath(name).toStdString(); }
@@ -49,8 +52,8 @@ class ProjectCommandsTest : public ::testing::Test {
   testing::RecordingUi ui;
   testing::ScriptedPort port;
   Settings settings{session, userPath};
-  ProjectCommands commands{session, settings, nullptr};
-  bool closeEnabled = false;
+  ProjectCommands commands{session, settings};
+  const bool& closeEnabled = ui.closeEnabled;
   bool confirm = true;
   std::function<void(TF_Properties&)> edit;
   QString shownCaption, shownPort, shownSpeed;
@@ -59,7 +62,7 @@ class ProjectCommandsTest : public ::testing::Test {
 
 TEST_F(ProjectCommandsTest, NewWithAnEmptyStoreWritesExactlyTheNewProjectKeys) {
   const std::string project = Path("demo.prj");
-  commands.ChooseNewProject = [&](const QString&) { return QString::fromStdString(project); };
+  ui.chooseNewProject = [&](const std::string&) { return project; };
   commands.SpeedNewClick();
   EXPECT_EQ(shownCaption, "Target properties - demo.prj");
   EXPECT_EQ(shownPort, "");  // "None" is not offered until the port list is built
@@ -80,7 +83,7 @@ TEST_F(ProjectCommandsTest, NewOverAnExistingFileKeepsTheKeysItDoesNotWrite) {
   const std::string project = Path("old.prj");
   std::ofstream(project) << "; my notes\n[Properties]\nBaud=19200\nPort=COM2\n"
                             "[Code&Data]\nIRAMMin=10\nExtra=keep\n";
-  commands.ChooseNewProject = [&](const QString&) { return QString::fromStdString(project); };
+  ui.chooseNewProject = [&](const std::string&) { return project; };
   edit = [](TF_Properties& dialog) { dialog.Edt_CodeMax->setText("1FFF"); };
   commands.SpeedNewClick();
   IniFile file(project);
@@ -94,12 +97,12 @@ TEST_F(ProjectCommandsTest, NewOverAnExistingFileKeepsTheKeysItDoesNotWrite) {
 
 TEST_F(ProjectCommandsTest, CancelledNewKeepsTheProjectAndWritesNothing) {
   const std::string project = Path("new.prj");
-  commands.ChooseNewProject = [&](const QString&) { return QString::fromStdString(project); };
+  ui.chooseNewProject = [&](const std::string&) { return project; };
   confirm = false;
   commands.SpeedNewClick();
   EXPECT_EQ(session.ProjectFile, project);
   EXPECT_FALSE(QFile::exists(QString::fromStdString(project)));
-  commands.ChooseNewProject = [](const QString&) { return QString(); };
+  ui.chooseNewProject = [](const std::string&) { return std::string(); };
   commands.SpeedNewClick();  // the save dialog cancelled: nothing at all
   EXPECT_EQ(session.ProjectFile, project);
 }
@@ -107,7 +110,7 @@ TEST_F(ProjectCommandsTest, CancelledNewKeepsTheProjectAndWritesNothing) {
 TEST_F(ProjectCommandsTest, OpenActsOnTheExtensionWhateverItsCase) {
   const std::string project = Path("demo.PRJ");
   std::ofstream(project) << "[Code&Data]\nHexBin=/fw/from-project.hex\n";
-  commands.ChooseFileToOpen = [&](const QString&) { return QString::fromStdString(project); };
+  ui.chooseFileToOpen = [&](const std::string&) { return project; };
   commands.SpeedOpenClick();
   EXPECT_EQ(session.ProjectFile, project);
   EXPECT_TRUE(closeEnabled);
@@ -116,7 +119,7 @@ TEST_F(ProjectCommandsTest, OpenActsOnTheExtensionWhateverItsCase) {
             dir.path().toStdString() + "/");
 
   const std::string hex = Path("fw.Hex");
-  commands.ChooseFileToOpen = [&](const QString&) { return QString::fromStdString(hex); };
+  ui.chooseFileToOpen = [&](const std::string&) { return hex; };
   commands.SpeedOpenClick();
   EXPECT_EQ(session.ProgramFile, hex);
   EXPECT_TRUE(session.ProgramFileChosen);
@@ -124,12 +127,12 @@ TEST_F(ProjectCommandsTest, OpenActsOnTheExtensionWhateverItsCase) {
   EXPECT_EQ(session.ProjectFile, project);  // the project stays open
 
   const std::string bin = Path("fw.bin");
-  commands.ChooseFileToOpen = [&](const QString&) { return QString::fromStdString(bin); };
+  ui.chooseFileToOpen = [&](const std::string&) { return bin; };
   commands.SpeedOpenClick();
   EXPECT_EQ(session.ProgramFile, bin);  // chosen as well; programming converts it
 
   // A project opened later does not replace the chosen program file.
-  commands.ChooseFileToOpen = [&](const QString&) { return QString::fromStdString(project); };
+  ui.chooseFileToOpen = [&](const std::string&) { return project; };
   commands.SpeedOpenClick();
   EXPECT_EQ(session.ProgramFile, bin);
 }
@@ -139,7 +142,7 @@ TEST_F(ProjectCommandsTest, CloseSwitchesBackToTheUserStoreAndItsPort) {
   std::ofstream(userPath) << "[Properties]\nPort=COM7\n";
   const std::string project = Path("demo.prj");
   std::ofstream(project) << "[Properties]\nPort=COM2\n";
-  commands.ChooseFileToOpen = [&](const QString&) { return QString::fromStdString(project); };
+  ui.chooseFileToOpen = [&](const std::string&) { return project; };
   commands.SpeedOpenClick();
   EXPECT_EQ(port.device, "COM2");
   EXPECT_TRUE(port.open);

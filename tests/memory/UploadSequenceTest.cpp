@@ -23,7 +23,7 @@ class UploadTest : public ::testing::Test {
     session.AttachPort(&port);
     session.PortOpen = true;
     session.TargetConnected = true;
-    session.OnLoadProperties = [this] {
+    reload.onLoad = [this] {
       ++loads;
       session.ProjectSettings = settings;
     };
@@ -72,9 +72,10 @@ class UploadTest : public ::testing::Test {
   }
 
   Session session;
+  testing::FixedSettings reload;
   RecordingUi ui;
   ScriptedPort port;
-  UploadSequence upload{session};
+  UploadSequence upload{session, reload};
   ProjectSettingsRecord settings;
   MemoryImages target;
   bool echo = false;

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "link/Session.h"
+#include "core/Session.h"
 #include "support/RecordingUi.h"
 #include "support/ScriptedPort.h"
 

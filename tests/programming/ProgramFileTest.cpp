@@ -10,7 +10,7 @@
 #include <random>
 #include <sstream>
 
-#include "link/Session.h"
+#include "core/Session.h"
 #include "support/RecordingUi.h"
 
 namespace varnel {
@@ -49,7 +49,11 @@ class ProgramFileTest : public ::testing::Test {
   }
   bool Prepare(const std::string& name) {
     session.ProgramFile = Path(name);
-    return DownloadFile(session, count);
+    std::string error;
+    // A refusal reaches the user as the run reports it: one error box.
+    if (DownloadFile(session, count, error)) return true;
+    ui.RunEnded({RunOutcome::Kind::Failed, error});
+    return false;
   }
 
   QTemporaryDir dir;

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <unistd.h>
 
-#include "link/Session.h"
+#include "core/Session.h"
 #include "support/RecordingUi.h"
 #include "support/ScriptedPort.h"
 
@@ -30,7 +30,7 @@ class ProgrammingSequenceTest : public ::testing::Test {
     session.TargetConnected = true;
     session.CoreClockHz = 11059200;
     // Stands in for the settings store: the record and HCR1/HCR0 as a run loads them.
-    session.OnLoadProperties = [this] {
+    reload.onLoad = [this] {
       session.ProjectSettings = settings;
       session.Images.CfgImage.Write(MemoryImages::kHCR1Offset, hcr1);
       session.Images.CfgImage.Write(MemoryImages::kHCR0Offset, hcr0);
@@ -64,11 +64,12 @@ class ProgrammingSequenceTest : public ::testing::Test {
   QTemporaryDir dir;
   std::string path;
   Session session;
+  testing::FixedSettings reload;
   testing::RecordingUi ui;
   testing::ScriptedPort port;
   ProjectSettingsRecord settings;
   int hcr1 = 0x50, hcr0 = 0xFF;
-  ProgrammingSequence run{session};
+  ProgrammingSequence run{session, reload};
   std::size_t sent = 0;
 };
 

@@ -41,6 +41,7 @@ TEST(PortSettingsTest, StartUpAndReloadsOpenSwitchAndCloseTheMappedDevices) {
   session.AttachUi(&ui);
   session.AttachPort(&comm);
   Settings settings(session, userPath);
+  SettingsSource& source = settings;
 
   settings.StartUp();  // the real port list, probed through the mapping
   const auto& ports = settings.PortList();
@@ -55,7 +56,7 @@ TEST(PortSettingsTest, StartUpAndReloadsOpenSwitchAndCloseTheMappedDevices) {
 
   session.ProjectFile = folder.Path("demo.prj");
   WriteAll(session.ProjectFile, "[Properties]\nPort=COM2\nBaud=2400\n");
-  session.LoadProperties();
+  source.LoadProperties();
   ASSERT_TRUE(comm.IsOpen());
   EXPECT_EQ(ui.panels[0], "COM2,2400Bd,N,8,1");
   EXPECT_EQ(LineSpeed(second), B2400);
@@ -64,14 +65,14 @@ TEST(PortSettingsTest, StartUpAndReloadsOpenSwitchAndCloseTheMappedDevices) {
   EXPECT_EQ(first.Receive(1, 50), "");
 
   WriteAll(session.ProjectFile, "[Properties]\nPort=COM3\n");  // adapter unplugged
-  session.LoadProperties();
+  source.LoadProperties();
   EXPECT_FALSE(session.PortOpen);
   EXPECT_FALSE(comm.IsOpen());
   EXPECT_EQ(ui.panels[0], "Closed");
   EXPECT_TRUE(ui.boxes.empty());
 
   session.ProjectFile.clear();  // Close: back to the default project's COM1
-  session.LoadProperties();
+  source.LoadProperties();
   EXPECT_TRUE(session.PortOpen);
   EXPECT_EQ(ui.panels[0], "COM1,38400Bd,N,8,1");
 
@@ -101,6 +102,7 @@ TEST(PortSettingsTest, AnAdapterPluggedBackInIsReopenedByTheNextReload) {
   session.AttachUi(&ui);
   session.AttachPort(&comm);
   Settings settings(session, userPath);
+  SettingsSource& source = settings;
   settings.StartUp([] { return std::vector<std::string>{"None"}; });
   ASSERT_TRUE(session.PortOpen);
 
@@ -110,7 +112,7 @@ TEST(PortSettingsTest, AnAdapterPluggedBackInIsReopenedByTheNextReload) {
   ::unlink(device.c_str());
   ASSERT_EQ(::symlink(second.Path().c_str(), device.c_str()), 0);  // plugged back in
 
-  session.LoadProperties();
+  source.LoadProperties();
   EXPECT_TRUE(session.PortOpen);
   EXPECT_FALSE(comm.IsHungUp());
   session.SendString("RRE9");

@@ -62,11 +62,12 @@ class SettingsTest : public ::testing::Test {
   RecordingUi ui;
   FlakyPort port;
   Settings settings{session, userPath};
+  SettingsSource& source = settings;
 };
 
 TEST_F(SettingsTest, DefaultSelectionIgnoresStoredRangesAndStoredRangesHaveTableDefaults) {
   UseProject("[Code&Data]\nCodeMin=1000\nCodeMax=2FFF\nUploadCode=0\nMassErase=0\n");
-  session.LoadProperties();  // through the session's hook, as the sequences call it
+  source.LoadProperties();  // through the settings source, as the sequences call it
   const ProjectSettingsRecord& ps = session.ProjectSettings;
   EXPECT_EQ(ps.CodeMin, 0);
   EXPECT_EQ(ps.CodeMax, 0);
@@ -74,7 +75,7 @@ TEST_F(SettingsTest, DefaultSelectionIgnoresStoredRangesAndStoredRangesHaveTable
   EXPECT_FALSE(ps.MassErase);  // the programming steps are read either way
 
   UseProject("[Code&Data]\nDefault=0\n");
-  session.LoadProperties();
+  source.LoadProperties();
   EXPECT_EQ(std::vector<int>({ps.CodeMin, ps.CodeMax, ps.SFRMin, ps.SFRMax, ps.IRAMMin,
                               ps.IRAMMax, ps.ExtMin, ps.ExtMax}),
             std::vector<int>({0, 0x7FFF, 0x80, 0xFF, 0, 0xFF, 0, 0x3FF}));
@@ -83,7 +84,7 @@ TEST_F(SettingsTest, DefaultSelectionIgnoresStoredRangesAndStoredRangesHaveTable
 
   // Address text is decoded as the loader's digits are, valid or not.
   UseProject("[Code&Data]\nDefault = 0\nCodeMax=ff\nSFRMin=\nUploadSFR=yes\nUploadCode=2\n");
-  session.LoadProperties();
+  source.LoadProperties();
   EXPECT_EQ(ps.CodeMax, 47 * 16 + 47);  // 'f' counts as 47
   EXPECT_EQ(ps.SFRMin, 0);
   EXPECT_TRUE(ps.UploadSFR);  // not a number: the default

@@ -1,12 +1,12 @@
-// A TargetUi that records what the session shows, answers message boxes at
-// once and makes sleeps instant, so sequences run without a screen.
+// A TargetUi that records what the session shows, answers message boxes and
+// prompts at once and makes sleeps instant, so sequences run without a screen.
 #pragma once
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "link/TargetUi.h"
+#include "core/TargetUi.h"
 
 namespace varnel::testing {
 
@@ -25,6 +25,11 @@ class RecordingUi : public TargetUi {
   std::vector<MemoryKind> refreshed;
   int refreshAllCount = 0;
   std::vector<Box> boxes;
+  std::vector<RunOutcome> outcomes;
+  bool closeEnabled = false;
+  // Answers to the prompts; unset: cancelled.
+  std::function<std::string(const std::string& startDir)> chooseNewProject, chooseFileToOpen;
+  std::function<std::optional<PropertyValues>(const PropertiesRequest&)> editProperties;
   int sleptMs = 0;
   int processEventsCount = 0;
   std::function<void()> onProcessEvents;  // lets a test "click" between replies
@@ -44,47 +49,54 @@ class RecordingUi : public TargetUi {
   }
   void SetToolBarsEnabled(bool enabled) override { toolBarsEnabled = enabled; }
   void SetTargetButtonsEnabled(bool enabled) override { targetButtonsEnabled = enabled; }
+  void SetProjectCloseEnabled(bool enabled) override { closeEnabled = enabled; }
   void RefreshView(MemoryKind kind) override { refreshed.push_back(kind); }
   void RefreshAllViews() override { ++refreshAllCount; }
 
-  void ProgressCreate() override {
+  // The progress display as the window keeps it: a new one starts from
+  // the window's own caption, lead and button.
+  void StartProgress(const ProgressSpec& spec) override {
     progressOpen = true;
     ++progressCreated;
-    barMin = 0, barMax = 100, barPos = 0;
-    progressName.clear(), progressBytes.clear(), progressButton = "&Cancel";
-    progressCaption = "Uploading progress", progressLead = "Uploading: ";
+    barMin = spec.minimum, barMax = spec.maximum, barPos = spec.position;
+    progressName = spec.name, progressBytes = spec.text, progressButton = "&Cancel";
+    progressCaption = spec.caption.empty() ? "Uploading progress" : spec.caption;
+    progressLead = spec.lead.empty() ? "Uploading: " : spec.lead;
     noticeLook = false;
   }
-  bool ProgressIsOpen() const override { return progressOpen; }
-  void ProgressClose() override { progressOpen = false; }
-  void ProgressSetBar(int mn, int mx, int pos) override {
-    if (progressOpen) barMin = mn, barMax = mx, barPos = pos;
-  }
-  void ProgressSetPosition(int pos) override {
-    if (progressOpen) barPos = pos;
-  }
-  int ProgressPosition() const override { return barPos; }
-  void ProgressSetName(const std::string& t) override {
-    if (progressOpen) progressName = t;
-  }
-  void ProgressSetBytes(const std::string& t) override {
-    if (progressOpen) progressBytes = t;
-  }
-  void ProgressSetCaption(const std::string& t) override {
-    if (progressOpen) progressCaption = t;
-  }
-  void ProgressSetLead(const std::string& t) override {
-    if (progressOpen) progressLead = t;
-  }
-  void ProgressSetNoticeLook(const std::string& lead, const std::string& button) override {
+  void StepProgress(int pos, const std::string& text) override {
     if (!progressOpen) return;
+    barPos = pos;
+    progressBytes = text;
+  }
+  bool ProgressOpen() const override { return progressOpen; }
+  int ProgressPosition() const override { return barPos; }
+  void EndProgress() override { progressOpen = false; }
+  void ShowNotice(const std::string& caption, const std::string& text,
+                  const std::string& button) override {
+    StartProgress({});
     noticeLook = true;
-    progressLead = lead;
+    progressCaption = caption;
+    progressLead = text;
     progressButton = button;
   }
 
   void MessageBox(MessageKind kind, const std::string& text) override {
     boxes.push_back({kind, text});
+  }
+  // Every run's end is recorded; those the window shows as a box are boxes.
+  void RunEnded(const RunOutcome& outcome) override {
+    outcomes.push_back(outcome);
+    if (outcome.kind != RunOutcome::Kind::Finished && !outcome.text.empty()) {
+      boxes.push_back({outcome.Box(), outcome.text});
+    }
+  }
+  std::string ChooseFile(FileChoice choice, const std::string& startDir) override {
+    const auto& answer = choice == FileChoice::NewProject ? chooseNewProject : chooseFileToOpen;
+    return answer ? answer(startDir) : std::string();
+  }
+  std::optional<PropertyValues> EditProperties(const PropertiesRequest& request) override {
+    return editProperties ? editProperties(request) : std::nullopt;
   }
   void ProcessEvents() override {
     ++processEventsCount;
@@ -93,6 +105,18 @@ class RecordingUi : public TargetUi {
   void Sleep(int ms) override {
     sleptMs += ms;
     if (onSleep) onSleep(ms);
+  }
+};
+
+// A settings source for sequences run without a store: ProjectSettings
+// stays as the test set it; the reloads are counted.
+class FixedSettings : public SettingsSource {
+ public:
+  int loads = 0;
+  std::function<void()> onLoad;  // what a reload does, when a test says
+  void LoadProperties() override {
+    ++loads;
+    if (onLoad) onLoad();
   }
 };
 

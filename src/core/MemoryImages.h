@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-namespace varnel {
+#include "core/Memories.h"
 
-enum class MemoryKind { Code, ExtRAM, IRAM, SFR, Cfg };
+namespace varnel {
 
 class MemoryImage {
  public:
@@ -33,13 +33,13 @@ class MemoryImage {
 };
 
 struct MemoryImages {
-  static constexpr std::size_t kCodeSize = 32768;   // 0000h-7FFFh
-  static constexpr std::size_t kExtRAMSize = 2048;  // 0000h-07FFh
-  static constexpr std::size_t kIRAMSize = 256;
-  static constexpr std::size_t kSFRSize = 256;      // indexed by register address
-  static constexpr std::size_t kCfgSize = 128;      // target 8000h-807Fh
-  static constexpr int kHCR1Offset = 0x7E;          // target 807Eh
-  static constexpr int kHCR0Offset = 0x7F;          // target 807Fh
+  static constexpr std::size_t kCodeSize = SpecOf(MemoryKind::Code).size;     // 0000h-7FFFh
+  static constexpr std::size_t kExtRAMSize = SpecOf(MemoryKind::ExtRAM).size; // 0000h-07FFh
+  static constexpr std::size_t kIRAMSize = SpecOf(MemoryKind::IRAM).size;
+  static constexpr std::size_t kSFRSize = SpecOf(MemoryKind::SFR).size;  // by register address
+  static constexpr std::size_t kCfgSize = SpecOf(MemoryKind::Cfg).size;  // target 8000h-807Fh
+  static constexpr int kHCR1Offset = varnel::kHCR1Offset;
+  static constexpr int kHCR0Offset = varnel::kHCR0Offset;
 
   MemoryImage CodeImage{kCodeSize};
   MemoryImage ExtRAMImage{kExtRAMSize};

@@ -1,4 +1,4 @@
-#include "memory/MemoryImages.h"
+#include "core/MemoryImages.h"
 
 #include <gtest/gtest.h>
 

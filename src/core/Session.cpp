@@ -1,5 +1,5 @@
 // Receive path and reply dispatcher of the session.
-#include "link/Session.h"
+#include "core/Session.h"
 
 #include <algorithm>
 #include <exception>
@@ -9,8 +9,6 @@ namespace {
 
 // Stands in until a window attaches, so a session never dereferences nothing.
 QuietUi nullUi;
-
-bool IsTerminator(char c) { return c == '.' || c == '$' || c == '>'; }
 
 }  // namespace
 
@@ -70,7 +68,7 @@ void Session::ReceiveChunk(CommPort& sender, int count) {
   }
   if (LastCommand.empty()) return;  // the handshake reads RxBuffer itself
 
-  if (IsTerminator(RxBuffer.back())) {
+  if (cmd::IsReplyTerminator(RxBuffer.back())) {
     ProcessRx();
   } else if (RxBuffer.find('\0') != std::string::npos) {
     // A NUL in an unfinished reply: the loader lost the command; ask again.
@@ -99,9 +97,9 @@ void Session::ProcessRx() {
 void Session::EndStoppedSequence() {
   ui_->SetToolBarsEnabled(true);
   StopRequested = false;
-  ProgrammingActive = false;
-  UploadAllActive = false;
-  LastCommand.clear();
+  EndProgramming();
+  EndUploadAll();
+  EndSequence();
   for (auto& hook : stopHooks_) hook();
   ui_->RefreshAllViews();
 }

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/Memories.h"
+
 namespace varnel {
 
 struct ProjectSettingsRecord {
@@ -13,10 +15,15 @@ struct ProjectSettingsRecord {
   bool ControlDTR = false;        // pulse DTR/RTS to reset the target on connect
   std::string HexBinFile;         // program file named by the settings
   std::string LstFile;
-  std::int32_t CodeMin = 0x0000, CodeMax = 0x7FFF;  // CodeMax 0: up to the flash size
-  std::int32_t SFRMin = 0x80, SFRMax = 0xFF;
-  std::int32_t IRAMMin = 0x00, IRAMMax = 0xFF;
-  std::int32_t ExtMin = 0x0000, ExtMax = 0x03FF;
+  // Upload ranges, the memory table's defaults until loaded.
+  std::int32_t CodeMin = SpecOf(MemoryKind::Code).firstDefault;
+  std::int32_t CodeMax = SpecOf(MemoryKind::Code).lastDefault;  // 0: up to the flash size
+  std::int32_t SFRMin = SpecOf(MemoryKind::SFR).firstDefault;
+  std::int32_t SFRMax = SpecOf(MemoryKind::SFR).lastDefault;
+  std::int32_t IRAMMin = SpecOf(MemoryKind::IRAM).firstDefault;
+  std::int32_t IRAMMax = SpecOf(MemoryKind::IRAM).lastDefault;
+  std::int32_t ExtMin = SpecOf(MemoryKind::ExtRAM).firstDefault;
+  std::int32_t ExtMax = SpecOf(MemoryKind::ExtRAM).lastDefault;
   bool UploadCode = true, UploadExtRAM = true, UploadSFR = true;
   bool MassErase = true, ErasePS1 = true, ProgFlash = true, ProgPS1 = true;
 };

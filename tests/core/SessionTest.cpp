@@ -1,4 +1,4 @@
-#include "link/Session.h"
+#include "core/Session.h"
 
 #include <gtest/gtest.h>
 

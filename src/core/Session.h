@@ -1,7 +1,8 @@
-// The state the main window owns, without widgets: the port, the receive
-// path and dispatcher, the link flags, the target facts, the memory images
-// and the settings record. Sequences are built over it and reach the screen
-// only through TargetUi.
+// The state the main window (or the command line) owns, without widgets:
+// the port, the receive path and dispatcher, the link flags, the target
+// facts, the memory images and the settings record. Sequences are built over
+// it and reach the screen only through TargetUi. The flags of a run change
+// only through the named transitions below.
 #pragma once
 
 #include <algorithm>
@@ -12,11 +13,11 @@
 #include <string_view>
 #include <vector>
 
+#include "core/MemoryImages.h"
+#include "core/ProjectSettings.h"
+#include "core/TargetUi.h"
 #include "link/CommPort.h"
 #include "link/Commands.h"
-#include "link/TargetUi.h"
-#include "memory/MemoryImages.h"
-#include "project/ProjectSettings.h"
 
 namespace varnel {
 
@@ -80,15 +81,33 @@ class Session {
   // Also used when a stop request can no longer be answered by a reply.
   void EndStoppedSequence();
 
-  // Re-read the settings store into ProjectSettings (and HCR1/HCR0 into
-  // CfgImage). The settings module installs the implementation; every upload
-  // and programming run calls this first.
-  std::function<void()> OnLoadProperties;
-  void LoadProperties() {
-    if (OnLoadProperties) OnLoadProperties();
+  // Run-state transitions. Each flag of a run is written here and nowhere
+  // else, one place per meaning.
+  // A sequence starts: no stop request left over from an earlier run
+  // counts for it.
+  void BeginSequence() { StopRequested = false; }
+  // The user asked the running sequence to stop; the next complete reply
+  // (or the Cancel watchdog) ends it.
+  void RequestStop() { StopRequested = true; }
+  // The sequence has its last reply: nothing is pending any more.
+  void EndSequence() { LastCommand.clear(); }
+  // A new run takes the link over: whatever still waited for a reply is
+  // abandoned, so neither it nor an old stop request meets the new replies.
+  void AbandonPending() {
+    LastCommand.clear();
+    ProgrammingActive = false;
+    StopRequested = false;
   }
+  void BeginUploadAll() { UploadAllActive = true; }
+  void EndUploadAll() { UploadAllActive = false; }
+  void BeginProgramming() { ProgrammingActive = true; }
+  void EndProgramming() { ProgrammingActive = false; }
+  // The receive counter of the status bar: off while a sequence shows its
+  // own progress.
+  void ShowReceiveCount(bool on) { ShowRxProgress = on; }
 
-  // Link state.
+  // Link state. Readable by all; the run flags are written through the
+  // transitions above.
   std::string RxBuffer;
   PendingCommand LastCommand;
   bool PortOpen = false;

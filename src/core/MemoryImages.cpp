@@ -1,5 +1,5 @@
 // Target memory images.
-#include "memory/MemoryImages.h"
+#include "core/MemoryImages.h"
 
 #include <algorithm>
 
@@ -29,14 +29,8 @@ const MemoryImage& MemoryImages::Of(MemoryKind kind) const {
 }
 
 MemoryImage* MemoryImages::ByCommandLetter(char letter) {
-  switch (letter) {
-    case 'C': return &CodeImage;
-    case 'X': return &ExtRAMImage;
-    case 'I': return &IRAMImage;
-    case 'F': return &CfgImage;
-    case 'R': return &SFRImage;
-    default: return nullptr;
-  }
+  const MemorySpec* spec = SpecByLetter(letter);
+  return spec ? &Of(spec->kind) : nullptr;
 }
 
 }  // namespace varnel

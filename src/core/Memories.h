@@ -1,0 +1,46 @@
+// The five target memories in one table: what reads each, how big its image
+// is, the range an upload covers by default, and the names the screens and
+// files show. Every other place takes these facts from here.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace varnel {
+
+enum class MemoryKind { Code, ExtRAM, IRAM, SFR, Cfg };
+
+struct MemorySpec {
+  MemoryKind kind;
+  char letter;               // first letter of its read command: C, X, I, R, F
+  std::size_t size;          // image size in bytes
+  std::int32_t firstDefault; // range an upload covers with the default selection
+  std::int32_t lastDefault;
+  std::uint32_t targetBase;  // target address of image offset 0 (8000h for the page)
+  const char* name;          // shown by the progress window ("CODE")
+  const char* caption;       // caption of its memory view ("CODE memory")
+  const char* shortName;     // as the command line names it ("code")
+};
+
+inline constexpr MemorySpec kMemories[] = {
+    {MemoryKind::Code, 'C', 32768, 0x0000, 0x7FFF, 0x0000, "CODE", "CODE memory", "code"},
+    {MemoryKind::ExtRAM, 'X', 2048, 0x0000, 0x03FF, 0x0000, "Ext.RAM", "Ext.RAM memory", "xdata"},
+    {MemoryKind::IRAM, 'I', 256, 0x00, 0xFF, 0x00, "Int.RAM", "Int.RAM", "iram"},
+    {MemoryKind::SFR, 'R', 256, 0x80, 0xFF, 0x00, "SFR", "SFR", "sfr"},
+    {MemoryKind::Cfg, 'F', 128, 0x00, 0x7F, 0x8000, "PS1 cfg", "PS1 config", "cfg"},
+};
+
+// The table is in MemoryKind order.
+constexpr const MemorySpec& SpecOf(MemoryKind kind) { return kMemories[static_cast<int>(kind)]; }
+static_assert(SpecOf(MemoryKind::Cfg).kind == MemoryKind::Cfg);
+// The memory a read command fills, by its first letter; nullptr for others.
+const MemorySpec* SpecByLetter(char letter);
+// By the command line's name; nullptr for an unknown name.
+const MemorySpec* SpecByShortName(std::string_view name);
+
+// Configuration page registers, as offsets into its image.
+inline constexpr int kHCR1Offset = 0x7E;  // target 807Eh
+inline constexpr int kHCR0Offset = 0x7F;  // target 807Fh
+
+}  // namespace varnel

@@ -1,0 +1,74 @@
+// One table of every settings key: its section, key, value form and
+// default. The store, the dialog's values, the project files and the
+// command line all take their keys from here.
+#pragma once
+
+#include <stdexcept>
+#include <string_view>
+
+namespace varnel {
+
+namespace section {
+inline constexpr char Properties[] = "Properties";
+inline constexpr char Setup[] = "MSC1210Setup";
+inline constexpr char CodeData[] = "Code&Data";
+}  // namespace section
+
+enum class ValueForm { Text, Boolean, Address, Register };
+
+// One row of the key table: every key the program reads or writes, in the
+// order a confirmed properties dialog writes them ("WorkDir" is only ever in
+// the per-user store and is not written by the dialog).
+struct KeySpec {
+  const char* section;
+  const char* key;
+  ValueForm form;
+  const char* defaultText;  // "Port": the project-file default; see PortDefault
+};
+
+inline constexpr KeySpec kKeyTable[] = {
+    {section::Properties, "Port", ValueForm::Text, "COM1"},
+    {section::Properties, "Baud", ValueForm::Text, "9600"},
+    {section::Properties, "Version", ValueForm::Text, ""},
+    {section::Properties, "WorkDir", ValueForm::Text, ""},
+    {section::Setup, "HCR0", ValueForm::Register, "FFh"},
+    {section::Setup, "HCR1", ValueForm::Register, "FFh"},
+    {section::Setup, "RealClk", ValueForm::Text, "4"},
+    {section::Setup, "ManualClk", ValueForm::Boolean, "0"},
+    {section::Setup, "ControlDTR", ValueForm::Boolean, "0"},
+    {section::CodeData, "HexBin", ValueForm::Text, ""},
+    {section::CodeData, "Lst", ValueForm::Text, ""},
+    {section::CodeData, "CodeMin", ValueForm::Address, "0000"},
+    {section::CodeData, "CodeMax", ValueForm::Address, "7FFF"},
+    {section::CodeData, "SFRMin", ValueForm::Address, "80"},
+    {section::CodeData, "SFRMax", ValueForm::Address, "FF"},
+    {section::CodeData, "IRAMMin", ValueForm::Address, "00"},
+    {section::CodeData, "IRAMMax", ValueForm::Address, "FF"},
+    {section::CodeData, "ExtMin", ValueForm::Address, "0000"},
+    {section::CodeData, "ExtMax", ValueForm::Address, "03FF"},
+    {section::CodeData, "ProgMin", ValueForm::Address, "0000"},
+    {section::CodeData, "ProgMax", ValueForm::Address, "7FFF"},
+    {section::CodeData, "Default", ValueForm::Boolean, "1"},
+    {section::CodeData, "UploadCode", ValueForm::Boolean, "1"},
+    {section::CodeData, "UploadExtRAM", ValueForm::Boolean, "1"},
+    {section::CodeData, "UploadSFR", ValueForm::Boolean, "1"},
+    {section::CodeData, "MassErase", ValueForm::Boolean, "1"},
+    {section::CodeData, "ErasePS1", ValueForm::Boolean, "1"},
+    {section::CodeData, "ProgFlash", ValueForm::Boolean, "1"},
+    {section::CodeData, "ProgPS1", ValueForm::Boolean, "1"},
+    {section::CodeData, "Verify", ValueForm::Boolean, "0"},
+};
+
+// The row of a key of the table; the key must be one of them (a name that
+// is not fails to compile where the look-up is a constant).
+constexpr const KeySpec& KeyOf(std::string_view key) {
+  for (const KeySpec& entry : kKeyTable) {
+    if (key == entry.key) return entry;
+  }
+  throw std::logic_error("no such settings key");
+}
+
+// A boolean key's default ("1" or "0").
+constexpr bool KeyDefault(std::string_view key) { return KeyOf(key).defaultText[0] == '1'; }
+
+}  // namespace varnel

@@ -1,0 +1,156 @@
+// The ways from the session and its sequences to whoever drives them: a
+// progress display, prompts, the memory views and the window's own state,
+// plus letting events run and blocking waits. The main window implements
+// them with widgets, the command line with a terminal, tests with recorders
+// that answer prompts at once and make waits instant.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/Memories.h"
+#include "core/PropertyValues.h"
+
+namespace varnel {
+
+enum class MessageKind { Error, Information };
+
+// How a run ended, as a value; the command layer decides what to make of it
+// (a box in the window, a message and an exit status on the command line).
+struct RunOutcome {
+  enum class Kind {
+    Finished,     // done as asked
+    Refused,      // not started: the target's state forbids it
+    Failed,       // the target or a file said no
+    Interrupted,  // the user stopped it
+    NoAnswer,     // the target did not answer
+  };
+  Kind kind = Kind::Finished;
+  std::string text;
+
+  // The box the window shows for it.
+  MessageKind Box() const {
+    return kind == Kind::Failed || kind == Kind::NoAnswer ? MessageKind::Error
+                                                          : MessageKind::Information;
+  }
+};
+
+// What a progress display shows when a run starts.
+struct ProgressSpec {
+  std::string name;     // what is worked on: "CODE"
+  int minimum = 0;
+  int maximum = 100;
+  int position = 0;
+  std::string text;     // the count under the bar: "0 bytes"
+  std::string caption;  // empty: the display's own ("Uploading progress")
+  std::string lead;     // empty: the display's own ("Uploading: ")
+};
+
+class ProgressUi {
+ public:
+  virtual ~ProgressUi() = default;
+  // A new display, replacing any open one.
+  virtual void StartProgress(const ProgressSpec& spec) = 0;
+  // Moves the bar and sets the count; nothing when no display is open.
+  virtual void StepProgress(int position, const std::string& text) = 0;
+  virtual bool ProgressOpen() const = 0;
+  virtual int ProgressPosition() const = 0;
+  virtual void EndProgress() = 0;
+  // The completion notice: a display with a text and one button that only
+  // closes it.
+  virtual void ShowNotice(const std::string& caption, const std::string& text,
+                          const std::string& button) = 0;
+};
+
+// What the properties dialog is asked to show.
+struct PropertiesRequest {
+  enum class Mode { Configure, NewProject };
+  Mode mode = Mode::Configure;
+  std::string projectPath;  // empty: no project open
+  std::string workDir;      // where its file pickers start
+  std::vector<std::string> ports;
+  std::int32_t coreClockHz = 0;
+  PropertyValues values;
+};
+
+enum class FileChoice { NewProject, OpenFile };
+
+class Prompts {
+ public:
+  virtual ~Prompts() = default;
+  // Modal box with one OK button.
+  virtual void MessageBox(MessageKind kind, const std::string& text) = 0;
+  // A file picked by the user starting in startDir; empty when cancelled.
+  virtual std::string ChooseFile(FileChoice choice, const std::string& startDir) = 0;
+  // The properties dialog; the values confirmed, or none when cancelled.
+  virtual std::optional<PropertyValues> EditProperties(const PropertiesRequest& request) = 0;
+};
+
+class TargetUi : public ProgressUi, public Prompts {
+ public:
+  // Main window caption ("Varnel", then "Varnel - Target: " + name).
+  virtual void SetMainCaption(const std::string& text) = 0;
+  // Status bar: panel 0 port, 1 receive count, 2 program file.
+  virtual void SetStatusPanel(int index, const std::string& text) = 0;
+  // "Target tool" and "Upload tool" as whole bars (a running upload disables them).
+  virtual void SetToolBarsEnabled(bool enabled) = 0;
+  // The seven target buttons.
+  virtual void SetTargetButtonsEnabled(bool enabled) = 0;
+  // File > Close follows the open project.
+  virtual void SetProjectCloseEnabled(bool enabled) = 0;
+
+  // Redisplay one memory view if it is open / every open view.
+  virtual void RefreshView(MemoryKind kind) = 0;
+  virtual void RefreshAllViews() = 0;
+
+  // A run has ended (see RunOutcome).
+  virtual void RunEnded(const RunOutcome& outcome) = 0;
+
+  // Let pending input and repaints be handled (Cancel between replies).
+  virtual void ProcessEvents() = 0;
+  // Blocking wait of the main thread.
+  virtual void Sleep(int milliseconds) = 0;
+};
+
+// A screen that shows nothing: the session's stand-in until a window
+// attaches, and a base for screens that only care about a few calls.
+class QuietUi : public TargetUi {
+ public:
+  void StartProgress(const ProgressSpec&) override {}
+  void StepProgress(int, const std::string&) override {}
+  bool ProgressOpen() const override { return false; }
+  int ProgressPosition() const override { return 0; }
+  void EndProgress() override {}
+  void ShowNotice(const std::string&, const std::string&, const std::string&) override {}
+  void MessageBox(MessageKind, const std::string&) override {}
+  std::string ChooseFile(FileChoice, const std::string&) override { return {}; }
+  std::optional<PropertyValues> EditProperties(const PropertiesRequest&) override {
+    return std::nullopt;
+  }
+  void SetMainCaption(const std::string&) override {}
+  void SetStatusPanel(int, const std::string&) override {}
+  void SetToolBarsEnabled(bool) override {}
+  void SetTargetButtonsEnabled(bool) override {}
+  void SetProjectCloseEnabled(bool) override {}
+  void RefreshView(MemoryKind) override {}
+  void RefreshAllViews() override {}
+  // Unless a screen says otherwise, an outcome with a text is a box.
+  void RunEnded(const RunOutcome& outcome) override {
+    if (!outcome.text.empty() && outcome.kind != RunOutcome::Kind::Finished) {
+      MessageBox(outcome.Box(), outcome.text);
+    }
+  }
+  void ProcessEvents() override {}
+  void Sleep(int) override {}
+};
+
+// Re-reads the settings before a run: the settings store implements it, and
+// every upload and programming run is given one.
+class SettingsSource {
+ public:
+  virtual ~SettingsSource() = default;
+  virtual void LoadProperties() = 0;
+};
+
+}  // namespace varnel
