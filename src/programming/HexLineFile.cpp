@@ -8,17 +8,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "programming/TextLines.h"
+
 namespace varnel {
 namespace {
 
 constexpr std::size_t kChunk = 4096;
-
-bool IsBlank(const std::string& line) {
-  for (char c : line) {
-    if (c != ' ' && c != '\t' && c != '\r' && c != '\f' && c != '\v') return false;
-  }
-  return true;
-}
 
 long long MtimeNs(const struct stat& st) {
   return static_cast<long long>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
@@ -52,6 +47,7 @@ void HexLineFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   buffer_.clear();
+  start_ = scan_ = 0;
   pending_.clear();
   havePending_ = false;
   eof_ = false;
@@ -76,6 +72,11 @@ bool HexLineFile::Unchanged() {
 }
 
 HexLineFile::Result HexLineFile::Fill() {
+  // Lines handed out are dropped before more is read, so the buffer holds
+  // one line and a chunk at most and each byte is moved once at most.
+  buffer_.erase(0, start_);
+  scan_ -= start_;
+  start_ = 0;
   char chunk[kChunk];
   for (;;) {
     const ssize_t n = ::read(fd_, chunk, sizeof chunk);
@@ -102,22 +103,25 @@ HexLineFile::Result HexLineFile::Peek() {
   if (havePending_) return Result::Line;
   if (!Unchanged()) return Result::Error;
   for (;;) {
-    const std::size_t end = buffer_.find('\n');
+    const std::string_view text(buffer_);
+    const LineEnd end = FindLineEnd(text, scan_);
     std::string line;
-    if (end != std::string::npos) {
-      line = buffer_.substr(0, end);
-      buffer_.erase(0, end + 1);
+    // A CR last in the buffer may be the first half of a CR LF still unread.
+    const bool complete = end.length != 0 && !(end.at + 1 == text.size() && text[end.at] == '\r');
+    if (complete || (eof_ && end.length != 0)) {
+      line.assign(text.substr(start_, end.at - start_));
+      start_ = scan_ = end.at + end.length;
     } else if (!eof_) {
+      scan_ = end.at;
       if (Fill() == Result::Error) return Result::Error;
       continue;
-    } else if (!buffer_.empty()) {
-      line = std::move(buffer_);  // a last line without line end
-      buffer_.clear();
+    } else if (start_ < text.size()) {
+      line.assign(text.substr(start_));  // a last line without line end
+      start_ = scan_ = text.size();
     } else {
       return Result::End;
     }
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (IsBlank(line)) continue;
+    if (IsBlankLine(line)) continue;
     pending_ = std::move(line);
     havePending_ = true;
     return Result::Line;

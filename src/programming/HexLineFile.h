@@ -1,7 +1,8 @@
 // The line file of a programming run: the prepared Intel HEX file, held open
-// for the whole download and read one record per command. Blank lines are
-// skipped and line ends (LF or CR LF) removed, so every line handed out is a
-// record the loader can take.
+// for the whole download and read one record per command. Lines end at LF,
+// CR LF or a lone CR; blank lines are skipped and line ends removed, so every
+// line handed out is a record the loader can take. Reading is linear in the
+// file's size, whatever its lines' lengths.
 #pragma once
 
 #include <string>
@@ -37,7 +38,9 @@ class HexLineFile {
   Result Fill();
 
   int fd_ = -1;
-  std::string buffer_;     // read but not yet handed out
+  std::string buffer_;     // read; lines before start_ are handed out
+  std::size_t start_ = 0;  // first character of the next line in buffer_
+  std::size_t scan_ = 0;   // no line end lies in buffer_ between start_ and here
   std::string pending_;    // the line Peek found
   bool havePending_ = false;
   bool eof_ = false;

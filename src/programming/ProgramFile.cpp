@@ -10,27 +10,10 @@
 
 #include "link/HexText.h"
 #include "core/Session.h"
+#include "programming/TextLines.h"
 
 namespace varnel {
 namespace {
-
-bool IsBlankLine(std::string_view line) {
-  return std::all_of(line.begin(), line.end(), [](unsigned char c) {
-    return c == ' ' || c == '\t' || c == '\r' || c == '\f' || c == '\v';
-  });
-}
-
-// Calls f for each line of text (without its '\n'); stops when f returns false.
-template <typename F>
-void ForEachLine(std::string_view text, F f) {
-  std::size_t start = 0;
-  while (start < text.size()) {
-    std::size_t end = text.find('\n', start);
-    if (end == std::string_view::npos) end = text.size();
-    if (!f(text.substr(start, end - start))) return;
-    start = end + 1;
-  }
-}
 
 QString NativePath(const std::string& path) {
   return QFile::decodeName(QByteArray::fromStdString(path));
@@ -90,7 +73,7 @@ ConvertedImage ConvertImage(std::span<const std::uint8_t> image) {
 
 int CountRecordLines(std::string_view text) {
   int count = 0;
-  ForEachLine(text, [&](std::string_view line) {
+  ForEachLine(text, [&](std::string_view line, int) {
     if (!IsBlankLine(line)) ++count;
     return true;
   });
@@ -99,7 +82,7 @@ int CountRecordLines(std::string_view text) {
 
 bool StartsWithRecord(std::string_view text) {
   bool record = false;
-  ForEachLine(text, [&](std::string_view line) {
+  ForEachLine(text, [&](std::string_view line, int) {
     if (IsBlankLine(line)) return true;
     const std::size_t first = line.find_first_not_of(" \t");
     record = line[first] == ':';

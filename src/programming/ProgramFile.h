@@ -37,7 +37,8 @@ struct ConvertedImage {
 ConvertedImage ConvertImage(std::span<const std::uint8_t> image);
 
 // Lines a download of this Intel HEX text sends: every line that is not blank,
-// the last one counting without a line end too.
+// the last one counting without a line end too. Lines end at LF, CR LF or a
+// lone CR, as the line file of the run reads them.
 int CountRecordLines(std::string_view text);
 
 // True when the first non-blank line of text is a record (begins with ':').

@@ -1,7 +1,7 @@
 // INI file reads and writes through to disk.
 #include "project/IniFile.h"
 
-#include "project/FileBytes.h"
+#include "core/FileBytes.h"
 
 namespace varnel {
 

@@ -1,5 +1,5 @@
 // POSIX whole-file read and atomic replace.
-#include "project/FileBytes.h"
+#include "core/FileBytes.h"
 
 #include <cerrno>
 #include <climits>
@@ -138,7 +138,8 @@ bool ReplaceFileAtomically(const std::string& given, std::string_view bytes, std
                      ".XXXXXX";
   Fd fd(::mkostemp(temp.data(), O_CLOEXEC));
   if (fd.get() < 0) {
-    SetError(error, Failure("Cannot create a file in", folder, errno));
+    SetError(error, Failure("Cannot write", path, errno) + " (no new file can be made in " +
+                        folder + ")");
     return false;
   }
   const mode_t mode = exists ? (st.st_mode & 07777) : NewFileMode();

@@ -1,5 +1,5 @@
-// Whole-file reads and atomic whole-file replacement, the only file I/O of
-// the settings store.
+// Whole-file reads and atomic whole-file replacement: the file I/O of the
+// settings store, and the writer of the program files made for a run.
 #pragma once
 
 #include <string>
