@@ -158,6 +158,7 @@ int TCustomComm::Write(const char* data, int count) {
     }
   }
   if (monitorEvents_.Contains(evTxEmpty) && OnTxEmpty) txPending_ = true;
+  Trace(TraceDirection::Sent, data, done);
   return done;
 }
 
@@ -178,6 +179,7 @@ int TCustomComm::Read(char* buffer, int count) {
   const int n = std::min(count, static_cast<int>(pending_.size()));
   std::copy_n(pending_.data(), n, buffer);
   pending_.erase(0, static_cast<std::size_t>(n));
+  Trace(TraceDirection::Received, buffer, n);
   if (n > 0) ResumeAfterRead();
   return n;
 }

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "link/CommTypes.h"
+#include "link/Trace.h"
 
 namespace varnel {
 
@@ -35,6 +36,18 @@ class CommPort {
   // Receive event: called on the main thread with the number of bytes
   // waiting (never 0), one at a time, never for a closed port.
   std::function<void(CommPort& sender, int count)> OnRxChar;
+
+  // Every chunk written or read goes to the tap as well, when one listens.
+  void SetTraceTap(TraceTap* tap) { trace_ = tap; }
+  TraceTap* Tap() const { return trace_; }
+
+ protected:
+  void Trace(TraceDirection direction, const char* data, int count) {
+    if (trace_ && count > 0) trace_->Chunk(direction, std::string_view(data, static_cast<std::size_t>(count)));
+  }
+
+ private:
+  TraceTap* trace_ = nullptr;
 };
 
 }  // namespace varnel

@@ -1,0 +1,101 @@
+// Trace text and the bounded trace log.
+#include "link/Trace.h"
+
+#include <cstdio>
+
+namespace varnel {
+
+std::string TraceText(std::string_view bytes) {
+  std::string text;
+  text.reserve(bytes.size());
+  for (const char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    switch (c) {
+      case '\r': text += "\\r"; break;
+      case '\n': text += "\\n"; break;
+      case '\t': text += "\\t"; break;
+      case '\\': text += "\\\\"; break;
+      default:
+        if (c < 0x20 || c >= 0x7F) {
+          char hex[5];
+          std::snprintf(hex, sizeof hex, "\\x%02X", c);
+          text += hex;
+        } else {
+          text += ch;
+        }
+    }
+  }
+  return text;
+}
+
+namespace {
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool TraceBytes(std::string_view text, std::string& bytes) {
+  bytes.clear();
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\') {
+      bytes += text[i];
+      continue;
+    }
+    if (++i >= text.size()) return false;
+    switch (text[i]) {
+      case 'r': bytes += '\r'; break;
+      case 'n': bytes += '\n'; break;
+      case 't': bytes += '\t'; break;
+      case '\\': bytes += '\\'; break;
+      case 'x': {
+        if (i + 2 >= text.size()) return false;
+        const int high = HexValue(text[i + 1]);
+        const int low = HexValue(text[i + 2]);
+        if (high < 0 || low < 0) return false;
+        bytes += static_cast<char>(high * 16 + low);
+        i += 2;
+        break;
+      }
+      default:
+        return false;
+    }
+  }
+  return true;
+}
+
+std::string TraceLine(double milliseconds, TraceDirection direction, std::string_view bytes) {
+  char time[32];
+  std::snprintf(time, sizeof time, "%.3f", milliseconds);
+  return std::string(time) + (direction == TraceDirection::Sent ? " > " : " < ") +
+         TraceText(bytes);
+}
+
+void TraceLog::Chunk(TraceDirection direction, std::string_view bytes) {
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                               start_)
+                        .count();
+  entries_.push_back({ms, direction, std::string(bytes)});
+  ++added_;
+  while (entries_.size() > capacity_) entries_.pop_front();
+}
+
+void TraceLog::Clear() {
+  entries_.clear();
+  start_ = std::chrono::steady_clock::now();
+}
+
+std::string TraceLog::Text() const {
+  std::string text;
+  for (const Entry& e : entries_) {
+    text += TraceLine(e.milliseconds, e.direction, e.bytes);
+    text += '\n';
+  }
+  return text;
+}
+
+}  // namespace varnel
