@@ -39,6 +39,14 @@ const MemorySpec* SpecByLetter(char letter);
 // By the command line's name; nullptr for an unknown name.
 const MemorySpec* SpecByShortName(std::string_view name);
 
+// Flash size in bytes the identification value names (the Y digit: Y2 4 KB
+// ... Y5 32 KB; the MSC1211, codes 4-7, counts the same way), or 0 when the
+// value names none.
+constexpr std::int32_t FlashSizeFor(int targetIdCode) {
+  if (targetIdCode < 0 || targetIdCode > 7) return 0;
+  return 0x1000 << (targetIdCode % 4);
+}
+
 // Configuration page registers, as offsets into its image.
 inline constexpr int kHCR1Offset = 0x7E;  // target 807Eh
 inline constexpr int kHCR0Offset = 0x7F;  // target 807Fh

@@ -50,10 +50,7 @@ UploadSequence::UploadSequence(Session& session, SettingsSource& settings)
 bool UploadSequence::Busy() const { return !s_.LastCommand.empty() || s_.UploadAllActive; }
 
 std::int32_t UploadSequence::FlashEndFor(int targetIdCode) {
-  // The Y digit's flash size: Y2 4 KB ... Y5 32 KB; the MSC1211 (codes 4-7)
-  // counts its Y digit the same way.
-  if (targetIdCode < 0 || targetIdCode > 7) return -1;
-  return (0x1000 << (targetIdCode % 4)) - 1;
+  return FlashSizeFor(targetIdCode) - 1;
 }
 
 void UploadSequence::SpeedCodeClick() { StartSingle(MemoryKind::Code); }

@@ -5,6 +5,7 @@
 #include "link/Commands.h"
 #include "link/HexText.h"
 #include "programming/FlashTiming.h"
+#include "programming/ProgramCheck.h"
 #include "programming/ProgramFile.h"
 
 namespace varnel {
@@ -57,13 +58,24 @@ void ProgrammingSequence::SpeedProgClick() {
   lastSent_.clear();
   s_.AbandonPending();
 
-  SetupFlashTime(s_);
+  // The file is prepared and checked before anything is sent: a bad file
+  // must not cost the chip its flash.
   std::string error;
   if (!DownloadFile(s_, HexLineCount, error)) {
     Report(RunOutcome::Kind::Failed, error);
     return;
   }
   const std::string& hexFile = s_.ProjectSettings.HexBinFile;
+  const std::int32_t flash = FlashSizeFor(s_.TargetIdCode);
+  ProgramCheck check = CheckProgramFile(
+      hexFile, static_cast<std::uint32_t>(flash > 0 ? flash : MemoryImages::kCodeSize));
+  if (!check.ok) {
+    Report(RunOutcome::Kind::Failed, check.error);
+    return;
+  }
+  Written = std::move(check.data);
+
+  SetupFlashTime(s_);
   if (!lineFile_.Open(hexFile)) {
     Report(RunOutcome::Kind::Failed, "Can't open file " + hexFile + ": " + lineFile_.ErrorText());
     return;

@@ -5,6 +5,8 @@
 // session's dispatcher calls.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <string>
 
 #include "core/TargetUi.h"
@@ -31,6 +33,8 @@ class ProgrammingSequence {
 
   // Lines the download is expected to send (the progress range).
   int HexLineCount = 0;
+  // What the checked file writes: address -> byte (what a verify compares).
+  std::map<std::uint32_t, std::uint8_t> Written;
   bool LineFileOpen() const { return lineFile_.IsOpen(); }
 
  private:

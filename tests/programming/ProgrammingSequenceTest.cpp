@@ -17,7 +17,7 @@ namespace {
 
 using Writes = std::vector<std::string>;
 const std::string kL1 = ":03000000020003F8";
-const std::string kL2 = ":0300030080FEFE80";
+const std::string kL2 = ":0300030080FEFE7E";
 const std::string kEnd = ":00000001FF";
 
 class ProgrammingSequenceTest : public ::testing::Test {
@@ -255,21 +255,26 @@ TEST_F(ProgrammingSequenceTest, ARemovedOrUnreadableLineFileEndsTheRun) {
   }
 }
 
-TEST_F(ProgrammingSequenceTest, TimingRepliesNeverReachTheEraseHandlerAndEmptyFilesEndInOrder) {
+TEST_F(ProgrammingSequenceTest, TimingRepliesNeverReachTheEraseHandlerAndEmptyFilesAreRefused) {
   int sleeps = 0;
   ui.onSleep = [&](int) {
     if (++sleeps <= 5) port.incoming += "ok\r\n>";  // the last after all four waits
   };
-  UseFile("empty.hex", "\n\n");
   Start();
   EXPECT_TRUE(port.incoming.empty());
   Reply("ok>");
   Reply("ok>");
-  EXPECT_EQ(Sent(), (Writes{"M0000", "M8000", "L" + kEnd}));
-  EXPECT_EQ(ui.barMax, 0);
-  Reply("T>");
-  EXPECT_EQ(Sent(), Writes{"CW807E50"});
+  EXPECT_EQ(Sent(), (Writes{"M0000", "M8000", "L" + kL1}));
   EXPECT_TRUE(ui.boxes.empty());
+
+  // A file without a single data record is refused before anything is sent.
+  UseFile("empty.hex", "\n\n");
+  const std::size_t before = port.writes.size();
+  run.SpeedProgClick();
+  EXPECT_EQ(port.writes.size(), before);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "empty.hex: no data record. Nothing was sent.");
+  EXPECT_FALSE(session.ProgrammingActive);
 }
 
 }  // namespace
