@@ -18,9 +18,22 @@ for p in "${packages[@]}"; do
 done
 
 if ((${#missing[@]})); then
-  echo "Installing: ${missing[*]}" >&2
   sudo=""
-  if [ "$(id -u)" -ne 0 ]; then sudo="sudo"; fi
+  if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+      cat >&2 <<MSG
+Varnel needs these packages, which are not installed: ${missing[*]}
+Installing them takes root, and sudo is not available here. Run as root:
+
+  apt-get update && apt-get install -y --no-install-recommends ${missing[*]}
+
+then run ./run.sh or ./test.sh again.
+MSG
+      exit 1
+    fi
+    sudo="sudo"
+  fi
+  echo "Installing: ${missing[*]}" >&2
   $sudo apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}" >&2
 fi

@@ -2,6 +2,9 @@
 #include "app/Pictures.h"
 
 #include <QPainter>
+#include <algorithm>
+
+#include "app/JpegPicture.h"
 
 namespace varnel {
 namespace {
@@ -146,6 +149,18 @@ QPixmap ToolMakerPicture() {
   p.setFont(font);
   p.drawText(QRect(0, 0, 81, 38), Qt::AlignCenter, QStringLiteral("Varnel"));
   return pixmap;
+}
+
+QIcon ProgramIcon() {
+  const QImage picture = LoadJpeg(QStringLiteral(":/varnel/varnel.jpg"));
+  if (picture.isNull()) return {};
+  const int side = std::max(picture.width(), picture.height());
+  QPixmap square(side, side);
+  square.fill(Qt::transparent);
+  QPainter p(&square);
+  p.drawImage((side - picture.width()) / 2, (side - picture.height()) / 2, picture);
+  p.end();
+  return QIcon(square);
 }
 
 }  // namespace varnel

@@ -1,5 +1,5 @@
 // Our own small pictures: toolbar buttons drawn in the 16 colours of the
-// classic palette, and the two pictures of the About box.
+// classic palette, the two logos of the About box and the program's icon.
 #pragma once
 
 #include <QIcon>
@@ -13,5 +13,8 @@ namespace varnel {
 QPixmap ToolPicture(const QString& button, int size);
 QPixmap ChipPicture();       // 177 x 49
 QPixmap ToolMakerPicture();  // 81 x 49
+// The program's picture (the About box's, 65 x 57) centred on a square, as
+// the icon every window of the program carries.
+QIcon ProgramIcon();
 
 }  // namespace varnel

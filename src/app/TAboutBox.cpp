@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPushButton>
 #include <QScreen>
+#include <algorithm>
 
 #include "app/JpegPicture.h"
 #include "app/Pictures.h"
@@ -80,9 +81,13 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   folder->setToolTip(QStringLiteral("MSC1210 at ") + QString::fromLatin1(kChipMakerPage));
   Colour(folder, "blue", false, true);
 
-  auto* author = Link(panel, "AuthorLabel", kAuthorMail, {8, 72, 266, 16});
+  // The author line is wider than the panel at common desktop fonts: it
+  // breaks between words into the room above the logos, never cut.
+  auto* author = Link(panel, "AuthorLabel", kAuthorMail, {8, 70, 266, 16});
   author->setText(QStringLiteral("Written by the Varnel developers, varnel@example.org"));
   author->setAlignment(Qt::AlignCenter);
+  author->setWordWrap(true);
+  author->setFixedHeight(std::min(author->heightForWidth(author->width()), 118 - author->y()));
 
   auto* chip = Link(panel, "TIlogo", kChipMakerPage, {8, 120, 177, 49});
   chip->setPixmap(ChipPicture());

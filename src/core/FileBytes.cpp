@@ -60,10 +60,6 @@ std::string FolderOf(const std::string& path) {
   return path.substr(0, slash);
 }
 
-// Far beyond any settings file; a bigger file is not one, and reading it
-// again for every key would stall the program.
-constexpr off_t kMaxFileSize = 4 * 1024 * 1024;
-
 mode_t NewFileMode() {
   // The settings run on the main thread only, so reading the mask this way
   // races with nothing.
@@ -87,7 +83,7 @@ ReadOutcome ReadFileBytes(const std::string& path, std::string& bytes, std::stri
     SetError(error, "Not a regular file: " + path);
     return ReadOutcome::Failed;
   }
-  if (st.st_size > kMaxFileSize) {
+  if (static_cast<std::size_t>(st.st_size) > kMaxSettingsFileSize) {
     SetError(error, "Too large for a settings file: " + path);
     return ReadOutcome::Failed;
   }
@@ -102,6 +98,11 @@ ReadOutcome ReadFileBytes(const std::string& path, std::string& bytes, std::stri
       return ReadOutcome::Failed;
     }
     bytes.append(buffer, static_cast<std::size_t>(n));
+    if (bytes.size() > kMaxSettingsFileSize) {  // it grew while being read
+      SetError(error, "Too large for a settings file: " + path);
+      bytes.clear();
+      return ReadOutcome::Failed;
+    }
   }
   return ReadOutcome::Read;
 }

@@ -2,6 +2,7 @@
 // settings store, and the writer of the program files made for a run.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 
@@ -9,9 +10,14 @@ namespace varnel {
 
 enum class ReadOutcome { Read, Missing, Failed };
 
+// The largest settings file read. Far beyond what the program writes (a
+// project file is under 1 KB); a bigger file is not a settings file and
+// reads as unreadable.
+inline constexpr std::size_t kMaxSettingsFileSize = 64 * 1024;
+
 // Reads the whole file into bytes. Missing: no such file (or folder).
-// Failed: it exists but cannot be read, or is far too large for a
-// settings file; error then says why.
+// Failed: it exists but cannot be read, or is larger than
+// kMaxSettingsFileSize; error then says why.
 ReadOutcome ReadFileBytes(const std::string& path, std::string& bytes, std::string* error);
 
 // Replaces the file's content with bytes through a temporary file in the

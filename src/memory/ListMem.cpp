@@ -8,22 +8,80 @@
 #include <QShowEvent>
 #include <QTextBlock>
 #include <algorithm>
+#include <string_view>
 
 #include "memory/DumpLine.h"
 
 namespace varnel {
+namespace {
+
+constexpr int kDumpPixelSize = 12;
+
+// Latin-1 keeps one character per byte, so FFh is a visible character and
+// the columns stay aligned. Only the soft hyphen (ADh) would be drawn with
+// no width at all; it shows as a hyphen of its own.
+QChar ShownCharacter(unsigned char byte) {
+  return byte == 0xAD ? QChar(0x2010) : QChar(byte);
+}
+
+// How many of the characters a dump line can hold advance by another width
+// than the digit 0: the hex digits, the blank, the hyphen of " - " and every
+// character of the character column. A family's name or its fixed-pitch
+// flag says less than this: an alias may stand for another family, and a
+// glyph missing from the font is drawn from a fallback font.
+int MisalignedCharacters(const QFont& font) {
+  const QFontMetricsF metrics(font);
+  const qreal width = metrics.horizontalAdvance(QLatin1Char('0'));
+  if (width <= 0) return 0x1000;
+  int misaligned = 0;
+  for (const char c : std::string_view("123456789ABCDEF -")) {
+    misaligned += metrics.horizontalAdvance(QLatin1Char(c)) != width;
+  }
+  for (unsigned byte = 0x14; byte <= 0xFF; ++byte) {
+    misaligned += metrics.horizontalAdvance(ShownCharacter(static_cast<unsigned char>(byte))) != width;
+  }
+  return misaligned;
+}
+
+QFont DumpFontOf(const QString& family) {
+  QFont font(family);
+  font.setStyleHint(QFont::TypeWriter);
+  font.setFixedPitch(true);
+  font.setPixelSize(kDumpPixelSize);
+  return font;
+}
+
+// The desktop's own fixed font first, then the common fixed-pitch families;
+// the first that aligns every column wins, else the one that misaligns the
+// fewest characters.
+QString ChooseDumpFamily() {
+  QStringList families{QFontDatabase::systemFont(QFontDatabase::FixedFont).family()};
+  for (const char* family : {"Courier New", "Courier", "DejaVu Sans Mono", "Liberation Mono",
+                             "Noto Sans Mono", "Nimbus Mono PS", "FreeMono", "monospace"}) {
+    families << QString::fromLatin1(family);
+  }
+  QString best = families.front();
+  int fewest = MisalignedCharacters(DumpFontOf(best));
+  for (const QString& family : families) {
+    if (fewest == 0) break;
+    const int misaligned = MisalignedCharacters(DumpFontOf(family));
+    if (misaligned < fewest) {
+      best = family;
+      fewest = misaligned;
+    }
+  }
+  return best;
+}
+
+}  // namespace
 
 DumpEdit::DumpEdit(QWidget* parent) : QPlainTextEdit(parent) {
   setObjectName("SyntaxEdit1");
   setReadOnly(true);
   setLineWrapMode(QPlainTextEdit::NoWrap);
   setUndoRedoEnabled(false);
-  QFont font(QFontDatabase::systemFont(QFontDatabase::FixedFont));
-  font.setFamilies({"Courier New", "Courier", font.family()});
-  font.setStyleHint(QFont::TypeWriter);
-  font.setFixedPitch(true);
-  font.setPixelSize(12);
-  setFont(font);
+  static const QString family = ChooseDumpFamily();  // fonts do not change while the program runs
+  setFont(DumpFontOf(family));
 }
 
 int DumpEdit::MarginX() const {
@@ -81,12 +139,10 @@ std::string TF_ListMem::DumpText() const {
 }
 
 void TF_ListMem::RefreshData() {
-  // Latin-1 keeps one character per byte, so FFh is a visible character
-  // and the columns stay aligned. Only the soft hyphen (ADh) would be drawn
-  // with no width at all; it shows as a hyphen of its own.
   const std::string text = DumpText();
-  QString shown = QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
-  shown.replace(QChar(0xAD), QChar(0x2010));
+  QString shown(static_cast<qsizetype>(text.size()), Qt::Uninitialized);
+  std::transform(text.begin(), text.end(), shown.begin(),
+                 [](char c) { return ShownCharacter(static_cast<unsigned char>(c)); });
   edit_->setUpdatesEnabled(false);
   edit_->setPlainText(shown);
   edit_->setUpdatesEnabled(true);

@@ -1,15 +1,17 @@
 // INI file reads and writes through to disk.
 #include "project/IniFile.h"
 
-#include "core/FileBytes.h"
-
 namespace varnel {
 
-IniDocument IniFile::Load() const {
+IniText IniFile::Read() const {
+  IniText text;
   std::string bytes;
-  if (ReadFileBytes(path_, bytes, nullptr) != ReadOutcome::Read) return {};
-  return IniDocument::Parse(bytes);
+  text.outcome = ReadFileBytes(path_, bytes, &text.error);
+  if (text.outcome == ReadOutcome::Read) text.document = IniDocument::Parse(bytes);
+  return text;
 }
+
+IniDocument IniFile::Load() const { return Read().document; }
 
 std::string IniFile::ReadString(std::string_view section, std::string_view key,
                                 std::string_view defaultValue) const {
@@ -25,21 +27,27 @@ std::vector<std::string> IniFile::SectionKeys(std::string_view section) const {
   return Load().Keys(section);
 }
 
+bool IniFile::Store(const IniDocument& document, std::string* error) {
+  const std::string bytes = document.Bytes();
+  if (bytes.size() > kMaxSettingsFileSize) {
+    // Written, it would read back as unreadable and lose every setting.
+    if (error) *error = "Too large for a settings file: " + path_;
+    return false;
+  }
+  return ReplaceFileAtomically(path_, bytes, error);
+}
+
 IniWriteResult IniFile::WriteString(std::string_view section, std::string_view key,
                                     std::string_view value) {
   IniWriteResult result;
-  std::string bytes;
-  switch (ReadFileBytes(path_, bytes, &result.error)) {
-    case ReadOutcome::Failed:
-      return result;  // what cannot be read must not be replaced by a part of it
-    case ReadOutcome::Missing:
-    case ReadOutcome::Read:
-      break;
+  IniText text = Read();
+  if (text.outcome == ReadOutcome::Failed) {
+    result.error = std::move(text.error);
+    return result;  // what cannot be read must not be replaced by a part of it
   }
-  IniDocument doc = IniDocument::Parse(bytes);
-  result.sectionExisted = doc.HasSection(section);
-  doc.SetValue(section, key, value);
-  result.ok = ReplaceFileAtomically(path_, doc.Bytes(), &result.error);
+  result.sectionExisted = text.document.HasSection(section);
+  text.document.SetValue(section, key, value);
+  result.ok = Store(text.document, &result.error);
   return result;
 }
 

@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/FileBytes.h"
 #include "project/IniDocument.h"
 
 namespace varnel {
@@ -15,6 +16,13 @@ struct IniWriteResult {
   bool ok = false;
   bool sectionExisted = false;  // the section was there before the write
   std::string error;            // why the write failed, for the log of a test
+};
+
+// The file as one read found it.
+struct IniText {
+  ReadOutcome outcome = ReadOutcome::Missing;
+  IniDocument document;  // empty unless outcome is Read
+  std::string error;     // why it could not be read
 };
 
 class IniFile {
@@ -38,6 +46,12 @@ class IniFile {
 
   // The whole text as the file holds it now; empty when missing or unreadable.
   IniDocument Load() const;
+  // The same, saying whether the file was there and could be read.
+  IniText Read() const;
+  // Replaces the file's whole content with document, atomically. Refused,
+  // the file untouched, when the text would be too large for the next read
+  // to take it.
+  bool Store(const IniDocument& document, std::string* error);
 
  private:
   std::string path_;

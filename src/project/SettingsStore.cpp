@@ -43,24 +43,35 @@ std::string SettingsStore::PortDefault() const {
   return backend_ == Backend::ProjectFile ? "COM1" : "None";
 }
 
+const IniText& SettingsStore::Text() const {
+  if (!text_) text_ = file_.Read();
+  return *text_;
+}
+
+std::string SettingsStore::Value(std::string_view section, std::string_view key,
+                                 std::string_view defaultValue) const {
+  auto value = Text().document.Value(section, key);
+  return value ? *value : std::string(defaultValue);
+}
+
 std::string SettingsStore::ReadText(std::string_view section, std::string_view key,
                                     std::string_view defaultValue) const {
-  return file_.ReadString(section, key, defaultValue);
+  return Value(section, key, defaultValue);
 }
 
 bool SettingsStore::ReadBool(std::string_view section, std::string_view key,
                              bool defaultValue) const {
-  return ParseBoolean(file_.ReadString(section, key, defaultValue ? "1" : "0"), defaultValue);
+  return ParseBoolean(Value(section, key, defaultValue ? "1" : "0"), defaultValue);
 }
 
 std::int32_t SettingsStore::ReadAddress(std::string_view section, std::string_view key,
                                         std::string_view defaultText) const {
-  return ParseAddress(file_.ReadString(section, key, defaultText));
+  return ParseAddress(Value(section, key, defaultText));
 }
 
 std::uint8_t SettingsStore::ReadRegister(std::string_view section, std::string_view key,
                                          std::string_view defaultText) const {
-  return ParseRegister(file_.ReadString(section, key, defaultText));
+  return ParseRegister(Value(section, key, defaultText));
 }
 
 std::string SettingsStore::ReadText(const KeySpec& entry) const {
@@ -81,7 +92,23 @@ std::uint8_t SettingsStore::ReadRegister(const KeySpec& entry) const {
 
 bool SettingsStore::WriteText(std::string_view section, std::string_view key,
                               std::string_view value, std::string* message) {
-  const IniWriteResult result = file_.WriteString(section, key, value);
+  IniWriteResult result;
+  Text();
+  if (text_->outcome == ReadOutcome::Failed) {
+    // What cannot be read must not be replaced by a part of it; the next
+    // write looks at the file again.
+    result.error = text_->error;
+    text_.reset();
+  } else {
+    result.sectionExisted = text_->document.HasSection(section);
+    text_->document.SetValue(section, key, value);
+    result.ok = file_.Store(text_->document, &result.error);
+    if (result.ok) {
+      text_->outcome = ReadOutcome::Read;
+    } else {
+      text_.reset();  // the file kept its earlier text; read it again
+    }
+  }
   if (result.ok) return true;
   if (message) {
     if (backend_ == Backend::ProjectFile) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -24,6 +25,11 @@ std::uint8_t ParseRegister(std::string_view text);
 // "A5h" for 0xA5: two upper-case digits and "h".
 std::string RegisterText(std::uint8_t value);
 
+// A store is opened for one operation (a reload, a save, filling the
+// dialog) and closed when it goes. It reads its file once, at its first
+// read or write, and answers every later read from that text; each write
+// still goes to the file at once, so a save that stops half-way leaves the
+// keys before it written. Nothing is kept from one store to the next.
 class SettingsStore {
  public:
   enum class Backend { ProjectFile, UserStore };
@@ -34,6 +40,7 @@ class SettingsStore {
 
   Backend Kind() const { return backend_; }
   const std::string& Path() const { return file_.Path(); }
+  // The file itself, read and written past this store's text.
   IniFile& File() { return file_; }
   const IniFile& File() const { return file_; }
 
@@ -64,8 +71,14 @@ class SettingsStore {
                  std::string* message);
 
  private:
+  // The file's text as this store read it, with its own writes applied.
+  const IniText& Text() const;
+  std::string Value(std::string_view section, std::string_view key,
+                    std::string_view defaultValue) const;
+
   Backend backend_;
   IniFile file_;
+  mutable std::optional<IniText> text_;
 };
 
 }  // namespace varnel

@@ -16,9 +16,11 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QListWidget>
+#include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QScreen>
+#include <QStyleOptionFrame>
 #include <QValidator>
 #include <QVBoxLayout>
 
@@ -78,6 +80,42 @@ QListWidget* BitList(QWidget* parent, const char* name, const char* const* items
 
 }  // namespace
 
+PathEdit::PathEdit(QWidget* parent) : QLineEdit(parent) {
+  connect(this, &QLineEdit::textChanged, this, [this](const QString& path) { setToolTip(path); });
+}
+
+QRect PathEdit::TextRect() const {
+  QStyleOptionFrame panel;
+  initStyleOption(&panel);
+  const QRect contents = style()->subElementRect(QStyle::SE_LineEditContents, &panel, this);
+  // The line edit keeps two pixels clear on either side of its text.
+  return contents.marginsRemoved(textMargins()).adjusted(2, 0, -2, 0);
+}
+
+QString PathEdit::ShownText() const {
+  const QString path = text();
+  const int room = TextRect().width();
+  if (hasFocus() || fontMetrics().horizontalAdvance(path) <= room) return path;
+  return fontMetrics().elidedText(path, Qt::ElideMiddle, room);
+}
+
+void PathEdit::paintEvent(QPaintEvent* event) {
+  const QString shown = ShownText();
+  if (shown == text()) {
+    QLineEdit::paintEvent(event);
+    return;
+  }
+  QPainter painter(this);
+  QStyleOptionFrame panel;
+  initStyleOption(&panel);
+  style()->drawPrimitive(QStyle::PE_PanelLineEdit, &panel, &painter, this);
+  const QRect area = TextRect();
+  painter.setClipRect(area);
+  painter.setPen(palette().color(isEnabled() ? QPalette::Normal : QPalette::Disabled,
+                                 QPalette::Text));
+  painter.drawText(area, Qt::AlignLeft | Qt::AlignVCenter, shown);
+}
+
 TF_Properties::TF_Properties(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("F_Properties"));
   setWindowTitle(QStringLiteral("Target properties"));
@@ -126,8 +164,8 @@ TF_Properties::TF_Properties(QWidget* parent) : QDialog(parent) {
   auto* files = Named(new QGroupBox(QStringLiteral("File to download , LST file "), this),
                       "GroupFiles");
   auto* filesGrid = new QGridLayout(files);
-  Edt_HexFile = Edit(files, "Edt_HexFile", 0, false);
-  Edt_LstFile = Edit(files, "Edt_LstFile", 0, false);
+  Edt_HexFile = Named(new PathEdit(files), "Edt_HexFile");
+  Edt_LstFile = Named(new PathEdit(files), "Edt_LstFile");
   auto* pickHex = Named(new QPushButton(QStringLiteral("..."), files), "SpeedButton1");
   auto* pickLst = Named(new QPushButton(QStringLiteral("..."), files), "SpeedButton2");
   for (auto* b : {pickHex, pickLst}) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QLineEdit>
 #include <QString>
 #include <functional>
 #include <optional>
@@ -15,11 +16,27 @@
 class QCheckBox;
 class QComboBox;
 class QLabel;
-class QLineEdit;
 class QListWidget;
 class QListWidgetItem;
 
 namespace varnel {
+
+// An edit of a file path. While it has no focus and the path is wider than
+// the field, the path shows cut in the middle, so that its start and the
+// file's name both stay in sight; the tool tip holds the whole path, and
+// editing shows it whole. The text itself is never shortened.
+class PathEdit : public QLineEdit {
+ public:
+  explicit PathEdit(QWidget* parent = nullptr);
+  // What the field draws now: the path, or the path cut in the middle.
+  QString ShownText() const;
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  QRect TextRect() const;
+};
 
 class TF_Properties : public QDialog {
   Q_OBJECT

@@ -1,5 +1,7 @@
+#include <QFontMetricsF>
 #include <QMdiArea>
 #include <QSignalSpy>
+#include <QTextBlock>
 #include <QTest>
 #include <gtest/gtest.h>
 
@@ -80,6 +82,9 @@ TEST_F(MemoryWindowsTest, RangeIsFixedAtCreationAndCutAtTheImage) {
 
 TEST_F(MemoryWindowsTest, OneViewPerMemoryWithCheckMarksAndCaptions) {
   QSignalSpy changes(&views, &MemoryViews::OpenChanged);
+  for (int i = 0; i < 16; ++i) {
+    session.Images.ExtRAMImage.Write(0x10 + i, static_cast<std::uint8_t>("IMWil.j@ ~#_|%mA"[i]));
+  }
   TF_ListMem* first = views.Open(MemoryKind::ExtRAM);
   EXPECT_EQ(views.Open(MemoryKind::ExtRAM), first);
   EXPECT_EQ(changes.count(), 1);
@@ -92,7 +97,23 @@ TEST_F(MemoryWindowsTest, OneViewPerMemoryWithCheckMarksAndCaptions) {
   DumpEdit* edit = first->SyntaxEdit1();
   EXPECT_TRUE(edit->isReadOnly());
   EXPECT_EQ(edit->lineWrapMode(), QPlainTextEdit::NoWrap);
-  EXPECT_TRUE(QFontInfo(edit->font()).fixedPitch());
+  // Fixed pitch as drawn: the digits, the blank and the character shown for
+  // an erased cell all advance alike, so a line of narrow and wide letters
+  // ends where a line of erased cells does.
+  const QChar erased = Lines(MemoryKind::ExtRAM)[0].at(56);
+  EXPECT_EQ(erased, QChar(0xFF));
+  const QFontMetricsF metrics(edit->font());
+  const qreal width = metrics.horizontalAdvance(QLatin1Char('0'));
+  EXPECT_GT(width, 0);
+  EXPECT_EQ(metrics.horizontalAdvance(QLatin1Char('F')), width);
+  EXPECT_EQ(metrics.horizontalAdvance(QLatin1Char(' ')), width);
+  EXPECT_EQ(metrics.horizontalAdvance(erased), width);
+  const auto lineEnd = [edit](int line) {
+    QTextCursor end(edit->document()->findBlockByNumber(line));
+    end.movePosition(QTextCursor::EndOfBlock);
+    return edit->cursorRect(end).left();
+  };
+  EXPECT_EQ(lineEnd(1), lineEnd(0));
   // The margin line runs between the last hex cell and the character column.
   QTextCursor cursor(edit->document());
   cursor.setPosition(55);

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "FileFaults.h"
+#include "core/FileBytes.h"
 #include "project/IniDocument.h"
 #include "project/PropertyValues.h"
 #include "support/RecordingUi.h"
@@ -152,6 +153,91 @@ TEST(IniFileTest, FailedWritesLeaveTheFileAsItWas) {
                                                                    QDir::NoDotAndDotDot),
             QStringList({"full.prj", "ro.prj"}));
   ::chmod(folder.Path("locked").c_str(), 0755);
+}
+
+TEST(IniFileTest, AStoreReadsItsFileOnceAndWritesThroughAtOnce) {
+  TestFolder folder;
+  const std::string path = folder.Path("demo.prj");
+  WriteAll(path, "[Properties]\nPort=COM2\n");
+  SettingsStore store(SettingsStore::Backend::ProjectFile, path);
+  EXPECT_EQ(store.ReadText("Properties", "Port", "?"), "COM2");
+
+  // Another writer during the operation: the open store keeps the text it
+  // read, the next store sees the change.
+  WriteAll(path, "[Properties]\nPort=COM3\nBaud=2400\n");
+  EXPECT_EQ(store.ReadText("Properties", "Port", "?"), "COM2");
+  EXPECT_EQ(store.ReadText("Properties", "Baud", "9600"), "9600");
+  SettingsStore next(SettingsStore::Backend::ProjectFile, path);
+  EXPECT_EQ(next.ReadText("Properties", "Baud", "9600"), "2400");
+
+  // Each write is on disk at once, and the store reads its own writes.
+  std::string message;
+  ASSERT_TRUE(next.WriteText("Code&Data", "HexBin", "a.hex", &message));
+  EXPECT_EQ(ReadAll(path), "[Properties]\nPort=COM3\nBaud=2400\n\n[Code&Data]\nHexBin=a.hex\n");
+  ASSERT_TRUE(next.WriteBool("Code&Data", "Default", false, &message));
+  EXPECT_EQ(IniFile(path).ReadString("Code&Data", "Default", "?"), "0");
+  EXPECT_FALSE(next.ReadBool("Code&Data", "Default", true));
+  EXPECT_EQ(next.ReadText("Code&Data", "HexBin", ""), "a.hex");
+
+  // A write that fails leaves the file as it was, and the store reads the
+  // file again rather than believing its own change.
+  const std::string before = ReadAll(path);
+  {
+    FileSizeLimit full(8);
+    EXPECT_FALSE(next.WriteText("Code&Data", "Lst", "b.lst", &message));
+  }
+  EXPECT_EQ(message, "Unable to write to " + path);
+  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_EQ(next.ReadText("Code&Data", "Lst", "none"), "none");
+  // A store first opened on a missing file creates it with its first write.
+  SettingsStore fresh(SettingsStore::Backend::UserStore, folder.Path("new.ini"));
+  EXPECT_EQ(fresh.ReadText("Properties", "Port", "None"), "None");
+  ASSERT_TRUE(fresh.WriteText("Properties", "Port", "COM1", &message));
+  EXPECT_EQ(ReadAll(folder.Path("new.ini")), "[Properties]\nPort=COM1\n");
+}
+
+TEST(IniFileTest, SettingsFilesUpToTheLimitReadAndLargerOnesAreLeftAlone) {
+  TestFolder folder;
+  const std::string keys = "[Properties]\nPort=COM2\n";
+  // Notes, then a comment line that makes up the size exactly, the key last.
+  const auto padded = [&](std::size_t size) {
+    std::string text = "[Notes]\n";
+    while (text.size() + 8 + keys.size() < size) text += "; note\n";
+    text += std::string(size - text.size() - keys.size() - 1, ';') + "\n";
+    return text + keys;
+  };
+  const std::string atLimit = padded(kMaxSettingsFileSize);
+  ASSERT_EQ(atLimit.size(), kMaxSettingsFileSize);
+  const std::string path = folder.Path("full.prj");
+  WriteAll(path, atLimit);
+  EXPECT_EQ(IniFile(path).ReadString("Properties", "Port", "?"), "COM2");
+  EXPECT_EQ(SettingsStore(SettingsStore::Backend::ProjectFile, path)
+                .ReadText("Properties", "Port", "?"),
+            "COM2");
+
+  // A write that would take the file past the limit is refused: written,
+  // the file would read as unreadable and lose every setting.
+  std::string message;
+  SettingsStore store(SettingsStore::Backend::ProjectFile, path);
+  EXPECT_FALSE(store.WriteText("Properties", "Baud", "2400", &message));
+  EXPECT_EQ(message, "Unable to write to " + path);
+  EXPECT_EQ(ReadAll(path), atLimit);
+  EXPECT_FALSE(IniFile(path).WriteString("Properties", "Baud", "2400").ok);
+  EXPECT_EQ(ReadAll(path), atLimit);
+
+  // One byte more is no settings file: it reads as the defaults and no
+  // write replaces it.
+  const std::string over = padded(kMaxSettingsFileSize + 1);
+  WriteAll(path, over);
+  EXPECT_EQ(IniFile(path).ReadString("Properties", "Port", "?"), "?");
+  SettingsStore large(SettingsStore::Backend::UserStore, path);
+  EXPECT_EQ(large.ReadText("Properties", "Port", "None"), "None");
+  EXPECT_FALSE(large.WriteText("Properties", "Port", "COM1", &message));
+  EXPECT_EQ(message, "Failed to create key Properties");
+  const IniWriteResult result = IniFile(path).WriteString("Properties", "Port", "COM1");
+  EXPECT_FALSE(result.ok);
+  EXPECT_NE(result.error.find("Too large"), std::string::npos) << result.error;
+  EXPECT_EQ(ReadAll(path), over);
 }
 
 // What Python's configparser reads from a file, as JSON {section: {key: value}}.

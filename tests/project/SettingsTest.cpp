@@ -2,6 +2,8 @@
 
 #include <sys/stat.h>
 
+#include <QDir>
+
 #include <gtest/gtest.h>
 
 #include "FileFaults.h"
@@ -12,7 +14,7 @@
 namespace varnel {
 namespace {
 
-using testing::AsUnprivileged;
+using testing::FileSizeLimit;
 using testing::ReadAll;
 using testing::RecordingUi;
 using testing::TestFolder;
@@ -240,15 +242,16 @@ TEST_F(SettingsTest, NewProjectLayoutKeepsTheKeysItDoesNotWrite) {
 }
 
 TEST_F(SettingsTest, FailedSaveShowsItsMessageLosesNothingAndDoesNotReload) {
+  // The writes run out of room, which stops root and an ordinary user alike;
+  // the file modes that stop only the latter are IniFile's own tests.
+  constexpr rlim_t kRoom = 8;
   const std::string before = "[Properties]\nPort=COM2\n";
   UseProject(before);
-  ::chmod(folder.Path().c_str(), 0777);  // only the file is read-only
-  ::chmod(session.ProjectFile.c_str(), 0444);
   session.ProjectSettings.PortName = "kept";
   PropertyValues values;
   values.Port = "COM4";
   {
-    AsUnprivileged nobody;
+    FileSizeLimit full(kRoom);
     EXPECT_FALSE(settings.FinishConfigure(&values));
   }
   ASSERT_EQ(ui.boxes.size(), 1u);
@@ -261,23 +264,29 @@ TEST_F(SettingsTest, FailedSaveShowsItsMessageLosesNothingAndDoesNotReload) {
   // The per-user store names the section it could not add, or the key.
   session.ProjectFile.clear();
   WriteUserStore("[Properties]\nPort=COM2\n");
-  ::chmod(folder.Path("user").c_str(), 0777);
-  ::chmod(userPath.c_str(), 0444);
   {
-    AsUnprivileged nobody;
+    FileSizeLimit full(kRoom);
     EXPECT_FALSE(settings.SaveProperties(values));
     EXPECT_FALSE(settings.WriteWorkDir("/w/"));
   }
+  EXPECT_EQ(ReadAll(userPath), "[Properties]\nPort=COM2\n");
   WriteAll(userPath, "; nothing yet\n");
-  ::chmod(userPath.c_str(), 0444);
   {
-    AsUnprivileged nobody;
+    FileSizeLimit full(kRoom);
     EXPECT_FALSE(settings.SaveProperties(values));
   }
+  EXPECT_EQ(ReadAll(userPath), "; nothing yet\n");
   ASSERT_EQ(ui.boxes.size(), 4u);
   EXPECT_EQ(ui.boxes[1].text, "Failed to set data for 'Port'");
   EXPECT_EQ(ui.boxes[2].text, "Failed to set data for 'WorkDir'");
   EXPECT_EQ(ui.boxes[3].text, "Failed to create key Properties");
+  // No temporary file is left beside either store.
+  EXPECT_EQ(QDir(QString::fromStdString(folder.Path())).entryList(QDir::Hidden | QDir::Files |
+                                                                   QDir::NoDotAndDotDot),
+            QStringList({"demo.prj"}));
+  EXPECT_EQ(QDir(QString::fromStdString(folder.Path("user")))
+                .entryList(QDir::Hidden | QDir::Files | QDir::NoDotAndDotDot),
+            QStringList({"Varnel.ini"}));
 }
 
 }  // namespace
