@@ -13,6 +13,25 @@ namespace {
 constexpr char kIdentification[] = "RRE9";
 constexpr char kReloadLow[] = "RRCA";
 constexpr char kReloadHigh[] = "RRCB";
+constexpr char kRejected[] = "Connecting error! Reset device and try connect again.";
+
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
+}  // namespace
+
+std::optional<int> RegisterValue(std::string_view reply, std::string_view command) {
+  // With echo on, the reply begins with the command's own text.
+  if (!command.empty() && reply.starts_with(command)) reply.remove_prefix(command.size());
+  const std::string digits = SeparateChar(reply);
+  if (digits.size() < 2 || !IsHexDigit(digits[0]) || !IsHexDigit(digits[1])) return std::nullopt;
+  return DecPrev(std::string_view(digits).substr(0, 2));
+}
+
+bool PlausibleClock(std::int32_t hz) { return hz >= kMinClockHz && hz <= kMaxClockHz; }
+
+namespace {
 
 }  // namespace
 
@@ -129,7 +148,12 @@ void ConnectHandshake::TakeRegisterReply() {
   if (kind != 'R') return;
 
   const std::int32_t address = DecPrev(std::string_view(handshakeCommand_).substr(2, 2));
-  const std::int32_t value = DecPrev(std::string_view(reply).substr(0, 2));
+  const std::optional<int> register_ = RegisterValue(reply, handshakeCommand_);
+  if (!register_) {
+    RejectTarget();  // no register value: not the loader, or not awake
+    return;
+  }
+  const std::int32_t value = *register_;
   s_.Images.SFRImage.Write(address, static_cast<std::uint8_t>(value & 0xFF));
 
   switch (address) {
@@ -153,6 +177,11 @@ void ConnectHandshake::TakeRegisterReply() {
     case 0xCB: {
       const int reload = value * 256 + s_.Images.SFRImage.Read(0xCA);
       s_.CoreClockHz = CoreClockEstimate(reload, BaudFromText(s_.ProjectSettings.BaudText));
+      if (!PlausibleClock(s_.CoreClockHz)) {
+        // Flash timing from such a clock would be wrong for the chip.
+        RejectTarget();
+        return;
+      }
       display_.ShowCore(ClockText(s_.CoreClockHz, format_.value_or(LocaleNumberFormat())));
       Send(kIdentification);
       handshakeCommand_ = kIdentification;
@@ -166,6 +195,13 @@ void ConnectHandshake::TakeRegisterReply() {
     default:
       break;  // stalled until Retry
   }
+}
+
+void ConnectHandshake::RejectTarget() {
+  StopTimer();
+  s_.TargetConnected = false;
+  s_.Ui().RunEnded({RunOutcome::Kind::Failed, kRejected});
+  display_.CloseWindow();
 }
 
 void ConnectHandshake::FormClose() {

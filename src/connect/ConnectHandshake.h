@@ -7,6 +7,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "connect/Identification.h"
 #include "core/Session.h"
@@ -26,6 +27,15 @@ class ConnectDisplay {
   virtual void StopTimer() = 0;
   virtual void CloseWindow() = 0;
 };
+
+// The value of a register reply: the two hex digits after the echo (when
+// the reply begins with the command's own text) and any line break; none
+// when the reply holds no two hex digits there.
+std::optional<int> RegisterValue(std::string_view reply, std::string_view command);
+// Clock estimates an MSC121x can run at; anything else means a misread.
+inline constexpr std::int32_t kMinClockHz = 500000;
+inline constexpr std::int32_t kMaxClockHz = 40000000;
+bool PlausibleClock(std::int32_t hz);
 
 class ConnectHandshake {
  public:
@@ -64,6 +74,8 @@ class ConnectHandshake {
   void ResetPulse();
   void WaitForPrompt();
   void TakeRegisterReply();
+  // The error exit: the target answered, but not as an MSC121x can.
+  void RejectTarget();
   void Send(const std::string& command);
   void StartTimer();
   void StopTimer();

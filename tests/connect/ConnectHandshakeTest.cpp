@@ -154,8 +154,51 @@ TEST_F(HandshakeTest, ShortBannerVersionAndMissingRegisterReply) {
   handshake.tick();
   EXPECT_EQ(session.FirmwareVersion, "1.2\r\n>");
   handshake.tick();  // "E" step
-  handshake.tick();  // no reply at all reads as 0
-  EXPECT_EQ(session.TargetName, "MSC1210Y2");
+  handshake.tick();  // no reply at all: no register value, the target is rejected
+  EXPECT_EQ(session.TargetName, "");
+  EXPECT_FALSE(session.TargetConnected);
+  EXPECT_TRUE(display.closed);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "Connecting error! Reset device and try connect again.");
+}
+
+TEST_F(HandshakeTest, RegisterRepliesWithEchoAndImplausibleClocks) {
+  // Woken by hand with echo on: a bare prompt, so no "E" goes out.
+  handshake.FormShow();
+  port.Deliver(">");
+  handshake.tick();
+  port.Deliver("RRE9 03\r\n>");
+  handshake.tick();
+  EXPECT_EQ(session.TargetName, "MSC1210Y5");
+  port.Deliver("RRCA DC\r\n>");
+  handshake.tick();
+  port.Deliver("RRCB FF\r\n>");
+  handshake.tick();
+  EXPECT_EQ(session.CoreClockHz, 11059200);
+  EXPECT_TRUE(session.TargetConnected);
+  EXPECT_TRUE(ui.boxes.empty());
+
+  EXPECT_EQ(RegisterValue("?\r\n>", "RRE9"), std::nullopt);
+  EXPECT_EQ(RegisterValue("RRE9\r\n>", "RRE9"), std::nullopt);
+  EXPECT_EQ(RegisterValue("\r\n0A>", "RRCA"), 0x0A);
+  EXPECT_FALSE(PlausibleClock(1150000000));
+  EXPECT_FALSE(PlausibleClock(400000));
+  EXPECT_TRUE(PlausibleClock(33000000));
+
+  // A reload that gives 550 MHz: rejected before any flash timing uses it.
+  handshake.FormCreate();
+  handshake.FormShow();
+  port.Deliver(">");
+  handshake.tick();
+  port.Deliver("03>");
+  handshake.tick();
+  port.Deliver("00>");
+  handshake.tick();
+  port.Deliver("F9>");
+  handshake.tick();
+  EXPECT_FALSE(session.TargetConnected);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text, "Connecting error! Reset device and try connect again.");
 }
 
 TEST_F(HandshakeTest, ResetPulseThroughTheModemLines) {
