@@ -66,11 +66,15 @@ void Session::ReceiveChunk(CommPort& sender, int count) {
                                                              " byte."
                                                        : std::string());
   }
+  // A reply is a few hundred bytes; a target that babbles without end must
+  // not grow the buffer without end. The oldest bytes go first.
+  if (RxBuffer.size() > kMaxRxBuffer) RxBuffer.erase(0, RxBuffer.size() - kMaxRxBuffer);
   if (LastCommand.empty()) return;  // the handshake reads RxBuffer itself
 
+  const std::string_view added(readBuffer_.data(), static_cast<std::size_t>(got));
   if (cmd::IsReplyTerminator(RxBuffer.back())) {
     ProcessRx();
-  } else if (RxBuffer.find('\0') != std::string::npos) {
+  } else if (added.find('\0') != std::string_view::npos) {
     // A NUL in an unfinished reply: the loader lost the command; ask again.
     RxBuffer.clear();
     SendString(RepeatText());

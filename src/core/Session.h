@@ -138,6 +138,9 @@ class Session {
   bool ProgramFileChosen = false;
   static constexpr char ProgramVersion[] = "1.1";
 
+  // RxBuffer keeps at most this many of the latest bytes.
+  static constexpr std::size_t kMaxRxBuffer = 64 * 1024;
+
   static constexpr int kStatusPort = 0;
   static constexpr int kStatusReceive = 1;
   static constexpr int kStatusProgram = 2;

@@ -215,3 +215,39 @@ TEST_F(SessionTest, ReadsNoMoreThanTheReadBufferHolds) {
 
 }  // namespace
 }  // namespace varnel
+
+namespace varnel {
+namespace {
+
+// A target that talks without end: the buffer keeps only the latest bytes,
+// with a command pending and without one, and a reply after the babble is
+// still dispatched whole.
+TEST(SessionBabble, TheReceiveBufferStaysBoundedAndRepliesStillArrive) {
+  Session session;
+  testing::ScriptedPort port;
+  session.AttachPort(&port);
+  session.PortOpen = true;
+  std::vector<std::string> replies;
+  session.RegisterHandler("CR", [&](const std::string& reply) { replies.push_back(reply); });
+  const std::string chunk = "0123456789ABCDE ";
+  for (bool pending : {true, false}) {
+    if (pending) session.LastCommand = "CR0000";
+    std::size_t largest = 0;
+    for (int i = 0; i < 4 * 65536; ++i) {  // 4 MB in 16-byte chunks
+      port.Deliver(chunk);
+      largest = std::max(largest, session.RxBuffer.capacity());
+    }
+    EXPECT_LE(session.RxBuffer.size(), Session::kMaxRxBuffer);
+    EXPECT_LE(largest, 4 * Session::kMaxRxBuffer);
+    EXPECT_EQ(session.RxBuffer.substr(session.RxBuffer.size() - 16), chunk);
+    session.LastCommand.clear();
+    session.RxBuffer.clear();
+  }
+  session.LastCommand = "CR0000";
+  port.Deliver("00 11>");
+  ASSERT_EQ(replies.size(), 1u);
+  EXPECT_EQ(replies[0], "00 11>");
+}
+
+}  // namespace
+}  // namespace varnel
