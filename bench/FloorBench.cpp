@@ -7,13 +7,10 @@
 #if __has_include("target-sim/TargetSim.h") && __has_include("link/CommInt.h")
 
 #include <poll.h>
-#include <sys/prctl.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
-#include <memory>
 #include <random>
 #include <set>
 #include <stdexcept>
@@ -43,16 +40,6 @@ std::set<int> DescriptorsOn(const std::string& device) {
     }
   }
   return fds;
-}
-
-// The simulator's line thread is started with fine timer slack, so its paced
-// bytes leave on time; the caller's own slack is put back afterwards.
-std::unique_ptr<sim::TargetSim> StartTarget(const sim::TargetSimConfig& config) {
-  const int slack = ::prctl(PR_GET_TIMERSLACK, 0, 0, 0, 0);
-  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
-  auto target = std::make_unique<sim::TargetSim>(config);
-  if (slack > 0) ::prctl(PR_SET_TIMERSLACK, static_cast<unsigned long>(slack), 0UL, 0UL, 0UL);
-  return target;
 }
 
 // The host's end: TComm on the simulator's pty, reads waited for with poll
@@ -139,8 +126,8 @@ std::vector<Figure> FloorUpload() {
   sim::TargetSimConfig config;
   config.variant = 5;
   config.paced = true;
-  const auto target = StartTarget(config);
-  BareLine line(target->SlavePath());
+  sim::TargetSim target(config);
+  BareLine line(target.SlavePath());
   if (!line.WakeQuiet()) {
     std::fprintf(stderr, "floor bench: the simulator did not wake\n");
     return {};
@@ -164,8 +151,8 @@ std::vector<Figure> FloorProgram() {
   sim::TargetSimConfig config;
   config.paced = true;
   config.baud = kBaud;
-  const auto target = StartTarget(config);
-  BareLine line(target->SlavePath());
+  sim::TargetSim target(config);
+  BareLine line(target.SlavePath());
   if (!line.WakeQuiet()) {
     std::fprintf(stderr, "floor bench: the simulator did not wake\n");
     return {};
@@ -179,7 +166,7 @@ std::vector<Figure> FloorProgram() {
   }
   ok = ok && line.Exchange(":00000001FF");
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
-  if (!ok || target->Read(sim::Memory::Code) != image) {
+  if (!ok || target.Read(sim::Memory::Code) != image) {
     std::fprintf(stderr, "floor bench: the download did not complete\n");
     return {};
   }

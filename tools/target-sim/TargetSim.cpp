@@ -428,7 +428,8 @@ void TargetSim::Send(std::string_view bytes, Clock::time_point ready) {
   for (std::size_t at = 0; at < bytes.size(); at += slice) {
     const std::size_t n = std::min(slice, bytes.size() - at);
     const auto due = start + ByteTimes(static_cast<long long>(at + n), baud);
-    if (!Sleep(due - Clock::now())) return;
+    const bool last = at + n == bytes.size();
+    if (!(last ? SleepExactly(due) : Sleep(due - Clock::now()))) return;
     if (!WriteAll(bytes.data() + at, n)) return;
   }
 }
@@ -458,6 +459,17 @@ bool TargetSim::Sleep(Clock::duration duration) {
   timespec timeout{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
   pollfd wake{wakePipe_[0], POLLIN, 0};
   return ppoll(&wake, 1, &timeout, nullptr) == 0;
+}
+
+// The end of an output is what the host waits for: a timer wakes late by
+// tens of microseconds, so the last stretch is waited out on the clock.
+bool TargetSim::SleepExactly(Clock::time_point due) {
+  constexpr auto kSpin = std::chrono::microseconds(80);
+  if (!Sleep(due - kSpin - Clock::now())) return false;
+  while (Clock::now() < due) {
+    if (stopping_) return false;
+  }
+  return true;
 }
 
 void TargetSim::HangUp() {

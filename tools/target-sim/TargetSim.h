@@ -99,6 +99,7 @@ class TargetSim {
   void Send(std::string_view bytes, Clock::time_point ready);
   bool WriteAll(const char* data, std::size_t size);
   bool Sleep(Clock::duration duration);
+  bool SleepExactly(Clock::time_point due);
   bool Muted() const;
   void HangUp();
 
@@ -118,7 +119,10 @@ class TargetSim {
   // a burst arrives k+1 byte times after the burst could begin, which is
   // when its first byte was read or, were the receiver still busy, when the
   // byte before it was through. The transmitter likewise starts each
-  // output once the one before it is off the wire.
+  // output once the one before it is off the wire. The pty is not read
+  // while an output goes out, so bytes a host sends ahead then are timed
+  // from when it is out, as by a loader that reads its line only between
+  // answers.
   std::string inbox_;
   std::size_t inboxHead_ = 0;
   Clock::time_point burstStart_{};
