@@ -68,12 +68,12 @@ TEST_F(Paced, CommandAndReplyTakeTheirBothWaysLineTime) {
   EXPECT_EQ(sim.Read(Memory::Code)[0x010F], 0x0F);
 }
 
-TEST_F(Paced, CommandsSentAheadAreReceivedWhileTheReplyGoesOut) {
+TEST_F(Paced, CommandsSentAheadAreAnsweredInTurn) {
   TargetSim sim(Config(false));
   HostLine host(sim.SlavePath());
   Wake(host);
-  // Both commands go out at once. The second comes in while the first reply
-  // is on the wire, so the pair needs 4 bytes in, then 5 + 5 bytes out.
+  // Both commands go out at once. However the second overlaps the first
+  // reply, the pair needs at least 4 bytes in, then 5 + 5 bytes out.
   const auto start = Clock::now();
   host.Send("RRE9RRE9");
   const std::string replies = host.ReadUntil("03\r\n>03\r\n>");
