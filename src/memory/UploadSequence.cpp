@@ -10,6 +10,10 @@
 namespace varnel {
 namespace {
 
+bool IsHexDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
+}
+
 MemoryKind KindOfCommand(char letter) {
   const MemorySpec* spec = SpecByLetter(letter);
   return spec ? spec->kind : MemoryKind::Code;
@@ -170,7 +174,12 @@ void UploadSequence::Decode16bData(std::string_view data, std::int32_t start) {
 void UploadSequence::HandleBlock(const std::string& reply) {
   const MemoryKind kind = KindOfCommand(s_.LastCommand.front());
   s_.CurrentAddress = cmd::AddressField(s_.LastCommand.str());
-  Decode16bData(DataText(reply), s_.CurrentAddress);
+  const std::string data = DataText(reply);
+  if (const std::string fault = ReplyFault(reply, data); !fault.empty()) {
+    EndWithError(kind, fault);
+    return;
+  }
+  Decode16bData(data, s_.CurrentAddress);
   UpdateProgress();
   s_.CurrentAddress += 16;
   if (s_.CurrentAddress > s_.EndAddress) {
@@ -178,6 +187,42 @@ void UploadSequence::HandleBlock(const std::string& reply) {
   } else {
     s_.SendCommand(ReadCommand(kind, s_.CurrentAddress));
   }
+}
+
+std::string UploadSequence::ReplyFault(const std::string& reply, const std::string& data) const {
+  const std::string& command = s_.LastCommand;
+  const std::string where = std::string(SpecOf(KindOfCommand(command.front())).name) + " at " +
+                            HD16Prev(s_.CurrentAddress) + "h";
+  // An echo of another read command: a reply out of step with what was asked.
+  const std::size_t letters = command.front() == 'F' ? 1 : 2;
+  if (command.size() > letters && reply.size() >= command.size() &&
+      reply.compare(0, letters, command, 0, letters) == 0 &&
+      reply.compare(0, command.size(), command) != 0 &&
+      std::all_of(reply.begin() + static_cast<long>(letters),
+                  reply.begin() + static_cast<long>(command.size()), IsHexDigit) &&
+      (reply.size() == command.size() || !IsHexDigit(reply[command.size()]))) {
+    return "The target answered " + reply.substr(0, command.size()) + " to " + command +
+           " for " + where + ". Upload stopped.";
+  }
+  // "?" or any reply without a single digit pair: nothing to store.
+  const std::string digits = SeparateChar(data);
+  if (digits.size() < 2 || !IsHexDigit(digits[0]) || !IsHexDigit(digits[1])) {
+    return "The target's reply to " + command + " holds no data for " + where +
+           ". Upload stopped.";
+  }
+  return {};
+}
+
+void UploadSequence::EndWithError(MemoryKind kind, const std::string& text) {
+  TargetUi& ui = s_.Ui();
+  s_.CurrentAddress = 0;
+  s_.EndSequence();
+  s_.EndUploadAll();
+  if (ui.ProgressOpen()) ui.EndProgress();
+  ui.RefreshView(kind);
+  s_.ShowReceiveCount(true);
+  ui.SetToolBarsEnabled(true);
+  ui.RunEnded({RunOutcome::Kind::Failed, text});
 }
 
 void UploadSequence::HandleRegister(const std::string& reply) {

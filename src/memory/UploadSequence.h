@@ -48,6 +48,10 @@ class UploadSequence {
   void Finish(MemoryKind kind);
   void StartNextOfRun(MemoryKind finished);
   std::string DataText(const std::string& reply) const;
+  // Why a block reply cannot be stored (no digit pair, another address's
+  // echo), or empty when it can.
+  std::string ReplyFault(const std::string& reply, const std::string& data) const;
+  void EndWithError(MemoryKind kind, const std::string& text);
 
   Session& s_;
   SettingsSource& settings_;

@@ -341,5 +341,42 @@ TEST_F(UploadTest, ClosedProgressWindowLeavesTheUploadRunning) {
   EXPECT_EQ(ui.refreshed, std::vector<MemoryKind>{MemoryKind::ExtRAM});
 }
 
+TEST_F(UploadTest, RepliesThatAreNoDataEndTheUploadWithoutStoringAnything) {
+  settings.CodeMin = 0, settings.CodeMax = 0x3F;
+  settings.UploadExtRAM = settings.UploadSFR = false;
+  // The loader's "?" for the second block of an Upload All run.
+  upload.SpeedAllClick();
+  Run(1);
+  ASSERT_EQ(port.writes.back(), "CR0010");
+  handled = port.writes.size();
+  port.Deliver("?\r\n>");
+  EXPECT_TRUE(session.LastCommand.empty());
+  EXPECT_FALSE(session.UploadAllActive);
+  EXPECT_TRUE(ui.toolBarsEnabled);
+  EXPECT_FALSE(ui.progressOpen);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text,
+            "The target's reply to CR0010 holds no data for CODE at 0010h. Upload stopped.");
+  for (int i = 0x10; i < 0x20; ++i) EXPECT_EQ(session.Images.CodeImage.Read(i), 0xFF);
+  EXPECT_EQ(port.writes.size(), handled);  // nothing more asked
+
+  // An echo of another address: out of step, so nothing of it is stored.
+  ui.boxes.clear();
+  upload.SpeedExtClick();
+  ASSERT_EQ(port.writes.back(), "XR0000");
+  port.Deliver("XR0010 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\r\n>");
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text,
+            "The target answered XR0010 to XR0000 for Ext.RAM at 0000h. Upload stopped.");
+  EXPECT_EQ(session.Images.ExtRAMImage.Read(0), 0xFF);
+
+  // Data that happens to begin like a command letter is data.
+  ui.boxes.clear();
+  upload.SpeedCFGClick();
+  ASSERT_EQ(port.writes.back(), "F00");
+  port.Deliver("FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FE\r\n>");
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
 }  // namespace
 }  // namespace varnel
