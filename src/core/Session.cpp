@@ -2,6 +2,7 @@
 #include "core/Session.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 
 namespace varnel {
@@ -25,6 +26,7 @@ void Session::AttachPort(CommPort* port) {
 
 void Session::SendString(const std::string& text) {
   if (!PortOpen || text.empty() || !port_) return;
+  if (draining_) DrainLateReplies();
   port_->Write(text.data(), static_cast<int>(text.size()));
 }
 
@@ -58,6 +60,8 @@ void Session::ReceiveChunk(CommPort& sender, int count) {
   readBuffer_.assign(static_cast<std::size_t>(size), '\0');
   const int got = sender.Read(readBuffer_.data(), std::min(count, size));
   if (got <= 0) return;
+  LastRxTime = std::chrono::steady_clock::now();
+  if (draining_) return;  // a late reply of a stopped run: nobody's
 
   for (int i = 0; i < got; ++i) {
     RxBuffer.push_back(readBuffer_[static_cast<std::size_t>(i)]);
@@ -104,8 +108,59 @@ void Session::EndStoppedSequence() {
   EndProgramming();
   EndUploadAll();
   EndSequence();
+  CurrentAddress = 0;
+  ShowReceiveCount(true);
   for (auto& hook : stopHooks_) hook();
+  // Whatever the stopped run's commands still bring in belongs to nobody:
+  // it is dropped until the line has been quiet, so that it can reach
+  // neither the next sequence nor the handshake.
+  RxBuffer.clear();
+  draining_ = true;
   ui_->RefreshAllViews();
+}
+
+int Session::LineQuietMs(int minimumMs) const {
+  constexpr int kLongReply = 64;  // characters; a data reply with echo is about 60
+  const int baud = port_ ? BaudRateValue(port_->BaudRate()) : 9600;
+  return std::max(minimumMs, kLongReply * 10 * 1000 / std::max(baud, 1));
+}
+
+void Session::DrainLateReplies() {
+  draining_ = false;
+  const int quiet = LineQuietMs(kLateQuietMs);
+  DrainLine(quiet, std::max(kLateDrainMaxMs, 2 * quiet));
+  RxBuffer.clear();
+}
+
+void Session::DrainLine(int quietMs, int maxMs) {
+  using Clock = std::chrono::steady_clock;
+  CommPort* port = port_;
+  if (!PortOpen || !port || !port->IsOpen()) return;
+  std::vector<char> buffer(static_cast<std::size_t>(std::max(port->ReadBufSize(), 1)));
+  const auto quiet = std::chrono::milliseconds(quietMs);
+  const auto start = Clock::now();
+  auto lastTraffic = start;
+  for (;;) {
+    const auto now = Clock::now();
+    if (now - lastTraffic >= quiet || now - start >= std::chrono::milliseconds(maxMs)) return;
+    int got = 0;
+    try {
+      got = port->Read(buffer.data(), static_cast<int>(buffer.size()));
+    } catch (const std::exception&) {
+      return;  // a line that went away has nothing more to say
+    }
+    if (got > 0) {
+      lastTraffic = Clock::now();
+      continue;  // read again at once: more may be waiting
+    }
+    // A window whose waits let the receive path run collects the bytes in
+    // RxBuffer instead; they count as traffic all the same.
+    ui_->Sleep(kDrainStepMs);
+    if (!RxBuffer.empty()) {
+      RxBuffer.clear();
+      lastTraffic = Clock::now();
+    }
+  }
 }
 
 namespace {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -80,6 +81,15 @@ class Session {
   // flags cleared, LastCommand empty, stop hooks run, open views redisplayed.
   // Also used when a stop request can no longer be answered by a reply.
   void EndStoppedSequence();
+  // True after a stopped run until the next command goes out: bytes that
+  // arrive meanwhile are late replies and dropped.
+  bool DrainingLateReplies() const { return draining_; }
+
+  // Reads and forgets whatever the port receives until the line has been
+  // silent for quietMs, at most maxMs in all (waits go through the screen).
+  void DrainLine(int quietMs, int maxMs);
+  // A few long replies' time on the line at the port's rate, at least minimumMs.
+  int LineQuietMs(int minimumMs) const;
 
   // Run-state transitions. Each flag of a run is written here and nowhere
   // else, one place per meaning.
@@ -121,6 +131,8 @@ class Session {
   // Complete replies taken by ProcessRx so far; lets a stop request tell
   // whether any reply came after it.
   std::uint64_t ReplyCount = 0;
+  // When the port last delivered bytes.
+  std::chrono::steady_clock::time_point LastRxTime = std::chrono::steady_clock::now();
 
   // Target facts from the handshake.
   std::string TargetName;
@@ -147,6 +159,11 @@ class Session {
 
  private:
   void ReceiveChunk(CommPort& sender, int count);
+  void DrainLateReplies();
+  static constexpr int kDrainStepMs = 5;
+  static constexpr int kLateQuietMs = 100;
+  static constexpr int kLateDrainMaxMs = 1500;
+  bool draining_ = false;
   const ReplyHandler* HandlerFor(const std::string& command) const;
   std::string RepeatText() const;
 

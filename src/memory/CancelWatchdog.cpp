@@ -5,12 +5,7 @@
 
 namespace varnel {
 
-int CancelWatchdog::QuietMs() const {
-  constexpr int kLongReply = 64;  // characters; a data reply with echo is about 60
-  const CommPort* port = s_.Port();
-  const int baud = port ? BaudRateValue(port->BaudRate()) : 9600;
-  return std::max(kQuietMs, kLongReply * 10 * 1000 / std::max(baud, 1));
-}
+int CancelWatchdog::QuietMs() const { return s_.LineQuietMs(kQuietMs); }
 
 int CancelWatchdog::Cancel() {
   s_.RequestStop();

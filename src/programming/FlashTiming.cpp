@@ -2,9 +2,7 @@
 #include "programming/FlashTiming.h"
 
 #include <algorithm>
-#include <chrono>
 #include <cmath>
-#include <vector>
 
 #include "link/Commands.h"
 #include "core/Session.h"
@@ -12,50 +10,19 @@
 namespace varnel {
 namespace {
 
-// Poll step while draining, and how long the line must stay silent before
-// the writes' replies count as all received: a few characters at the
-// current rate, never less than kMinQuietMs. Measured on the clock, not by
-// counting waits, so it holds whatever a wait of the window really does.
-constexpr int kDrainStepMs = 5;
-constexpr int kMinQuietMs = 30;
-constexpr int kQuietCharacters = 16;
 // The drain never holds the run longer than this, even on a chattering line.
-constexpr int kMaxDrainMs = 10000;
+constexpr int kTimingDrainMaxMs = 10000;
 
-using Clock = std::chrono::steady_clock;
-
-int QuietMs(const CommPort& port) {
-  const int baud = BaudRateValue(port.BaudRate());
+// How long the line must stay silent before the writes' replies count as
+// all received: a few characters at the current rate, never less than 30 ms.
+// Measured on the clock, not by counting waits.
+int TimingQuietMs(const Session& session) {
+  constexpr int kMinQuietMs = 30;
+  constexpr int kQuietCharacters = 16;
+  const CommPort* port = session.Port();
+  const int baud = port ? BaudRateValue(port->BaudRate()) : 0;
   const int charMs = baud > 0 ? (10 * 1000 + baud - 1) / baud : 100;
   return std::max(kMinQuietMs, kQuietCharacters * charMs);
-}
-
-// Reads and forgets whatever the port has received until the line has been
-// silent for QuietMs.
-void DrainReplies(Session& session) {
-  CommPort* port = session.Port();
-  if (!session.PortOpen || !port || !port->IsOpen()) return;
-  std::vector<char> buffer(static_cast<std::size_t>(std::max(port->ReadBufSize(), 1)));
-  const auto quiet = std::chrono::milliseconds(QuietMs(*port));
-  const auto start = Clock::now();
-  auto lastTraffic = start;
-  for (;;) {
-    const auto now = Clock::now();
-    if (now - lastTraffic >= quiet || now - start >= std::chrono::milliseconds(kMaxDrainMs)) {
-      return;
-    }
-    if (port->Read(buffer.data(), static_cast<int>(buffer.size())) > 0) {
-      lastTraffic = Clock::now();
-      continue;  // read again at once: more may be waiting
-    }
-    // A window whose waits let the receive path run collects the replies
-    // in RxBuffer instead; they count as traffic all the same.
-    session.Ui().Sleep(kDrainStepMs);
-    if (!session.RxBuffer.empty()) {
-      session.RxBuffer.clear();
-      lastTraffic = Clock::now();
-    }
-  }
 }
 
 }  // namespace
@@ -85,7 +52,9 @@ void SetupFlashTime(Session& session) {
     session.SendString(command);
     session.Ui().Sleep(kFlashTimingGapMs);
   }
-  DrainReplies(session);
+  // Their replies are thrown away, also those still under way when the last
+  // wait ends, so the first erase handler sees only its own reply.
+  session.DrainLine(TimingQuietMs(session), kTimingDrainMaxMs);
   session.RxBuffer.clear();
   session.Ui().SetStatusPanel(Session::kStatusReceive, "");
   session.ShowReceiveCount(false);
