@@ -21,6 +21,9 @@ class LoaderPort : public CommPort, private sim::LoaderHooks {
   sim::BootLoader loader;
   std::string wire;                   // sent by the loader, not yet arrived
   std::vector<std::string> commands;  // as the loader took them
+  // One write was answered more than once (a program line holding more than
+  // its record, the rest taken as commands).
+  bool severalReplies = false;
 
   // The carriage return that wakes the loader, answered and forgotten, as
   // the handshake leaves it.
@@ -46,8 +49,10 @@ class LoaderPort : public CommPort, private sim::LoaderHooks {
   int Write(const char* data, int count) override {
     const std::string text(data, static_cast<std::size_t>(count));
     const std::size_t before = wire.size();
+    replies_ = 0;
     for (char c : text) loader.Feed(c, *this);
     if (text.starts_with("RW")) wire.resize(before);
+    if (replies_ > 1) severalReplies = true;
     return count;
   }
   int Read(char* buffer, int count) override {
@@ -70,9 +75,13 @@ class LoaderPort : public CommPort, private sim::LoaderHooks {
     return true;
   }
   void Echo(char c) override { wire += c; }
-  void Reply(const std::string& text) override { wire += text; }
+  void Reply(const std::string& text) override {
+    wire += text;
+    ++replies_;
+  }
 
   std::string driver_;  // arrived, not yet read
+  int replies_ = 0;     // answers to the write being fed
 };
 
 }  // namespace varnel::fuzz

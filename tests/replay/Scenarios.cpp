@@ -27,6 +27,10 @@ const std::vector<CellRange> kHandshakeCells = {
 
 std::string Flag(bool on) { return on ? "1" : "0"; }
 
+// A text of the state, escaped and quoted, so that no fact line ends in a
+// blank an editor might take away.
+std::string Quoted(std::string_view text) { return "\"" + TraceText(text) + "\""; }
+
 const char* KindName(RunOutcome::Kind kind) {
   switch (kind) {
     case RunOutcome::Kind::Finished: return "Finished";
@@ -205,15 +209,15 @@ std::vector<std::string> ScenarioHost::Summary() const {
   const Session& s = session;
   std::vector<std::string> facts = {
       "connected " + Flag(s.TargetConnected),
-      "target " + TraceText(s.TargetName),
-      "firmware " + TraceText(s.FirmwareVersion),
+      "target " + Quoted(s.TargetName),
+      "firmware " + Quoted(s.FirmwareVersion),
       "id " + std::to_string(s.TargetIdCode),
       "clock " + std::to_string(s.CoreClockHz),
-      "core " + TraceText(display.core),
-      "caption " + TraceText(ui.caption),
+      "core " + Quoted(display.core),
+      "caption " + Quoted(ui.caption),
       "target buttons " + Flag(ui.targetButtonsEnabled),
       "toolbars " + Flag(ui.toolBarsEnabled),
-      "pending " + TraceText(s.LastCommand.str()),
+      "pending " + Quoted(s.LastCommand.str()),
       "stop requested " + Flag(s.StopRequested),
       "programming " + Flag(s.ProgrammingActive),
       "upload all " + Flag(s.UploadAllActive),
@@ -222,14 +226,14 @@ std::vector<std::string> ScenarioHost::Summary() const {
   };
   for (const RecordingUi::Box& box : ui.boxes) {
     facts.push_back(std::string("box ") + (box.kind == MessageKind::Error ? "error " : "information ") +
-                    box.text);
+                    Quoted(box.text));
   }
   for (const RunOutcome& outcome : ui.outcomes) {
-    facts.push_back(std::string("outcome ") + KindName(outcome.kind) + " " + outcome.text);
+    facts.push_back(std::string("outcome ") + KindName(outcome.kind) + " " + Quoted(outcome.text));
   }
   if (ui.noticeLook) {
-    facts.push_back("notice " + ui.progressCaption + " | " + ui.progressLead + " | " +
-                    ui.progressButton);
+    facts.push_back("notice " + Quoted(ui.progressCaption) + " " + Quoted(ui.progressLead) + " " +
+                    Quoted(ui.progressButton));
   }
   return facts;
 }
