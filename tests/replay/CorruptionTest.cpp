@@ -37,7 +37,7 @@
 //
 // VARNEL_CORRUPTION_SEEDS=N runs seeds 1..N (default 200);
 // VARNEL_CORRUPTION_SEED=S runs seed S alone; VARNEL_CORRUPTION_VERBOSE=1
-// prints each seed's damage and how its run ended.
+// prints each seed's damage and how its run ended, =2 the last chunks too.
 #include <gtest/gtest.h>
 
 #include <atomic>
