@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing Varnel needs on Debian 12, if missing.
+#   scripts/setup.sh          the build and the tests
+#   scripts/setup.sh --fuzz   the same, plus clang with libFuzzer and the sanitizers
 set -euo pipefail
 
 packages=(
@@ -9,6 +11,11 @@ packages=(
   libjpeg62-turbo-dev
   binutils python3
 )
+if [ "${1:-}" = "--fuzz" ]; then
+  # libclang-rt-14-dev holds libFuzzer and the sanitizer runtimes; llvm-14
+  # the symbolizer that names the lines of a fault's stack.
+  packages+=(clang libclang-rt-14-dev llvm-14)
+fi
 
 missing=()
 for p in "${packages[@]}"; do
