@@ -58,6 +58,7 @@ void Session::ReceiveChunk(CommPort& sender, int count) {
   readBuffer_.assign(static_cast<std::size_t>(size), '\0');
   const int got = sender.Read(readBuffer_.data(), std::min(count, size));
   if (got <= 0) return;
+  LastRxTime = std::chrono::steady_clock::now();
 
   for (int i = 0; i < got; ++i) {
     RxBuffer.push_back(readBuffer_[static_cast<std::size_t>(i)]);

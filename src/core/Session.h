@@ -6,6 +6,7 @@
 #pragma once
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -121,6 +122,9 @@ class Session {
   // Complete replies taken by ProcessRx so far; lets a stop request tell
   // whether any reply came after it.
   std::uint64_t ReplyCount = 0;
+  // When the last byte came in; a waiting command's display tells a silent
+  // line from a slow one by it.
+  std::chrono::steady_clock::time_point LastRxTime{};
 
   // Target facts from the handshake.
   std::string TargetName;
