@@ -13,6 +13,7 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -161,9 +162,15 @@ bool TF_Main::Idle() const {
 }
 
 void TF_Main::TimeRun(RunClock::Run run, const std::function<void()>& command) {
-  // A command refused while another run goes on must not restart its clock.
-  const bool idle = Idle();
   const RunClock::TimePoint start = runClock_.Now();
+  if (run == RunClock::Run::Programming) {
+    // A programming run takes the link over from whatever was waiting.
+    command();
+    if (session_.ProgrammingActive) runClock_.Start(run, start);
+    return;
+  }
+  // An upload refused while another run goes on must not restart its clock.
+  const bool idle = Idle();
   if (idle) runClock_.Abandon();
   command();
   if (idle && !Idle() && !runClock_.Current()) runClock_.Start(run, start);
@@ -379,7 +386,19 @@ void TF_Main::StepProgress(int position, const std::string& text) {
 }
 bool TF_Main::ProgressOpen() const { return progress_->ProgressOpen(); }
 int TF_Main::ProgressPosition() const { return progress_->ProgressPosition(); }
-void TF_Main::EndProgress() { progress_->EndProgress(); }
+void TF_Main::EndProgress() {
+  progress_->EndProgress();
+  // A programming run without the register writes ends with its download,
+  // without a notice: once nothing waits any more, it has completed.
+  if (runClock_.Current() == RunClock::Run::Programming) {
+    QTimer::singleShot(0, this, [this] {
+      if (runClock_.Current() == RunClock::Run::Programming && Idle() &&
+          !session_.StopRequested) {
+        ShowRunTime();
+      }
+    });
+  }
+}
 void TF_Main::ShowNotice(const std::string& caption, const std::string& text,
                          const std::string& button) {
   runClock_.MarkEnd();  // the notice's time on screen is not the run's
