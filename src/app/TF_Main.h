@@ -90,7 +90,9 @@ class TF_Main : public QMainWindow, public TargetUi {
 
   // The whole text of a panel (it may show a shortened one).
   QString StatusText(int index) const;
-  StatusPanel* Panel(int index) const { return (index >= 0 && index < 3) ? panels_[index] : nullptr; }
+  StatusPanel* Panel(int index) const {
+    return (index >= 0 && index < 3) ? panels_[index] : nullptr;
+  }
   // Times the uploads and programming runs for the second panel.
   RunClock& RunTimes() { return runClock_; }
 

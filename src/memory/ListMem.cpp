@@ -116,7 +116,8 @@ std::vector<std::uint8_t> TF_ListMem::RangeBytes() const {
 
 std::string TF_ListMem::IntelHexText() const {
   const std::vector<std::uint8_t> bytes = RangeBytes();
-  return WriteIntelHex(bytes, SpecOf(kind_).targetBase + static_cast<std::uint32_t>(FirstAddress()));
+  const std::uint32_t first = static_cast<std::uint32_t>(FirstAddress());
+  return WriteIntelHex(bytes, SpecOf(kind_).targetBase + first);
 }
 
 bool TF_ListMem::SaveTo(const std::string& path, SaveFormat format) {

@@ -27,7 +27,9 @@ int CountWidth(const QLabel* label, int largest) {
   while (digits < text.size() && text[digits].isDigit()) ++digits;
   const qsizetype most = std::max(digits, QString::number(largest).size());
   const QString widest = QString(most, QLatin1Char('0')) + text.mid(digits);
-  return std::max(TextWidth(label), label->fontMetrics().horizontalAdvance(widest));
+  // What the label adds around its text, as for any other.
+  const int extra = std::max(0, TextWidth(label) - label->fontMetrics().horizontalAdvance(text));
+  return std::max(TextWidth(label), label->fontMetrics().horizontalAdvance(widest) + extra);
 }
 
 }  // namespace
@@ -104,13 +106,19 @@ void TF_Progress::LayOut() {
     rate_->hide();
     note_->hide();
   } else {
-    // "Programming:" is wider than the designed gap before the name.
-    const int nameX = std::max(kNameX, label1_->x() + TextWidth(label1_) + kGap);
+    // "Programming:" is wider than the designed gap before the name; the
+    // lead's trailing blank may run under it, as designed.
+    const int leadWidth = label1_->fontMetrics().horizontalAdvance(label1_->text().trimmed());
+    const int nameX = std::max(kNameX, label1_->x() + leadWidth + kGap);
     name_->setGeometry(nameX, kMargin, TextWidth(name_), lineHeight);
     const int bytesX =
         std::max(kBytesX, nameX + TextWidth(name_) + (name_->text().isEmpty() ? 0 : 2 * kGap));
     // Room for the largest count, so the window keeps its size during a run.
-    const int bytesWidth = bytes_->text().isEmpty() ? 0 : CountWidth(bytes_, bar_->maximum() + 1);
+    // Never narrower than before: a window must not twitch while it counts.
+    if (!bytes_->text().isEmpty()) {
+      countRoom_ = std::max(countRoom_, CountWidth(bytes_, bar_->maximum() + 1));
+    }
+    const int bytesWidth = countRoom_;
     bytes_->setGeometry(bytesX, kMargin, bytesWidth, lineHeight);
     width = std::max(width, bytesX + bytesWidth + kGap);
   }

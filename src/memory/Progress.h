@@ -55,6 +55,7 @@ class TF_Progress : public QWidget {
   QProgressBar* bar_;
   QPushButton* cancel_;
   bool closedOnce_ = false;
+  int countRoom_ = 0;  // width kept for the count text
 };
 
 }  // namespace varnel

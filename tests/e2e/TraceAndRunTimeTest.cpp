@@ -121,7 +121,8 @@ TEST_F(TraceAndRunTime, TheTraceWindowShowsTheHandshakeInOrder) {
   for (const Chunk& chunk : chunks) {
     if (chunk.sent) {
       sent.push_back(chunk.bytes);
-      answerable += expectedReplies.size() > sent.size() - 1 ? expectedReplies[sent.size() - 1].size() : 0;
+      const std::size_t index = sent.size() - 1;
+      if (index < expectedReplies.size()) answerable += expectedReplies[index].size();
     } else {
       received += chunk.bytes;
       EXPECT_LE(received.size(), answerable) << "a reply before its command: " << received;
@@ -171,7 +172,8 @@ TEST_F(TraceAndRunTime, TheSecondPanelShowsHowLongTheLastCompletedRunTook) {
   // screen are not part of the run.
   WriteStore(true);
   main.Action("Upload1")->trigger();  // a finished upload first: the panel changes
-  ASSERT_TRUE(testing::PumpUntil([&] { return s.LastCommand.empty() && !s.UploadAllActive; }, 15000));
+  ASSERT_TRUE(
+      testing::PumpUntil([&] { return s.LastCommand.empty() && !s.UploadAllActive; }, 15000));
   ASSERT_TRUE(upload.match(main.StatusText(1)).hasMatch()) << main.StatusText(1).toStdString();
   main.Action("SpeedProg")->trigger();
   ASSERT_TRUE(testing::PumpUntil(

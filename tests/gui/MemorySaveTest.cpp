@@ -48,7 +48,8 @@ class MemorySaveTest : public ::testing::Test {
     for (MemoryKind kind : kinds) {
       MemoryImage& image = session.Images.Of(kind);
       for (std::size_t i = 0; i < image.Size(); ++i) {
-        image.Write(static_cast<std::int64_t>(i), static_cast<std::uint8_t>((i * 7 + salt * 31) ^ (i >> 8)));
+        const auto value = static_cast<std::uint8_t>((i * 7 + salt * 31) ^ (i >> 8));
+        image.Write(static_cast<std::int64_t>(i), value);
       }
       ++salt;
     }
