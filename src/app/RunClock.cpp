@@ -27,7 +27,9 @@ std::string RunClock::DurationText(std::chrono::steady_clock::duration duration)
   using namespace std::chrono;
   const double seconds = std::max(0.0, std::chrono::duration<double>(duration).count());
   char text[32];
-  if (seconds < 59.95) {
+  if (seconds < 0.9995) {
+    std::snprintf(text, sizeof text, "%.0f ms", seconds * 1000);
+  } else if (seconds < 59.95) {
     std::snprintf(text, sizeof text, "%.1f s", seconds);
   } else {
     const long whole = static_cast<long>(seconds + 0.5);

@@ -32,7 +32,7 @@ class RunClock {
   // no run was being timed.
   std::string Complete();
 
-  // "3.2 s" below a minute, "2:05 min" from there on.
+  // "85 ms" below a second, "3.2 s" below a minute, "2:05 min" from there on.
   static std::string DurationText(std::chrono::steady_clock::duration duration);
 
  private:

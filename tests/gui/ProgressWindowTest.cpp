@@ -200,6 +200,8 @@ TEST(RunClockTest, TimesARunToItsEndAndSaysNothingForOneNotCompleted) {
   EXPECT_FALSE(clock.Current());
   EXPECT_EQ(clock.Complete(), "");
   EXPECT_EQ(RunClock::DurationText(59940ms), "59.9 s");
+  EXPECT_EQ(RunClock::DurationText(85400us), "85 ms");
+  EXPECT_EQ(RunClock::DurationText(999600us), "1.0 s");
   EXPECT_EQ(RunClock::DurationText(59960ms), "1:00 min");
 }
 
