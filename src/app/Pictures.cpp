@@ -152,15 +152,34 @@ QPixmap ToolMakerPicture() {
 }
 
 QIcon ProgramIcon() {
-  const QImage picture = LoadJpeg(QStringLiteral(":/varnel/varnel.jpg"));
-  if (picture.isNull()) return {};
-  const int side = std::max(picture.width(), picture.height());
-  QPixmap square(side, side);
-  square.fill(Qt::transparent);
-  QPainter p(&square);
-  p.drawImage((side - picture.width()) / 2, (side - picture.height()) / 2, picture);
-  p.end();
-  return QIcon(square);
+  QIcon icon;
+  for (const int size : {16, 24, 32, 48, 64}) {
+    QPixmap pixmap(size, size);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.scale(size / 64.0, size / 64.0);  // drawn on the 64-unit grid of the scalable icon
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0x1f, 0x3a, 0x68));
+    p.drawRoundedRect(QRectF(0, 0, 64, 64), 8, 8);
+    p.setPen(QPen(QColor(0xd9, 0xe4, 0xf5), 3));
+    for (const int y : {20, 32, 44}) {
+      p.drawLine(4, y, 14, y);
+      p.drawLine(50, y, 60, y);
+    }
+    p.setPen(QPen(QColor(0xd9, 0xe4, 0xf5), 1));
+    p.setBrush(QColor(0x2d, 0x2d, 0x2d));
+    p.drawRoundedRect(QRectF(14, 10, 36, 44), 3, 3);
+    p.setPen(QColor(0xf2, 0xb2, 0x33));
+    QFont font = p.font();
+    font.setPixelSize(30);
+    font.setBold(true);
+    p.setFont(font);
+    p.drawText(QRectF(14, 10, 36, 44), Qt::AlignCenter, QStringLiteral("V"));
+    p.end();
+    icon.addPixmap(pixmap);
+  }
+  return icon;
 }
 
 }  // namespace varnel

@@ -13,12 +13,14 @@
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
+#include <QTimer>
 #include <QToolBar>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/HelpViewer.h"
 #include "app/Pictures.h"
+#include "app/StatusPanel.h"
 #include "app/TAboutBox.h"
 #include "connect/Connect.h"
 #include "link/PortList.h"
@@ -55,6 +57,10 @@ TF_Main::TF_Main(QWidget* parent, const std::string& userStorePath, Prompts* pro
       settings_(session_, userStorePath) {
   setObjectName(QStringLiteral("F_Main"));
   setWindowTitle(QStringLiteral("Varnel"));
+  // Every window of the program carries its icon: those without one of
+  // their own take the application's.
+  QApplication::setWindowIcon(ProgramIcon());
+  setWindowIcon(QApplication::windowIcon());
   resize(696, 480);
   if (QScreen* screen = QGuiApplication::primaryScreen()) {
     move(screen->availableGeometry().center() - rect().center());
@@ -91,6 +97,7 @@ TF_Main::~TF_Main() {
     settings_.ShutDown([this] { views_->DestroyAll(); });
   }
   progress_.reset();  // its window goes before the session it reports to
+  delete trace_.data();  // it listens on Comm1, which goes before the child windows
   views_.reset();
   session_.AttachPort(nullptr);
   comm1_.OnRxChar = nullptr;
@@ -116,15 +123,19 @@ void TF_Main::BindCommands() {
   }
   Bind("Close1", [this] { commands_->Close1Click(); });
   for (const char* name : {"Connect1", "SpeedConnect"}) Bind(name, [this] { Connect1Click(); });
+  using Run = RunClock::Run;
   for (const char* name : {"Program1", "SpeedProg"}) {
-    Bind(name, [this] { programming_->SpeedProgClick(); });
+    Bind(name, [this] { TimeRun(Run::Programming, [this] { programming_->SpeedProgClick(); }); });
   }
-  for (const char* name : {"Upload1", "SpeedAll"}) Bind(name, [this] { uploads_->SpeedAllClick(); });
-  Bind("SpeedCode", [this] { uploads_->SpeedCodeClick(); });
-  Bind("SpeedExt", [this] { uploads_->SpeedExtClick(); });
-  Bind("SpeedIRAM", [this] { uploads_->SpeedIRAMClick(); });
-  Bind("SpeedSFR", [this] { uploads_->SpeedSFRClick(); });
-  Bind("SpeedCFG", [this] { uploads_->SpeedCFGClick(); });
+  for (const char* name : {"Upload1", "SpeedAll"}) {
+    Bind(name, [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedAllClick(); }); });
+  }
+  Bind("SpeedCode", [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedCodeClick(); }); });
+  Bind("SpeedExt", [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedExtClick(); }); });
+  Bind("SpeedIRAM", [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedIRAMClick(); }); });
+  Bind("SpeedSFR", [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedSFRClick(); }); });
+  Bind("SpeedCFG", [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedCFGClick(); }); });
+  Bind("Trace1", [this] { Trace1Click(); });
   for (const char* name : {"Configure1", "SpeedTool"}) {
     Bind(name, [this] { commands_->Configure1Click(); });
   }
@@ -144,6 +155,44 @@ void TF_Main::BindCommands() {
       if (k == kind) Action(QString::fromLatin1(name))->setChecked(open);
     }
   });
+}
+
+bool TF_Main::Idle() const {
+  return session_.LastCommand.empty() && !session_.UploadAllActive && !session_.ProgrammingActive;
+}
+
+void TF_Main::TimeRun(RunClock::Run run, const std::function<void()>& command) {
+  const RunClock::TimePoint start = runClock_.Now();
+  if (run == RunClock::Run::Programming) {
+    // A programming run takes the link over from whatever was waiting.
+    command();
+    if (session_.ProgrammingActive) runClock_.Start(run, start);
+    return;
+  }
+  // An upload refused while another run goes on must not restart its clock.
+  const bool idle = Idle();
+  if (idle) runClock_.Abandon();
+  command();
+  if (idle && !Idle() && !runClock_.Current()) runClock_.Start(run, start);
+}
+
+void TF_Main::ShowRunTime() {
+  const std::string text = runClock_.Complete();
+  if (!text.empty()) SetStatusPanel(Session::kStatusReceive, text);
+}
+
+TF_Trace* TF_Main::Trace1Click() {
+  if (!trace_) {
+    trace_ = new TF_Trace(comm1_, *this, [this] { return session_.WorkDir; });
+    mdi_->addSubWindow(trace_);
+    trace_->resize(520, 300);
+    connect(trace_, &TF_Trace::Closed, this, [this] { Action("Trace1")->setChecked(false); });
+  }
+  Action("Trace1")->setChecked(true);
+  trace_->show();
+  mdi_->setActiveSubWindow(trace_);
+  trace_->raise();
+  return trace_;
 }
 
 void TF_Main::OpenView(MemoryKind kind) {
@@ -206,6 +255,7 @@ void TF_Main::BuildMenus() {
   }
   view->addSeparator();
   AddAction(view, "Terminal1", QStringLiteral("&Terminal"), [this] { Terminal1Click(); });
+  AddAction(view, "Trace1", QStringLiteral("Serial &trace"), nullptr)->setCheckable(true);
 
   windowMenu_ = menuBar()->addMenu(QStringLiteral("&Window"));
   windowMenu_->setObjectName(QStringLiteral("Window1"));
@@ -289,7 +339,7 @@ void TF_Main::BuildToolBars() {
 void TF_Main::BuildStatusBar() {
   const int widths[] = {105, 150, 150};
   for (int i = 0; i < 3; ++i) {
-    panels_[i] = new QLabel(this);
+    panels_[i] = new StatusPanel(this);
     panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
     panels_[i]->setFixedWidth(widths[i]);
     panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
@@ -301,7 +351,7 @@ void TF_Main::BuildStatusBar() {
 }
 
 QString TF_Main::StatusText(int index) const {
-  return (index >= 0 && index < 3) ? panels_[index]->text() : QString();
+  return (index >= 0 && index < 3) ? panels_[index]->FullText() : QString();
 }
 
 void TF_Main::Exit1Click() { close(); }
@@ -336,9 +386,22 @@ void TF_Main::StepProgress(int position, const std::string& text) {
 }
 bool TF_Main::ProgressOpen() const { return progress_->ProgressOpen(); }
 int TF_Main::ProgressPosition() const { return progress_->ProgressPosition(); }
-void TF_Main::EndProgress() { progress_->EndProgress(); }
+void TF_Main::EndProgress() {
+  progress_->EndProgress();
+  // A programming run without the register writes ends with its download,
+  // without a notice: once nothing waits any more, it has completed.
+  if (runClock_.Current() == RunClock::Run::Programming) {
+    QTimer::singleShot(0, this, [this] {
+      if (runClock_.Current() == RunClock::Run::Programming && Idle() &&
+          !session_.StopRequested) {
+        ShowRunTime();
+      }
+    });
+  }
+}
 void TF_Main::ShowNotice(const std::string& caption, const std::string& text,
                          const std::string& button) {
+  runClock_.MarkEnd();  // the notice's time on screen is not the run's
   progress_->ShowNotice(caption, text, button);
 }
 
@@ -360,12 +423,31 @@ void TF_Main::SetMainCaption(const std::string& text) {
 
 void TF_Main::SetStatusPanel(int index, const std::string& text) {
   // Port names and file paths come from the system; wire text is Latin-1.
-  if (index >= 0 && index < 3) panels_[index]->setText(QString::fromStdString(text));
+  if (index < 0 || index >= 3) return;
+  panels_[index]->SetFullText(QString::fromStdString(text));
+  if (index == Session::kStatusPort) {
+    // A closed port says why in its tool tip.
+    const std::string& error = settings_.PortError();
+    QString reason;
+    if (!session_.PortOpen && !error.empty()) {
+      reason = QString::fromStdString(session_.ProjectSettings.PortName + ": " + error).trimmed();
+    }
+    panels_[index]->SetReason(reason);
+  }
 }
 
 void TF_Main::SetToolBarsEnabled(bool enabled) {
   toolBars_[1]->setEnabled(enabled);
   toolBars_[2]->setEnabled(enabled);
+  // An upload run gives the bars back when it ends: completed, or stopped
+  // with the stop request still standing.
+  if (enabled && runClock_.Current() == RunClock::Run::Upload && !session_.UploadAllActive) {
+    if (session_.StopRequested) {
+      runClock_.Abandon();
+    } else {
+      ShowRunTime();
+    }
+  }
 }
 
 void TF_Main::SetTargetButtonsEnabled(bool enabled) {
@@ -380,6 +462,11 @@ void TF_Main::RefreshView(MemoryKind kind) { views_->Refresh(kind); }
 void TF_Main::RefreshAllViews() { views_->RefreshAll(); }
 
 void TF_Main::RunEnded(const RunOutcome& outcome) {
+  if (outcome.kind == RunOutcome::Kind::Finished) {
+    ShowRunTime();
+  } else {
+    runClock_.Abandon();
+  }
   // A finished run has shown its own notice; every other end is a box.
   if (outcome.kind == RunOutcome::Kind::Finished || outcome.text.empty()) return;
   MessageBox(outcome.Box(), outcome.text);

@@ -5,10 +5,13 @@
 
 #include <QMainWindow>
 #include <QMap>
+#include <QPointer>
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "app/RunClock.h"
+#include "app/TF_Trace.h"
 #include "app/WidgetPrompts.h"
 #include "core/Session.h"
 #include "core/TargetUi.h"
@@ -21,12 +24,13 @@
 #include "project/Settings.h"
 
 class QAction;
-class QLabel;
 class QMdiArea;
 class QMenu;
 class QToolBar;
 
 namespace varnel {
+
+class StatusPanel;
 
 class TF_Main : public QMainWindow, public TargetUi {
   Q_OBJECT
@@ -58,6 +62,9 @@ class TF_Main : public QMainWindow, public TargetUi {
   void HelpTopic1Click();
   void AboutVarnel1Click();
   void Terminal1Click() {}  // no terminal in this tool
+  // View > "Serial trace": opens the trace window or brings it to the front.
+  TF_Trace* Trace1Click();
+  TF_Trace* TraceWindow() const { return trace_.data(); }
 
   // TargetUi
   void StartProgress(const ProgressSpec& spec) override;
@@ -81,7 +88,13 @@ class TF_Main : public QMainWindow, public TargetUi {
   void ProcessEvents() override;
   void Sleep(int milliseconds) override;
 
+  // The whole text of a panel (it may show a shortened one).
   QString StatusText(int index) const;
+  StatusPanel* Panel(int index) const {
+    return (index >= 0 && index < 3) ? panels_[index] : nullptr;
+  }
+  // Times the uploads and programming runs for the second panel.
+  RunClock& RunTimes() { return runClock_; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -97,6 +110,10 @@ class TF_Main : public QMainWindow, public TargetUi {
                      std::function<void()> command, const QKeySequence& shortcut = {});
   QAction* AddButton(QToolBar* bar, const char* name, const QString& hint, int pictureSize,
                      std::function<void()> command);
+  // Runs a command that may start a run, and times the run it started.
+  void TimeRun(RunClock::Run run, const std::function<void()>& command);
+  bool Idle() const;
+  void ShowRunTime();
 
   WidgetPrompts ownPrompts_{this};
   Prompts* prompts_;
@@ -113,8 +130,10 @@ class TF_Main : public QMainWindow, public TargetUi {
   QMdiArea* mdi_ = nullptr;
   QMenu* windowMenu_ = nullptr;
   QToolBar* toolBars_[3] = {};
-  QLabel* panels_[3] = {};
+  StatusPanel* panels_[3] = {};
   QMap<QString, QAction*> actions_;
+  QPointer<TF_Trace> trace_;
+  RunClock runClock_;
 };
 
 }  // namespace varnel

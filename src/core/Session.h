@@ -131,8 +131,9 @@ class Session {
   // Complete replies taken by ProcessRx so far; lets a stop request tell
   // whether any reply came after it.
   std::uint64_t ReplyCount = 0;
-  // When the port last delivered bytes.
-  std::chrono::steady_clock::time_point LastRxTime = std::chrono::steady_clock::now();
+  // When the last byte came in; a waiting command's display tells a silent
+  // line from a slow one by it.
+  std::chrono::steady_clock::time_point LastRxTime{};
 
   // Target facts from the handshake.
   std::string TargetName;

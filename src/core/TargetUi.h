@@ -74,7 +74,9 @@ struct PropertiesRequest {
   PropertyValues values;
 };
 
-enum class FileChoice { NewProject, OpenFile };
+// NewProject and OpenFile pick a file to use; the Save choices name a file
+// to write (a memory's bytes as Intel HEX or raw, the serial trace).
+enum class FileChoice { NewProject, OpenFile, SaveIntelHex, SaveBinary, SaveTrace };
 
 class Prompts {
  public:
@@ -82,6 +84,7 @@ class Prompts {
   // Modal box with one OK button.
   virtual void MessageBox(MessageKind kind, const std::string& text) = 0;
   // A file picked by the user starting in startDir; empty when cancelled.
+  // For the Save choices startDir may end in a suggested file name.
   virtual std::string ChooseFile(FileChoice choice, const std::string& startDir) = 0;
   // The properties dialog; the values confirmed, or none when cancelled.
   virtual std::optional<PropertyValues> EditProperties(const PropertiesRequest& request) = 0;

@@ -10,7 +10,10 @@
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <climits>
+#include <cstdlib>
 #include <cstring>
+#include <map>
 #include <utility>
 
 #include "link/PortNames.h"
@@ -58,6 +61,33 @@ std::vector<std::string> Adapters(const std::string& deviceFolder) {
   return paths;
 }
 
+// The device a path finally stands for, links followed; the path itself
+// when it cannot be resolved.
+std::string DeviceBehind(const std::string& path) {
+  char resolved[PATH_MAX];
+  return ::realpath(path.c_str(), resolved) ? std::string(resolved) : path;
+}
+
+// The stable names udev gives adapters (serial/by-id/usb-<maker>_<serial>...),
+// by the device each stands for. The first name in order wins.
+std::map<std::string, std::string> StableNames(const std::string& deviceFolder) {
+  std::string folder = deviceFolder;
+  if (folder.empty() || folder.back() != '/') folder += '/';
+  folder += "serial/by-id/";
+  std::vector<std::string> links;
+  if (DIR* dir = ::opendir(folder.c_str())) {
+    while (const dirent* entry = ::readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name != "." && name != "..") links.push_back(folder + name);
+    }
+    ::closedir(dir);
+  }
+  std::sort(links.begin(), links.end());
+  std::map<std::string, std::string> names;
+  for (const auto& link : links) names.emplace(DeviceBehind(link), link);
+  return names;
+}
+
 bool Offered(PortStatus status, bool includeBusy) {
   return status == PortStatus::Available || (status == PortStatus::Busy && includeBusy);
 }
@@ -98,9 +128,16 @@ void BuildPortList(std::vector<std::string>& list, bool includeBusy,
     if (Offered(status, includeBusy)) list.push_back(name);
   }
   // An adapter that a COM name already stands for is not offered twice.
+  // One with a stable name is offered by it: that name survives replugging
+  // and a second adapter taking the first one's number.
+  for (auto& device : comDevices) device = DeviceBehind(device);
+  const auto stable = StableNames(deviceFolder);
   for (const auto& path : Adapters(deviceFolder)) {
-    if (std::find(comDevices.begin(), comDevices.end(), path) != comDevices.end()) continue;
-    if (Offered(ProbePort(path), includeBusy)) list.push_back(path);
+    const std::string device = DeviceBehind(path);
+    if (std::find(comDevices.begin(), comDevices.end(), device) != comDevices.end()) continue;
+    if (!Offered(ProbePort(path), includeBusy)) continue;
+    const auto name = stable.find(device);
+    list.push_back(name != stable.end() ? name->second : path);
   }
   list.push_back("None");
 }

@@ -17,8 +17,10 @@ constexpr int MaxPorts = 8;
 PortStatus ProbePort(const std::string& device);
 
 // Fills list with "COM1".."COM8" that are available (and busy ones when
-// includeBusy is on), then the adapters found in deviceFolder by path
-// (ttyUSB*, ttyACM*, in number order, the same rule), then "None", always.
+// includeBusy is on), then the adapters found in deviceFolder (ttyACM*,
+// ttyUSB*, in number order, the same rule), each by its stable name in
+// deviceFolder/serial/by-id when it has one and by its path otherwise, then
+// "None", always. Either name opens the adapter.
 void BuildPortList(std::vector<std::string>& list, bool includeBusy,
                    const std::string& deviceFolder = "/dev");
 

@@ -1,16 +1,21 @@
 // Memory view window and its dump text control.
 #include "memory/ListMem.h"
 
+#include <QAction>
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QFontMetricsF>
+#include <QMenu>
 #include <QPainter>
 #include <QShowEvent>
 #include <QTextBlock>
 #include <algorithm>
+#include <stdexcept>
 #include <string_view>
 
+#include "core/FileBytes.h"
 #include "memory/DumpLine.h"
+#include "programming/IntelHex.h"
 
 namespace varnel {
 namespace {
@@ -121,11 +126,88 @@ TF_ListMem::TF_ListMem(const MemoryImage& image, MemoryKind kind, std::int32_t l
       kind_(kind),
       lastAddress_(std::clamp<std::int32_t>(lastAddress, 0,
                                             static_cast<std::int32_t>(image.Size()) - 1)),
-      edit_(new DumpEdit(this)) {
+      edit_(new DumpEdit(this)),
+      saveHex_(new QAction(QStringLiteral("Save as Intel HEX..."), this)),
+      saveBin_(new QAction(QStringLiteral("Save as binary..."), this)) {
   setObjectName("TF_ListMem");
   setAttribute(Qt::WA_DeleteOnClose);
   setWidget(edit_);
+
+  saveHex_->setObjectName(QStringLiteral("SaveHex1"));
+  saveBin_->setObjectName(QStringLiteral("SaveBin1"));
+  connect(saveHex_, &QAction::triggered, this, &TF_ListMem::SaveHex1Click);
+  connect(saveBin_, &QAction::triggered, this, &TF_ListMem::SaveBin1Click);
+  if (QMenu* menu = systemMenu()) {
+    menu->addSeparator();
+    menu->addAction(saveHex_);
+    menu->addAction(saveBin_);
+  }
+  edit_->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(edit_, &QWidget::customContextMenuRequested, this, [this](const QPoint& at) {
+    QMenu* menu = CreateContextMenu();
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(edit_->viewport()->mapToGlobal(at));
+  });
 }
+
+QMenu* TF_ListMem::CreateContextMenu() {
+  QMenu* menu = edit_->createStandardContextMenu();
+  menu->setObjectName(QStringLiteral("ViewMenu"));
+  menu->addSeparator();
+  menu->addAction(saveHex_);
+  menu->addAction(saveBin_);
+  return menu;
+}
+
+void TF_ListMem::SetPrompts(Prompts* prompts, std::function<std::string()> startFolder) {
+  prompts_ = prompts;
+  startFolder_ = std::move(startFolder);
+}
+
+std::vector<std::uint8_t> TF_ListMem::RangeBytes() const {
+  const auto& cells = image_.Cells();
+  const auto first = static_cast<std::size_t>(FirstAddress());
+  const auto end = static_cast<std::size_t>(lastAddress_) + 1;  // cut at the image already
+  return {cells.begin() + static_cast<std::ptrdiff_t>(first),
+          cells.begin() + static_cast<std::ptrdiff_t>(end)};
+}
+
+std::string TF_ListMem::IntelHexText() const {
+  const std::vector<std::uint8_t> bytes = RangeBytes();
+  const std::uint32_t first = static_cast<std::uint32_t>(FirstAddress());
+  return WriteIntelHex(bytes, SpecOf(kind_).targetBase + first);
+}
+
+bool TF_ListMem::SaveTo(const std::string& path, SaveFormat format) {
+  std::string bytes;
+  if (format == SaveFormat::IntelHex) {
+    bytes = IntelHexText();
+  } else {
+    const std::vector<std::uint8_t> cells = RangeBytes();
+    bytes.assign(cells.begin(), cells.end());
+  }
+  std::string error;
+  if (ReplaceFileAtomically(path, bytes, &error)) return true;
+  if (prompts_) {
+    prompts_->MessageBox(MessageKind::Error,
+                         std::string(SpecOf(kind_).caption) + " not saved. " + error);
+  }
+  return false;
+}
+
+void TF_ListMem::Save(SaveFormat format) {
+  if (!prompts_) return;
+  const bool hex = format == SaveFormat::IntelHex;
+  std::string start = startFolder_ ? startFolder_() : std::string();
+  if (!start.empty() && start.back() != '/') start += '/';
+  start += std::string(SpecOf(kind_).shortName) + (hex ? ".hex" : ".bin");
+  const std::string path =
+      prompts_->ChooseFile(hex ? FileChoice::SaveIntelHex : FileChoice::SaveBinary, start);
+  if (!path.empty()) SaveTo(path, format);
+}
+
+void TF_ListMem::SaveHex1Click() { Save(SaveFormat::IntelHex); }
+void TF_ListMem::SaveBin1Click() { Save(SaveFormat::Binary); }
 
 std::string TF_ListMem::DumpText() const {
   std::string text;

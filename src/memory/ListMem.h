@@ -1,15 +1,22 @@
 // The memory view: a child window of the main window showing one memory
 // image as a read-only hex dump with a character column. It holds no data;
-// RefreshData redraws it from the image.
+// RefreshData redraws it from the image. Its context menu and its system
+// menu save the view's range of the image as Intel HEX or as raw bytes.
 #pragma once
 
 #include <QMdiSubWindow>
 #include <QPlainTextEdit>
 #include <cstdint>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "core/MemoryImages.h"
 #include "core/ProjectSettings.h"
+#include "core/TargetUi.h"
+
+class QAction;
+class QMenu;
 
 namespace varnel {
 
@@ -55,6 +62,28 @@ class TF_ListMem : public QMdiSubWindow {
   // The text as 8-bit characters, lines joined by line feeds.
   std::string DumpText() const;
 
+  // Saving. The file is named through prompts (which also show a failure),
+  // starting in the folder startFolder gives at the time; without prompts
+  // the save commands do nothing.
+  void SetPrompts(Prompts* prompts, std::function<std::string()> startFolder = {});
+  // The cells of the view's range, first to last address.
+  std::vector<std::uint8_t> RangeBytes() const;
+  // The range as Intel HEX at the memory's target addresses (the
+  // configuration page from 8000h).
+  std::string IntelHexText() const;
+  enum class SaveFormat { IntelHex, Binary };
+  // Writes the range to path as a whole new file; on failure the old file is
+  // untouched and the error is shown. True when written.
+  bool SaveTo(const std::string& path, SaveFormat format);
+  // "Save as Intel HEX..." and "Save as binary...": ask for a file, then
+  // SaveTo it.
+  void SaveHex1Click();
+  void SaveBin1Click();
+  QAction* SaveHexAction() const { return saveHex_; }
+  QAction* SaveBinAction() const { return saveBin_; }
+  // The text control's own menu (copy, select all) and the two saves.
+  QMenu* CreateContextMenu();
+
  signals:
   void Closed(varnel::MemoryKind kind);
 
@@ -63,11 +92,17 @@ class TF_ListMem : public QMdiSubWindow {
   void closeEvent(QCloseEvent* event) override;
 
  private:
+  void Save(SaveFormat format);
+
   const MemoryImage& image_;
   MemoryKind kind_;
   std::int32_t lastAddress_;
   DumpEdit* edit_;
   bool shown_ = false;
+  Prompts* prompts_ = nullptr;
+  std::function<std::string()> startFolder_;
+  QAction* saveHex_;
+  QAction* saveBin_;
 };
 
 }  // namespace varnel

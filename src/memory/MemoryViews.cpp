@@ -14,6 +14,8 @@ TF_ListMem* MemoryViews::Open(MemoryKind kind) {
     const ViewLayout layout = ViewLayoutOf(kind, session_.ProjectSettings);
     view = new TF_ListMem(session_.Images.Of(kind), kind, layout.lastAddress);
     view->setWindowTitle(QString::fromLatin1(layout.caption));
+    // Saves name their file and report through the session's screen.
+    view->SetPrompts(&session_.Ui(), [this] { return session_.WorkDir; });
     area_->addSubWindow(view);
     view->resize(layout.width, layout.height);
     view->move(layout.left, layout.top);

@@ -1,5 +1,7 @@
 // The progress window: a small stay-on-top window showing how far a running
 // sequence has got, with the Cancel button that asks the sequence to stop.
+// Under the bar it shows the speed and, when the line has gone quiet, a
+// note saying so.
 #pragma once
 
 #include <QLabel>
@@ -18,6 +20,8 @@ class TF_Progress : public QWidget {
   QLabel* Label1() const { return label1_; }
   QLabel* Lbl_Name() const { return name_; }
   QLabel* Lbl_Bytes() const { return bytes_; }
+  QLabel* Lbl_Rate() const { return rate_; }
+  QLabel* Lbl_Note() const { return note_; }
   QProgressBar* ProgressBar1() const { return bar_; }
   QPushButton* Btn_Cancel() const { return cancel_; }
 
@@ -27,6 +31,14 @@ class TF_Progress : public QWidget {
 
   // Centre on the owner's window.
   void CentreOn(const QWidget* owner);
+
+  // Places the labels after a change of their texts or fonts: the designed
+  // positions where the texts fit, moved right, down or the window widened
+  // where they would not, so no text is cut or drawn over another.
+  void LayOut();
+  // The speed line ("250 bytes/s") and the note under the bar; empty hides it.
+  void SetRate(const QString& text);
+  void SetNote(const QString& text);
 
  signals:
   void Closed();  // however it closed
@@ -38,9 +50,12 @@ class TF_Progress : public QWidget {
   QLabel* label1_;
   QLabel* name_;
   QLabel* bytes_;
+  QLabel* rate_;
+  QLabel* note_;
   QProgressBar* bar_;
   QPushButton* cancel_;
   bool closedOnce_ = false;
+  int countRoom_ = 0;  // width kept for the count text
 };
 
 }  // namespace varnel

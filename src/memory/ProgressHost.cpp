@@ -1,6 +1,8 @@
 // Progress window management for the sequences.
 #include "memory/ProgressHost.h"
 
+#include <cstdio>
+
 namespace varnel {
 namespace {
 
@@ -8,12 +10,55 @@ QString Text(const std::string& text) {
   return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
 }
 
+// Seconds of bar movement the speed is taken over.
+constexpr std::size_t kRateSamples = 5;
+
 }  // namespace
 
 ProgressHost::ProgressHost(Session& session, QWidget* owner)
     : QObject(owner), s_(session), owner_(owner), watchdog_(session) {
   stopTimer_.setSingleShot(true);
   connect(&stopTimer_, &QTimer::timeout, this, &ProgressHost::CheckStop);
+  watch_.setInterval(kWatchMs);
+  connect(&watch_, &QTimer::timeout, this, &ProgressHost::WatchTick);
+}
+
+std::string ProgressHost::RateText(double perSecond, const std::string& unit) {
+  char text[64];
+  if (perSecond < 10) {
+    std::snprintf(text, sizeof text, "%.1f %s/s", perSecond, unit.c_str());
+  } else {
+    std::snprintf(text, sizeof text, "%.0f %s/s", perSecond, unit.c_str());
+  }
+  return text;
+}
+
+void ProgressHost::WatchTick() {
+  if (!window_ || notice_) {
+    watch_.stop();
+    return;
+  }
+  using namespace std::chrono;
+  const steady_clock::time_point now = Now();
+  const int position = window_->ProgressBar1()->value();
+  if (samples_.empty() || now - samples_.back().first >= seconds(1)) {
+    samples_.emplace_back(now, position);
+    if (samples_.size() > kRateSamples + 1) samples_.pop_front();
+    if (samples_.size() > 1) {
+      const double span = duration<double>(now - samples_.front().first).count();
+      const double moved = position - samples_.front().second;
+      if (span > 0) window_->SetRate(Text(RateText(std::max(moved, 0.0) / span, unit_)));
+    }
+  }
+  // Quiet since the last byte, or since the window opened when that came
+  // before the run.
+  const steady_clock::time_point quietSince = std::max(s_.LastRxTime, openedAt_);
+  const bool silent = !s_.LastCommand.empty() && now - quietSince >= kSilentAfter;
+  window_->SetNote(silent ? QString::fromLatin1(kSilentNote) : QString());
+}
+
+void ProgressHost::LayOut() {
+  if (window_) window_->LayOut();
 }
 
 ProgressHost::~ProgressHost() {
@@ -25,6 +70,9 @@ void ProgressHost::StartProgress(const ProgressSpec& spec) {
   ProgressSetBar(spec.minimum, spec.maximum, spec.position);
   if (!spec.lead.empty()) ProgressSetLead(spec.lead);
   if (!spec.caption.empty()) ProgressSetCaption(spec.caption);
+  // The count text names what the bar counts: "0 bytes", "0 lines".
+  const std::size_t space = spec.text.rfind(' ');
+  unit_ = space == std::string::npos ? std::string("bytes") : spec.text.substr(space + 1);
   ProgressSetBytes(spec.text);
   ProgressSetName(spec.name);
 }
@@ -49,13 +97,21 @@ void ProgressHost::ProgressCreate() {
   notice_ = false;
   window->OnCancel = [this] { CancelPressed(); };
   connect(window, &TF_Progress::Closed, this, [this, window] {
-    if (window_ == window) window_ = nullptr;
+    if (window_ == window) {
+      window_ = nullptr;
+      watch_.stop();
+    }
   });
   window->CentreOn(owner_);
   window->show();
+  openedAt_ = Now();
+  samples_.clear();
+  samples_.emplace_back(openedAt_, window->ProgressBar1()->value());
+  watch_.start();
 }
 
 void ProgressHost::ProgressClose() {
+  watch_.stop();
   if (TF_Progress* window = window_.data()) {
     window_ = nullptr;
     window->close();
@@ -66,6 +122,9 @@ void ProgressHost::ProgressSetBar(int minimum, int maximum, int position) {
   if (!window_) return;
   window_->ProgressBar1()->setRange(minimum, maximum);
   window_->ProgressBar1()->setValue(position);
+  samples_.clear();
+  samples_.emplace_back(Now(), position);
+  LayOut();
 }
 
 void ProgressHost::ProgressSetPosition(int position) {
@@ -83,12 +142,18 @@ int ProgressHost::ProgressPosition() const {
 void ProgressHost::ProgressSetName(const std::string& text) {
   if (!window_) return;
   window_->Lbl_Name()->setText(Text(text));
-  window_->Lbl_Name()->adjustSize();
+  LayOut();
 }
 
 void ProgressHost::ProgressSetBytes(const std::string& text) {
   if (!window_) return;
-  window_->Lbl_Bytes()->setText(Text(text));
+  QLabel* label = window_->Lbl_Bytes();
+  const QString shown = Text(text);
+  if (label->text() == shown) return;
+  // One more digit may need a wider label; other counts fit where they are.
+  const bool longer = shown.size() != label->text().size();
+  label->setText(shown);
+  if (longer) LayOut();
 }
 
 void ProgressHost::ProgressSetCaption(const std::string& text) {
@@ -98,7 +163,7 @@ void ProgressHost::ProgressSetCaption(const std::string& text) {
 void ProgressHost::ProgressSetLead(const std::string& text) {
   if (!window_) return;
   window_->Label1()->setText(Text(text));
-  window_->Label1()->adjustSize();
+  LayOut();
 }
 
 void ProgressHost::ProgressSetNoticeLook(const std::string& lead, const std::string& button) {
@@ -116,8 +181,8 @@ void ProgressHost::ProgressSetNoticeLook(const std::string& lead, const std::str
   red.setColor(QPalette::WindowText, Qt::red);
   label->setPalette(red);
   label->move(label->x(), 32);
-  label->adjustSize();
   w->Btn_Cancel()->setText(Text(button));
+  w->LayOut();
   w->repaint();
 }
 

@@ -7,6 +7,9 @@
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
+#include <chrono>
+#include <deque>
+#include <functional>
 #include <string>
 
 #include "core/Session.h"
@@ -45,9 +48,24 @@ class ProgressHost : public QObject, public ProgressUi {
 
   TF_Progress* ProgressWindow() const { return window_.data(); }
 
+  // Under the bar, while a run shows its progress: the speed, once a second,
+  // and the silent-line note once no byte has come for kSilentAfter while a
+  // command waits, gone when bytes come again. The window's timer calls
+  // WatchTick; tests call it directly with their own clock.
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+  Clock Now = [] { return std::chrono::steady_clock::now(); };
+  static constexpr std::chrono::seconds kSilentAfter{5};
+  static constexpr int kWatchMs = 250;
+  void WatchTick();
+  static constexpr char kSilentNote[] =
+      "No reply for 5 s: check the cable and the target, or Cancel";
+  // "250 bytes/s", "1.5 lines/s": the unit is the count text's ("0 lines").
+  static std::string RateText(double perSecond, const std::string& unit);
+
  private:
   void CancelPressed();
   void CheckStop();
+  void LayOut();
 
   Session& s_;
   QWidget* owner_;
@@ -55,6 +73,12 @@ class ProgressHost : public QObject, public ProgressUi {
   CancelWatchdog watchdog_;
   QTimer stopTimer_;
   bool notice_ = false;  // the completion notice's "&Ok" only closes it
+  QTimer watch_;
+  std::string unit_ = "bytes";
+  std::chrono::steady_clock::time_point openedAt_{};
+  // Bar positions of the last few seconds, oldest first: the speed is
+  // taken over them, so it neither jumps with each reply nor lags a stall.
+  std::deque<std::pair<std::chrono::steady_clock::time_point, int>> samples_;
 };
 
 }  // namespace varnel

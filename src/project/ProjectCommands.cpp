@@ -30,7 +30,7 @@ std::optional<PropertyValues> ProjectCommands::RunDialog(const std::string& proj
   request.mode = mode;
   request.projectPath = projectPath;
   request.workDir = session_.WorkDir;
-  request.ports = settings_.PortList();
+  request.ports = settings_.RebuildPortList();  // what is plugged in now
   request.coreClockHz = session_.CoreClockHz;
   request.values = shown;
   return session_.Ui().EditProperties(request);

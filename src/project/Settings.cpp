@@ -57,15 +57,36 @@ void Settings::ClosePortIfOpen() {
 void Settings::OpenPortNamed(const std::string& name) {
   CommPort* port = session_.Port();
   session_.PortOpen = true;
+  portError_.clear();
   try {
     if (!port) throw ECommError("Error accessing specified device", -1);
     port->SetDeviceName(name);
     port->Open();
-  } catch (...) {
-    // An absent or busy port only shows as "Closed"; the next
-    // LoadProperties tries it again.
+  } catch (const std::exception& e) {
+    // An absent or busy port only shows as "Closed", its reason kept for
+    // the status bar; the next LoadProperties tries it again.
     session_.PortOpen = false;
+    portError_ = e.what();
+  } catch (...) {
+    session_.PortOpen = false;
+    portError_ = "Error accessing specified device";
   }
+}
+
+const std::vector<std::string>& Settings::RebuildPortList() {
+  if (buildPortList_) {
+    portList_ = buildPortList_();
+  } else {
+    BuildPortList(portList_, false);
+  }
+  // The probe takes the port's lock, so the one open here looks busy.
+  const std::string& open = session_.ProjectSettings.PortName;
+  if (session_.PortOpen && !open.empty() && open != kNone &&
+      std::find(portList_.begin(), portList_.end(), open) == portList_.end()) {
+    const auto none = std::find(portList_.begin(), portList_.end(), kNone);
+    portList_.insert(none, open);
+  }
+  return portList_;
 }
 
 void Settings::StartUp(const PortListBuilder& buildPortList) {
@@ -80,9 +101,11 @@ void Settings::StartUp(const PortListBuilder& buildPortList) {
   const SettingsStore store = OpenUserStore();
   SetComMapping(ReadComMapping(store.File()));
 
-  // 2. Ports offered by the properties dialog.
-  if (buildPortList) {
-    portList_ = buildPortList();
+  // 2. Ports offered by the properties dialog; each opening of the dialog
+  // builds the list again the same way.
+  buildPortList_ = buildPortList;
+  if (buildPortList_) {
+    portList_ = buildPortList_();
   } else {
     BuildPortList(portList_, false);
   }
@@ -109,6 +132,7 @@ void Settings::StartUp(const PortListBuilder& buildPortList) {
     OpenPortNamed(ps.PortName);
   } else {
     s.PortOpen = false;
+    portError_.clear();
   }
 
   // 8. Written before the settings apply the stored rate.
@@ -199,6 +223,7 @@ void Settings::ApplyPort() {
   Session& s = session_;
   const std::string& name = s.ProjectSettings.PortName;
   if (name == kNone) {
+    portError_.clear();
     s.Ui().SetStatusPanel(Session::kStatusPort, kClosed);
     ClosePortIfOpen();
     if (CommPort* port = s.Port()) {

@@ -66,6 +66,13 @@ class Settings : public SettingsSource {
   bool WriteWorkDir(const std::string& folder);
 
   const std::vector<std::string>& PortList() const { return portList_; }
+  // The port list built again, as start-up built it: adapters come and go
+  // while the program runs. The port this program holds open is offered
+  // although a probe finds it busy.
+  const std::vector<std::string>& RebuildPortList();
+  // Why the port the settings name is closed: the open error's text; empty
+  // while it is open or when no port is named.
+  const std::string& PortError() const { return portError_; }
 
   // The port status of the first panel: "COM2,19200Bd,N,8,1" or "Closed".
   std::string PortStatusText() const;
@@ -80,6 +87,8 @@ class Settings : public SettingsSource {
   Session& session_;
   std::string userStorePath_;
   std::vector<std::string> portList_;
+  PortListBuilder buildPortList_;
+  std::string portError_;
 };
 
 }  // namespace varnel

@@ -3,6 +3,7 @@
 
 #include "core/BaudRates.h"
 
+#include <QAbstractItemView>
 #include <QCheckBox>
 #include <QComboBox>
 #include <QFileDialog>
@@ -133,6 +134,12 @@ TF_Properties::TF_Properties(QWidget* parent) : QDialog(parent) {
   ComboSpeed->setCurrentIndex(-1);
   ComboSpeed->setEditText(QString());
   ComboPort->setEditText(QString());
+  // Stable adapter names are long: they do not widen the dialog, the list
+  // cuts them in the middle, and the box shows its whole text as a tool tip.
+  ComboPort->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  ComboPort->view()->setTextElideMode(Qt::ElideMiddle);
+  connect(ComboPort, &QComboBox::currentTextChanged, ComboPort,
+          [combo = ComboPort](const QString& text) { combo->setToolTip(text); });
   CheckDTR = Named(new QCheckBox(QStringLiteral("enable"), port), "CheckDTR");
   portGrid->addWidget(new QLabel(QStringLiteral("Port:"), port), 0, 0);
   portGrid->addWidget(ComboPort, 0, 1);
@@ -310,7 +317,10 @@ std::string S(const QString& text) { return text.toStdString(); }
 }  // namespace
 
 void TF_Properties::Fill(const PropertyValues& v, FillMode mode) {
+  // A stored port that is not plugged in now stays in the box as text, so
+  // confirming the dialog for another change keeps it.
   SelectExact(ComboPort, Q(v.Port));
+  if (ComboPort->currentIndex() < 0) ComboPort->setEditText(Q(v.Port));
   if (mode == FillMode::Configure) {
     SelectExact(ComboSpeed, Q(v.Baud));
     Edt_IRAMMin->setText(Q(v.IRAMMin));

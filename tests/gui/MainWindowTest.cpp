@@ -52,7 +52,8 @@ TEST(MainWindow, MenusCarryTheirTextsShortcutsAndInitialStates) {
                          "Upload &Ext. RAM", "Upload IRAM", "Upload &SFR", "Upload &PS1 cfg", "-",
                          "Con&figure"}));
   EXPECT_EQ(MenuTexts(TopMenu(main, "&View")),
-            QStringList({"&CODE", "&Ext.RAM", "&IRAM", "&SFR", "&PS1 cfg", "-", "&Terminal"}));
+            QStringList({"&CODE", "&Ext.RAM", "&IRAM", "&SFR", "&PS1 cfg", "-", "&Terminal",
+                         "Serial &trace"}));
   EXPECT_EQ(MenuTexts(TopMenu(main, "&Window")).first(), "Cascade");
   EXPECT_EQ(MenuTexts(TopMenu(main, "Help")),
             QStringList({"&Help contents", "-", "&About Varnel"}));

@@ -65,12 +65,12 @@ TEST_F(ProjectCommandsTest, NewWithAnEmptyStoreWritesExactlyTheNewProjectKeys) {
   ui.chooseNewProject = [&](const std::string&) { return project; };
   commands.SpeedNewClick();
   EXPECT_EQ(shownCaption, "Target properties - demo.prj");
-  EXPECT_EQ(shownPort, "");  // "None" is not offered until the port list is built
+  EXPECT_EQ(shownPort, "None");  // the per-user store's port, kept whether offered or not
   EXPECT_TRUE(shownDTR);     // a new project resets the target by default
   EXPECT_EQ(shownSpeed, "");
   EXPECT_EQ(session.ProjectFile, project);
   EXPECT_EQ(ReadAll(project),
-            "[Properties]\nPort=\nVersion=\n\n"
+            "[Properties]\nPort=None\nVersion=\n\n"
             "[MSC1210Setup]\nHCR0=FFh\nHCR1=FFh\nRealClk=4\nManualClk=0\nControlDTR=1\n\n"
             "[Code&Data]\nHexBin=\nLst=\nCodeMin=0000\nCodeMax=7FFF\nSFRMin=80\nSFRMax=FF\n"
             "ExtMin=0000\nExtMax=03FF\nProgMin=0000\nProgMax=7FFF\nDefault=1\nUploadCode=1\n"
@@ -91,7 +91,7 @@ TEST_F(ProjectCommandsTest, NewOverAnExistingFileKeepsTheKeysItDoesNotWrite) {
   EXPECT_EQ(file.ReadString("Code&Data", "IRAMMin", ""), "10");
   EXPECT_EQ(file.ReadString("Code&Data", "Extra", ""), "keep");
   EXPECT_EQ(file.ReadString("Code&Data", "CodeMax", ""), "1FFF");
-  EXPECT_EQ(file.ReadString("Properties", "Port", "?"), "");  // the store's, not the file's
+  EXPECT_EQ(file.ReadString("Properties", "Port", "?"), "None");  // the store's, not the file's
   EXPECT_EQ(ReadAll(project).rfind("; my notes\n", 0), 0u);
 }
 

@@ -86,10 +86,12 @@ TEST(Properties, EditLimitsPortSelectionAndComputedClock) {
   TF_Properties dialog;
   dialog.ComboPort->addItems({"COM2", "None"});
   PropertyValues values;
-  values.Port = "COM1";  // not offered: an empty box, saved empty
+  values.Port = "COM1";  // not plugged in now: shown as typed text, saved as stored
   dialog.Fill(values, TF_Properties::FillMode::Configure);
-  EXPECT_EQ(dialog.ComboPort->currentText(), "");
-  EXPECT_EQ(dialog.Values().Port, "");
+  EXPECT_EQ(dialog.ComboPort->currentIndex(), -1);
+  EXPECT_EQ(dialog.ComboPort->currentText(), "COM1");
+  EXPECT_EQ(dialog.ComboPort->toolTip(), "COM1");
+  EXPECT_EQ(dialog.Values().Port, "COM1");
   values.Port = "COM2";
   values.Baud = "19200";
   dialog.Fill(values, TF_Properties::FillMode::Configure);

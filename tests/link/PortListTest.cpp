@@ -86,6 +86,38 @@ TEST_F(PortListTest, AnAdapterReachedThroughAComNameIsOfferedOnce) {
   EXPECT_EQ(list, (std::vector<std::string>{"COM2", "COM3", "None"}));
 }
 
+TEST_F(PortListTest, AdaptersWithAStableNameAreOfferedByIt) {
+  Link("ttyUSB0", usb0.Path());
+  Link("ttyUSB10", usb10.Path());
+  fs::create_directories(folder / "serial/by-id");
+  const fs::path byId = folder / "serial/by-id";
+  fs::create_symlink("../../ttyUSB0", byId / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0");
+  fs::create_symlink("../../ttyUSB9", byId / "usb-gone-if00-port0");  // unplugged: not offered
+  std::vector<std::string> list;
+  BuildPortList(list, false, folder.string());
+  const std::string f = folder.string() + "/";
+  EXPECT_EQ(list, (std::vector<std::string>{
+                      "COM2", (byId / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string(),
+                      f + "ttyUSB10", "None"}));
+
+  // A COM name standing for the adapter through its stable name: once.
+  auto mapping = ComMapping();
+  mapping["COM3"] = (byId / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string();
+  SetComMapping(mapping);
+  BuildPortList(list, false, folder.string());
+  EXPECT_EQ(list, (std::vector<std::string>{"COM2", "COM3", f + "ttyUSB10", "None"}));
+
+  // Both names open the adapter.
+  for (const std::string& name : {(byId / "usb-FTDI_FT232R_USB_UART_A50285BI-if00-port0").string(),
+                                   f + "ttyUSB0"}) {
+    TComm port;
+    port.SetDeviceName(name);
+    port.Open();
+    EXPECT_TRUE(port.IsOpen()) << name;
+    port.Close();
+  }
+}
+
 TEST_F(PortListTest, NoneIsTheOnlyEntryWhenNothingIsThere) {
   holder.Close();
   auto mapping = ComMapping();

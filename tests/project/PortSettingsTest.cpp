@@ -120,5 +120,46 @@ TEST(PortSettingsTest, AnAdapterPluggedBackInIsReopenedByTheNextReload) {
   settings.ShutDown();
 }
 
+TEST(PortSettingsTest, EachDialogGetsTheListAsItIsNowWithTheOpenPortAndAClosedPortsReason) {
+  testing::EnsureApplication();
+  TestFolder folder;
+  Pty adapter;
+  const std::string device = folder.Path("ttyUSB0");
+  const std::string userPath = folder.Path("Varnel.ini");
+  WriteAll(userPath, "[Properties]\nPort=" + device + "\n");
+  Session session;
+  RecordingUi ui;
+  TComm comm;
+  session.AttachUi(&ui);
+  session.AttachPort(&comm);
+  Settings settings(session, userPath);
+  std::vector<std::string> present{"None"};
+  int builds = 0;
+  settings.StartUp([&] {
+    ++builds;
+    return present;
+  });
+  // Not plugged in: closed, and the open error says why.
+  EXPECT_FALSE(session.PortOpen);
+  EXPECT_EQ(ui.panels[0], "Closed");
+  EXPECT_EQ(settings.PortError().rfind("Error accessing specified device", 0), 0u)
+      << settings.PortError();
+
+  // Plugged in: the next list has it, built the way start-up built it.
+  ASSERT_EQ(::symlink(adapter.Path().c_str(), device.c_str()), 0);
+  present = {device, "None"};
+  EXPECT_EQ(settings.RebuildPortList(), present);
+  EXPECT_EQ(builds, 2);
+  SettingsSource& source = settings;
+  source.LoadProperties();
+  ASSERT_TRUE(session.PortOpen);
+  EXPECT_EQ(settings.PortError(), "");
+
+  // Held open here, the probe would call it busy; it is offered still.
+  present = {"None"};
+  EXPECT_EQ(settings.RebuildPortList(), (std::vector<std::string>{device, "None"}));
+  settings.ShutDown();
+}
+
 }  // namespace
 }  // namespace varnel

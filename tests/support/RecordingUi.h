@@ -29,6 +29,8 @@ class RecordingUi : public TargetUi {
   bool closeEnabled = false;
   // Answers to the prompts; unset: cancelled.
   std::function<std::string(const std::string& startDir)> chooseNewProject, chooseFileToOpen;
+  // Names the file a save writes (startDir ends in the suggested name).
+  std::function<std::string(FileChoice, const std::string& startDir)> chooseSaveFile;
   std::function<std::optional<PropertyValues>(const PropertiesRequest&)> editProperties;
   int sleptMs = 0;
   int processEventsCount = 0;
@@ -92,6 +94,9 @@ class RecordingUi : public TargetUi {
     }
   }
   std::string ChooseFile(FileChoice choice, const std::string& startDir) override {
+    if (choice != FileChoice::NewProject && choice != FileChoice::OpenFile) {
+      return chooseSaveFile ? chooseSaveFile(choice, startDir) : std::string();
+    }
     const auto& answer = choice == FileChoice::NewProject ? chooseNewProject : chooseFileToOpen;
     return answer ? answer(startDir) : std::string();
   }
