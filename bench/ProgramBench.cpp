@@ -29,14 +29,12 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr int kBaud = 38400;
-const Clock::duration kByteTime = std::chrono::nanoseconds(10'000'000'000LL / kBaud);
 
-// The host side of a UART: a write takes as long as its bytes need on the
-// wire (the pseudo-terminal itself takes them at once). Counts every byte
-// both ways for the wire time.
-class PacedPort final : public CommPort {
+// The port with every byte counted both ways for the wire time. The paced
+// simulator takes each byte at the line rate, as a UART's receiver would.
+class CountingPort final : public CommPort {
  public:
-  explicit PacedPort(TComm& inner) : inner_(inner) {
+  explicit CountingPort(TComm& inner) : inner_(inner) {
     inner_.OnRxChar = [this](CommPort&, int count) {
       if (OnRxChar) OnRxChar(*this, count);
     };
@@ -45,8 +43,6 @@ class PacedPort final : public CommPort {
   void Close() override { inner_.Close(); }
   bool IsOpen() const override { return inner_.IsOpen(); }
   int Write(const char* data, int count) override {
-    busyUntil_ = std::max(Clock::now(), busyUntil_) + kByteTime * count;
-    std::this_thread::sleep_until(busyUntil_);
     bytes += count;
     return inner_.Write(data, count);
   }
@@ -67,7 +63,6 @@ class PacedPort final : public CommPort {
 
  private:
   TComm& inner_;
-  Clock::time_point busyUntil_{};
 };
 
 // No screen; waits block for real, and those of the run's fixed waits
@@ -118,7 +113,7 @@ std::vector<Figure> Program32k() {
   comm.SetDeviceName(target.SlavePath());
   comm.SetBaudRate(br38400);
   comm.Open();
-  PacedPort port(comm);
+  CountingPort port(comm);
   BenchUi ui;
   Session session;
   // The settings a reload gives: the image to program.

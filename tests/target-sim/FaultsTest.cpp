@@ -127,6 +127,35 @@ TEST(TargetSimFaults, LineErrorAtLineK) {
   }
 }
 
+TEST(TargetSimFaults, WeakCellReadsBackWrongThoughTheLineWasAnsweredDot) {
+  TargetSimConfig config = Quiet();
+  config.weakCellAddress = 0x0105;
+  config.weakCellMask = 0x81;  // bit 7 written 0 stays 1, bit 0 written 1 drops to 0
+  TargetSim sim(config);
+  HostLine host(sim.SlavePath());
+  host.Wake();
+  EXPECT_EQ(host.Exchange("L:10010000000102030405060708090A0B0C0D0E0F77"), ".");
+  EXPECT_EQ(host.Exchange(":00000001FF"), "T\r\n>");
+  EXPECT_EQ(host.Exchange("CR0100"), "\r\n00 01 02 03 04 84 06 07 08 09 0A 0B 0C 0D 0E 0F\r\n>");
+
+  // Only programming lines meet the weak cell; a single write is right.
+  EXPECT_EQ(host.Exchange("M0000"), "ok\r\n>");
+  EXPECT_EQ(host.Exchange("CW010505"), "ok\r\n>");
+  EXPECT_EQ(sim.Read(Memory::Code)[0x0105], 0x05);
+
+  // The default mask inverts bit 0 alone.
+  sim.Modify([](TargetSimConfig& c) {
+    c.weakCellAddress = 0x0002;
+    c.weakCellMask = TargetSimConfig{}.weakCellMask;
+  });
+  EXPECT_EQ(host.Exchange("L:03000000F0F1F22A"), ".");
+  EXPECT_EQ(host.Exchange(":00000001FF"), "T\r\n>");
+  const auto code = sim.Read(Memory::Code);
+  EXPECT_EQ(code[0], 0xF0);
+  EXPECT_EQ(code[1], 0xF1);
+  EXPECT_EQ(code[2], 0xF3);
+}
+
 TEST(TargetSimFaults, BabbleIsEndlessTextWithoutATerminator) {
   TargetSimConfig config = Quiet();
   config.babbleAfter = 1;

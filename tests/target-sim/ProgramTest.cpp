@@ -48,6 +48,13 @@ std::string FirstLine(int fd) {
   return line;
 }
 
+std::string ReadAll(int fd) {
+  std::string text;
+  char buffer[4096];
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+  return text;
+}
+
 int WaitExit(pid_t pid) {
   int status = 0;
   waitpid(pid, &status, 0);
@@ -106,16 +113,37 @@ TEST_F(TargetSimProgram, PrintsThePathKeepsALinkDumpsAndEndsOnSigterm) {
 TEST_F(TargetSimProgram, HelpAndBadOptions) {
   Child help = Start({"--help"});
   EXPECT_NE(FirstLine(help.out).find("Usage: varnel-target-sim"), std::string::npos);
+  EXPECT_NE(ReadAll(help.out).find("--weak-cell ADDR[:MASK]"), std::string::npos);
   EXPECT_EQ(WaitExit(help.pid), 0);
   close(help.out);
-  for (const char* bad : {"--variant", "--line-error", "--frobnicate"}) {
+  for (const char* bad : {"--variant", "--line-error", "--frobnicate", "--weak-cell"}) {
     Child child = Start({bad, "Y9"});
+    EXPECT_EQ(WaitExit(child.pid), 2) << bad;
+    close(child.out);
+  }
+  for (const char* bad : {"8000", "0100:0", "0100:100", "0100:"}) {
+    Child child = Start({"--no-link", "--weak-cell", bad});
     EXPECT_EQ(WaitExit(child.pid), 2) << bad;
     close(child.out);
   }
   Child missing = Start({"--no-link", "--load", "code=" + dir_ + "/none.bin"});
   EXPECT_EQ(WaitExit(missing.pid), 1);
   close(missing.out);
+}
+
+TEST_F(TargetSimProgram, WeakCellFromTheCommandLine) {
+  Child child = Start({"--no-link", "--no-echo", "--weak-cell", "000f:0C"});
+  {
+    HostLine host(FirstLine(child.out));
+    host.Wake();
+    EXPECT_EQ(host.Exchange("L:10000000000102030405060708090A0B0C0D0E0F78"), ".");
+    EXPECT_EQ(host.Exchange(":00000001FF"), "T\r\n>");
+    EXPECT_EQ(host.Exchange("CR0000").substr(2, 47),
+              "00 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 03");
+  }
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(WaitExit(child.pid), 0);
+  close(child.out);
 }
 
 }  // namespace

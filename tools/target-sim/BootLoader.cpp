@@ -417,7 +417,12 @@ std::string BootLoader::ProgramRecord(const std::vector<std::uint8_t>& bytes) {
       if (start + count > static_cast<std::int64_t>(flash_.size())) return std::string("X") + kPrompt;
       bool ok = true;
       for (int i = 0; i < count; ++i) {
-        ok = ProgramByte(static_cast<int>(start + i), bytes[4 + i]) && ok;
+        const int address = static_cast<int>(start + i);
+        ok = ProgramByte(address, bytes[4 + i]) && ok;
+        // The loader's read-back passed; the weak cell loses the bits after it.
+        if (address == config_.weakCellAddress) {
+          flash_[address] ^= static_cast<std::uint8_t>(config_.weakCellMask);
+        }
       }
       return ok ? "." : std::string("X") + kPrompt;
     }

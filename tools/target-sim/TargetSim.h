@@ -84,13 +84,21 @@ class TargetSim {
   };
   class Hooks;
 
+  using Clock = std::chrono::steady_clock;
+
   void Run();
-  void Feed(const char* data, std::size_t size);
-  void Emit(const std::vector<Output>& outputs);
-  void Babble();
-  void Send(std::string_view bytes);
+  bool Paced(int& baud);
+  void Take(const char* data, std::size_t size, Clock::time_point now, int baud);
+  Clock::time_point NextArrival() const;
+  void ReceiveDue();
+  void ReceiveAll();
+  // ready: when the bytes fed were through the receiver, so the answer can
+  // start on the wire no earlier.
+  void Feed(const char* data, std::size_t size, Clock::time_point ready);
+  void Emit(const std::vector<Output>& outputs, Clock::time_point ready);
+  void Send(std::string_view bytes, Clock::time_point ready);
   bool WriteAll(const char* data, std::size_t size);
-  bool Sleep(std::chrono::steady_clock::duration duration);
+  bool Sleep(Clock::duration duration);
   bool Muted() const;
   void HangUp();
 
@@ -104,6 +112,20 @@ class TargetSim {
   bool nulPending_ = false;
   bool hangUpPending_ = false;
   std::function<void(std::string_view, std::string_view)> logger_;
+
+  // The UART, when paced (loader thread only). Bytes read from the pty wait
+  // in the inbox until they would have come in at the line rate: byte k of
+  // a burst arrives k+1 byte times after the burst could begin, which is
+  // when its first byte was read or, were the receiver still busy, when the
+  // byte before it was through. The transmitter likewise starts each
+  // output once the one before it is off the wire.
+  std::string inbox_;
+  std::size_t inboxHead_ = 0;
+  Clock::time_point burstStart_{};
+  long long burstBytes_ = 0;  // bytes of the burst received so far
+  int burstBaud_ = 0;
+  Clock::time_point receiverFree_{};
+  Clock::time_point transmitterFree_{};
 
   int master_ = -1;
   int slave_ = -1;     // held open so the line stays up while the host reconnects

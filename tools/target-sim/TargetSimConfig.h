@@ -39,7 +39,7 @@ struct TargetSimConfig {
 
   // Timing of the output.
   int replyDelayMs = 0;  // before each reply
-  bool paced = false;    // 10 bit times per byte at the line rate
+  bool paced = false;    // 10 bit times per byte at the line rate, both ways
   int chunkSize = 0;     // >0: replies go out in pieces of this many bytes
   int chunkGapMs = 5;    // pause between two pieces
 
@@ -55,6 +55,11 @@ struct TargetSimConfig {
   LineError lineError = LineError::None;
   int babbleAfter = kNever;      // endless text without a terminator after N commands
   int hangUpAfter = kNever;      // the line closes when command N+1 arrives
+  // A weak flash cell: a programming line that writes the cell at this
+  // address leaves the mask bits the opposite of what was written, and is
+  // answered "." all the same. Commands ("CW") write it correctly.
+  int weakCellAddress = kNever;
+  int weakCellMask = 0x01;
 };
 
 // Flash size in bytes of a variant (2..5); 0 for an unknown variant.

@@ -30,7 +30,8 @@ Replies:
   --no-echo                 start with echo off ("E" turns it off anyway)
   --no-leading-crlf         data replies begin with the data, not CR LF
   --delay MS                wait MS milliseconds before each reply
-  --paced                   send at the line rate, 10 bits a byte
+  --paced                   send and receive at the line rate, 10 bits a byte
+                            each way
   --chunk N[,GAP]           send replies in pieces of N bytes, GAP ms apart
                             (default 5)
 Faults (commands count from the start; every carriage return, command and
@@ -44,6 +45,10 @@ programming line is one):
                             sent with "L") is answered so
   --babble-after N          endless text without a prompt after N commands
   --hang-up-after N         close the line when command N+1 arrives
+  --weak-cell ADDR[:MASK]   a programming line that writes the flash cell at
+                            hex ADDR leaves the bits of hex MASK (default 01)
+                            the opposite of what it wrote, and is answered "."
+                            all the same; a read shows the difference
 Memories and files:
   --load MEM=FILE[@ADDR]    preload a memory from a binary file, at hex ADDR;
                             MEM is code, xram, iram, sfr or config
@@ -194,6 +199,17 @@ CliOptions ParseOptions(int argc, char** argv) {
       c.babbleAfter = Count(flag, value());
     } else if (flag == "--hang-up-after") {
       c.hangUpAfter = Count(flag, value());
+    } else if (flag == "--weak-cell") {
+      const std::string_view v = value();
+      const std::size_t colon = v.find(':');
+      const long long address = Number(flag, v.substr(0, colon), 16);
+      if (address > 0x7FFF) throw std::invalid_argument("--weak-cell is a flash address (0000-7FFF)");
+      c.weakCellAddress = static_cast<int>(address);
+      if (colon != std::string_view::npos) {
+        const long long mask = Number(flag, v.substr(colon + 1), 16);
+        if (mask < 0x01 || mask > 0xFF) throw std::invalid_argument("--weak-cell mask is 01-FF");
+        c.weakCellMask = static_cast<int>(mask);
+      }
     } else if (flag == "--load") {
       options.preloads.push_back(ParsePreload(value()));
     } else if (flag == "--dump") {
