@@ -167,6 +167,9 @@ bool Link::RunUntil(const std::function<bool()>& done, int maxMs) {
   }
   while (!failure_ && !expired && !done()) {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    if (comm_.IsOpen() && comm_.IsHungUp()) {
+      Fail(kExitPort, "the port " + comm_.DeviceName() + " went away (line hung up)");
+    }
   }
   return !failure_ && done();
 }

@@ -124,8 +124,11 @@ void Target::Connect() {
 
   char clock[32];
   std::snprintf(clock, sizeof clock, "%.2f", s.CoreClockHz / 1e6);
+  // A loader that was awake already answers with its prompt, not its banner.
+  const std::string loader =
+      s.FirmwareVersion.empty() ? "loader awake already" : "loader " + s.FirmwareVersion;
   screen_.Note("connected: " + s.TargetName + " on " + device_ + " at " + settings_.BaudText() +
-               " baud, loader " + s.FirmwareVersion + ", clock about " + clock + " MHz");
+               " baud, " + loader + ", clock about " + clock + " MHz");
 }
 
 }  // namespace varnel::cli
