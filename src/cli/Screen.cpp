@@ -64,6 +64,7 @@ void Screen::StartProgress(const ProgressSpec& spec) {
       return static_cast<std::size_t>(std::max(position - minimum + 1, 0));
     };
   }
+  stepped_ = false;
   started_ = Clock::now();
   drawn_ = {};
   Draw(true);
@@ -72,18 +73,20 @@ void Screen::StartProgress(const ProgressSpec& spec) {
 void Screen::StepProgress(int position, const std::string&) {
   if (!open_) return;
   position_ = position;
+  stepped_ = true;
   Draw(false);
 }
 
 std::size_t Screen::Done() const {
-  if (!active_.doneAt) return 0;
+  if (!active_.doneAt || !stepped_) return 0;  // the bar's first position is no work done
   return std::min(active_.doneAt(position_), active_.total);
 }
 
 std::string Screen::Figures(bool final) const {
   const std::size_t done = Done();
   const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
-  const double rate = seconds > 0 ? static_cast<double>(done) / seconds : 0;
+  // A rate over the first few milliseconds says nothing yet.
+  const double rate = seconds > 0.05 || final ? static_cast<double>(done) / std::max(seconds, 1e-3) : 0;
   char text[160];
   if (final) {
     std::snprintf(text, sizeof text, "%s: %zu of %zu %s in %.2f s, %s", active_.label.c_str(), done,
@@ -97,8 +100,9 @@ std::string Screen::Figures(bool final) const {
     std::snprintf(t, sizeof t, ", %.0f s left", std::ceil(s));
     left = t;
   }
-  std::snprintf(text, sizeof text, "%s: %zu/%zu %s, %s%s", active_.label.c_str(), done,
-                active_.total, active_.unit.c_str(), Rate(rate, active_.unit).c_str(), left.c_str());
+  const std::string speed = rate > 0 ? ", " + Rate(rate, active_.unit) : std::string();
+  std::snprintf(text, sizeof text, "%s: %zu/%zu %s%s%s", active_.label.c_str(), done,
+                active_.total, active_.unit.c_str(), speed.c_str(), left.c_str());
   return text;
 }
 

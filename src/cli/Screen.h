@@ -66,6 +66,7 @@ class Screen : public QuietUi {
   ProgressPlan active_;  // the plan of the open display
   ProgressSpec spec_;
   bool open_ = false;
+  bool stepped_ = false;      // the bar moved since the display opened
   bool lineShowing_ = false;  // a terminal line without its line end
   int position_ = 0;
   Clock::time_point started_{};
