@@ -1,0 +1,165 @@
+// varnel-cli as a whole process against the paced simulator at 38400 baud:
+// start to exit, handshake included, over the line time of every byte it
+// exchanged (counted from its own trace, 10 bits a byte both ways). And the
+// window's sequences over the bare loop's floor, from the figures the other
+// benchmarks measure.
+#if __has_include("target-sim/TargetSim.h") && defined(VARNEL_CLI_EXE)
+
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QTemporaryDir>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <random>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "Bench.h"
+#include "link/Trace.h"
+#include "target-sim/TargetSim.h"
+
+namespace varnel::bench {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kBaud = 38400;
+
+struct CliRun {
+  bool ok = false;
+  double seconds = 0;
+  long long bytes = 0;  // both ways, from the trace
+};
+
+// Bytes of every line of a trace file.
+long long TraceBytesOf(const std::string& path) {
+  std::ifstream in(path);
+  long long total = 0;
+  for (std::string line; std::getline(in, line);) {
+    const std::size_t mark = line.find_first_of("<>");
+    if (mark == std::string::npos || mark + 2 > line.size()) continue;
+    std::string bytes;
+    if (TraceBytes(std::string_view(line).substr(mark + 2), bytes)) {
+      total += static_cast<long long>(bytes.size());
+    }
+  }
+  return total;
+}
+
+CliRun RunCli(const sim::TargetSim& target, const std::string& trace, std::vector<std::string> args,
+              const std::string& configHome) {
+  std::vector<std::string> all = {VARNEL_CLI_EXE, "-q", "-p", target.SlavePath(), "-b",
+                                  std::to_string(kBaud), "--trace", trace};
+  all.insert(all.end(), args.begin(), args.end());
+  CliRun run;
+  const auto start = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  run.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  run.bytes = TraceBytesOf(trace);
+  if (!run.ok) std::fprintf(stderr, "cli bench: varnel-cli failed (status %d)\n", status);
+  return run;
+}
+
+std::unique_ptr<sim::TargetSim> PacedTarget() {
+  // The simulator's paced bytes leave on time only with fine timer slack;
+  // its line thread inherits ours.
+  ::prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL);
+  sim::TargetSimConfig config;
+  config.variant = 5;
+  config.paced = true;
+  config.baud = kBaud;
+  return std::make_unique<sim::TargetSim>(config);
+}
+
+double Ratio(const CliRun& run) {
+  return run.seconds / (static_cast<double>(run.bytes) * 10.0 / kBaud);
+}
+
+std::vector<Figure> CliReadCode() {
+  QTemporaryDir dir;
+  const auto target = PacedTarget();
+  std::vector<std::uint8_t> code(32768);
+  std::mt19937 random(1210);
+  for (auto& b : code) b = static_cast<std::uint8_t>(random());
+  target->Load(sim::Memory::Code, 0, code);
+  const std::string out = dir.filePath("code.bin").toStdString();
+  const CliRun run = RunCli(*target, dir.filePath("trace.txt").toStdString(),
+                            {"read", "code", "-o", out}, dir.path().toStdString());
+  std::ifstream in(out, std::ios::binary);
+  const std::string got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (!run.ok || got != std::string(code.begin(), code.end())) {
+    std::fprintf(stderr, "cli bench: the read did not return the flash\n");
+    return {};
+  }
+  return {{"cli_read_code_38400_ratio", Ratio(run), ""}, {"cli_read_code_s", run.seconds, "s"}};
+}
+
+std::vector<Figure> CliProgram32k() {
+  QTemporaryDir dir;
+  const auto target = PacedTarget();
+  std::vector<std::uint8_t> image(32768);
+  std::mt19937 random(1210);
+  for (auto& b : image) b = static_cast<std::uint8_t>(random());
+  const std::string file = dir.filePath("image.bin").toStdString();
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  const CliRun run = RunCli(*target, dir.filePath("trace.txt").toStdString(), {"program", file},
+                            dir.path().toStdString());
+  if (!run.ok || target->Read(sim::Memory::Code) != image) {
+    std::fprintf(stderr, "cli bench: the download did not complete\n");
+    return {};
+  }
+  return {{"cli_program_32k_38400_ratio", Ratio(run), ""}, {"cli_program_32k_s", run.seconds, "s"}};
+}
+
+// A figure another benchmark measures, run here again.
+double Measure(const std::string& name) {
+  for (const Benchmark& b : Registry()) {
+    if (std::find(b.figures.begin(), b.figures.end(), name) == b.figures.end()) continue;
+    for (const Figure& f : b.run()) {
+      if (f.name == name) return f.value;
+    }
+  }
+  return 0;
+}
+
+// The tool's time over the floor's for the same exchanges: both figures are
+// time over the same line time.
+std::vector<Figure> VersusFloor() {
+  std::vector<Figure> figures;
+  const std::pair<const char*, const char*> pairs[] = {
+      {"upload_code_38400_ratio", "floor_upload_code_38400_ratio"},
+      {"program_32k_38400_ratio", "floor_program_32k_38400_ratio"}};
+  const char* names[] = {"upload_code_vs_floor", "program_32k_vs_floor"};
+  for (int i = 0; i < 2; ++i) {
+    const double tool = Measure(pairs[i].first);
+    const double floor = Measure(pairs[i].second);
+    if (tool > 0 && floor > 0) figures.push_back({names[i], tool / floor, ""});
+  }
+  return figures;
+}
+
+Registrar cliRead({"cli_read_code_38400_ratio", "cli_read_code_s"}, CliReadCode);
+Registrar cliProgram({"cli_program_32k_38400_ratio", "cli_program_32k_s"}, CliProgram32k);
+Registrar versusFloor({"upload_code_vs_floor", "program_32k_vs_floor"}, VersusFloor);
+
+}  // namespace
+}  // namespace varnel::bench
+
+#endif

@@ -1,0 +1,59 @@
+// The settings store read for the command line, with the options over it.
+#include "cli/CliSettings.h"
+
+#include <sys/stat.h>
+
+#include "cli/ExitStatus.h"
+#include "link/PortNames.h"
+#include "project/Settings.h"
+#include "project/UserStore.h"
+
+namespace varnel::cli {
+
+CliSettings::CliSettings(Session& session, const Options& options)
+    : session_(session), options_(options), userStore_(UserStorePath()) {
+  if (!options.project.empty()) {
+    struct stat st {};
+    if (::stat(options.project.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+      throw CliFailure(kExitUsage, "no project file " + options.project);
+    }
+  }
+  // COM names stand for the devices the per-user store maps them to, as
+  // in the window.
+  SetComMapping(ReadComMapping(IniFile(userStore_)));
+}
+
+void CliSettings::LoadProperties() {
+  // The window's own LoadProperties, over a session of its own without a
+  // port, so that it reads every key as the window does but opens nothing.
+  Session store;
+  store.ProjectFile = options_.project;
+  Settings settings(store, userStore_);
+  settings.LoadProperties();
+
+  Session& s = session_;
+  s.ProjectSettings = store.ProjectSettings;
+  for (int offset : {MemoryImages::kHCR1Offset, MemoryImages::kHCR0Offset}) {
+    s.Images.CfgImage.Write(offset, store.Images.CfgImage.Read(offset));
+  }
+
+  ProjectSettingsRecord& ps = s.ProjectSettings;
+  const Options& o = options_;
+  if (!o.port.empty()) ps.PortName = o.port;
+  if (!o.baud.empty()) ps.BaudText = o.baud;
+  if (o.reset) ps.ControlDTR = true;
+  if (o.noMassErase) ps.MassErase = false;
+  if (o.noEraseCfg) ps.ErasePS1 = false;
+  if (o.noFlash) ps.ProgFlash = false;
+  if (o.noHcr) ps.ProgPS1 = false;
+  if (o.hcr1) s.Images.CfgImage.Write(MemoryImages::kHCR1Offset, *o.hcr1);
+  if (o.hcr0) s.Images.CfgImage.Write(MemoryImages::kHCR0Offset, *o.hcr0);
+  if (!o.file.empty()) {
+    // The file on the command line is the one chosen, whatever "HexBin" says.
+    s.ProgramFile = o.file;
+    s.ProgramFileChosen = true;
+  }
+  if (adjust) adjust(s);
+}
+
+}  // namespace varnel::cli

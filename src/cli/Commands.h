@@ -1,0 +1,56 @@
+// The commands of varnel-cli. Each has a part that checks what it was given
+// before the port opens (a failure there sends nothing) and a part that
+// works on the connected target. Results go to standard output.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "cli/Options.h"
+#include "cli/Target.h"
+#include "core/Memories.h"
+
+namespace varnel::cli {
+
+// ports: the serial ports of this machine, one a line.
+int RunPorts();
+// info: the target as "key: value" lines.
+int RunInfo(Target& target);
+
+struct ReadRequest {
+  const MemorySpec* spec = nullptr;
+  std::uint32_t from = 0, to = 0;  // target addresses
+  bool toGiven = false;            // else code reads to the end of the flash
+  enum class Format { Dump, Hex, Bin } format = Format::Dump;
+  std::string output;
+};
+ReadRequest PrepareRead(const Options& options);
+int RunRead(const ReadRequest& request, Target& target);
+
+// Reads target addresses first..last of a memory into its image through
+// the window's upload sequence; throws CliFailure.
+void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t last,
+            const std::string& label);
+
+// A program file as checked before a run: what it writes, and the bytes the
+// download has written after each of its lines (for the progress).
+struct ProgramImage {
+  std::string path;
+  bool raw = false;  // a .bin image, loaded at 0000h
+  std::map<std::uint32_t, std::uint8_t> data;
+  std::vector<std::size_t> bytesAfterLine;  // [k]: written by the first k lines
+};
+// Checks the file for a flash of flashBytes (the largest of the family
+// before the chip is known); throws CliFailure (bad file).
+ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes);
+
+int RunProgram(const Options& options, Target& target, const ProgramImage& image);
+int RunVerify(Target& target, const ProgramImage& image);
+int RunErase(const Options& options, Target& target);
+
+// The largest flash of the family: 32 KB.
+inline constexpr std::uint32_t kLargestFlash = 0x8000;
+
+}  // namespace varnel::cli

@@ -1,0 +1,244 @@
+// The command line's event loop over the port and the session.
+#include "cli/Link.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QSocketNotifier>
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+
+#include "link/Commands.h"
+#include "link/PortNames.h"
+#include "link/Trace.h"
+
+namespace varnel::cli {
+namespace {
+
+// A reply's own line time is counted for this many characters: more than
+// any reply of the loader (a 16-byte block with its echo and line ends).
+constexpr std::size_t kLongReply = 64;
+// Waits with nothing to wait for still yield this long, so a caller that
+// polls in a loop does not spin.
+constexpr int kIdleSliceMs = 5;
+// Received text quoted in a time-out message.
+constexpr std::size_t kQuoted = 40;
+
+int signalPipe[2] = {-1, -1};
+
+extern "C" void OnSignal(int signal) {
+  const char byte = static_cast<char>(signal);
+  const int saved = errno;
+  [[maybe_unused]] const auto ignored = ::write(signalPipe[1], &byte, 1);
+  errno = saved;
+}
+
+using Clock = std::chrono::steady_clock;
+
+}  // namespace
+
+// Sees every chunk the port writes or reads.
+class Link::Tap : public TraceTap {
+ public:
+  explicit Tap(Link& link) : link_(link) {}
+  void Chunk(TraceDirection direction, std::string_view bytes) override {
+    link_.Chunk(direction, bytes);
+  }
+  Clock::time_point start = Clock::now();
+
+ private:
+  Link& link_;
+};
+
+Link::Link(Screen& screen, int timeoutMs)
+    : screen_(screen), timeoutMs_(timeoutMs), tap_(std::make_unique<Tap>(*this)) {
+  // The loader's replies may carry NUL bytes from a glitch; the window's
+  // port drops them too.
+  TCommOptions options;
+  options.Include(coNullStrip);
+  comm_.SetOptions(options);
+  comm_.SetTraceTap(tap_.get());
+  session_.AttachUi(&screen_);
+  session_.AttachPort(&comm_);
+
+  screen_.onMessage = [this](MessageKind kind, const std::string& text) { OnBox(kind, text); };
+  screen_.onRunEnded = [this](const RunOutcome& outcome) { OnRunEnded(outcome); };
+  screen_.onSleep = [this](int ms) { Wait(ms); };
+
+  watchdog_.setSingleShot(true);
+  QObject::connect(&watchdog_, &QTimer::timeout, [this] { NoAnswer(); });
+
+  if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    struct sigaction action {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+  }
+  if (signalPipe[0] >= 0) {
+    signals_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read);
+    QObject::connect(signals_, &QSocketNotifier::activated, [this] {
+      char byte = 0;
+      while (::read(signalPipe[0], &byte, 1) == 1) Interrupted(byte);
+    });
+  }
+}
+
+Link::~Link() {
+  Close();
+  delete signals_;
+  if (trace_) std::fclose(trace_);
+  screen_.onMessage = nullptr;
+  screen_.onRunEnded = nullptr;
+  screen_.onSleep = nullptr;
+}
+
+void Link::OpenTrace(const std::string& path) {
+  trace_ = std::fopen(path.c_str(), "we");
+  if (!trace_) {
+    throw CliFailure(kExitUsage, "cannot write the trace file " + path + ": " + std::strerror(errno));
+  }
+  tap_->start = Clock::now();
+}
+
+void Link::Open(const std::string& name, TBaudrate rate) {
+  try {
+    comm_.SetDeviceName(name);
+    comm_.SetBaudRate(rate);
+    comm_.Open();
+  } catch (const ECommError& e) {
+    const std::string device = ResolvePortDevice(name);
+    std::string why = e.Code() > 0 ? std::strerror(e.Code()) : e.what();
+    if (e.Code() == EBUSY) why += " (another program holds it)";
+    throw CliFailure(kExitPort, "cannot open the port " + (device.empty() ? name : device) + ": " +
+                                    why);
+  }
+  session_.PortOpen = true;
+}
+
+void Link::Close() {
+  watchdog_.stop();
+  session_.PortOpen = false;
+  comm_.Close();  // the line settings the port had before are restored
+  if (trace_) std::fflush(trace_);
+}
+
+int Link::ExchangeMs(std::size_t commandBytes) const {
+  const int baud = BaudRateValue(comm_.BaudRate());
+  const double lineMs = static_cast<double>(commandBytes + kLongReply) * 10.0 * 1000.0 / baud;
+  return timeoutMs_ + static_cast<int>(std::ceil(lineMs));
+}
+
+void Link::Chunk(TraceDirection direction, std::string_view bytes) {
+  if (trace_) {
+    const double ms = std::chrono::duration<double, std::milli>(Clock::now() - tap_->start).count();
+    const std::string line = TraceLine(ms, direction, bytes) + "\n";
+    std::fwrite(line.data(), 1, line.size(), trace_);
+  }
+  if (direction == TraceDirection::Sent) {
+    bytesSent_ += static_cast<long long>(bytes.size());
+    lastSent_.assign(bytes);
+    sinceSent_.clear();
+    if (session_.LastCommand.empty()) ++awaitedPrompts_;
+    // Every command must be answered in time, whoever waits for it.
+    watchdog_.start(ExchangeMs(bytes.size()));
+    return;
+  }
+  bytesReceived_ += static_cast<long long>(bytes.size());
+  if (sinceSent_.size() < kQuoted) sinceSent_.append(bytes.substr(0, kQuoted - sinceSent_.size()));
+  const auto prompts = static_cast<int>(std::count(bytes.begin(), bytes.end(), '>'));
+  awaitedPrompts_ = std::max(0, awaitedPrompts_ - prompts);
+}
+
+bool Link::RunUntil(const std::function<bool()>& done, int maxMs) {
+  bool expired = false;
+  QTimer bound;
+  if (maxMs >= 0) {
+    bound.setSingleShot(true);
+    QObject::connect(&bound, &QTimer::timeout, [&expired] { expired = true; });
+    bound.start(maxMs);
+  }
+  while (!failure_ && !expired && !done()) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    if (comm_.IsOpen() && comm_.IsHungUp()) {
+      Fail(kExitPort, "the port " + comm_.DeviceName() + " went away (line hung up)");
+    }
+  }
+  return !failure_ && done();
+}
+
+void Link::Wait(int ms) {
+  if (failure_) return;
+  if (realWaits_) {
+    RunUntil([] { return false; }, ms);
+  } else if (awaitedPrompts_ > 0) {
+    // The window sleeps while replies come in; here the wait ends as soon
+    // as they are all in (or the time-out ends the run).
+    RunUntil([this] { return awaitedPrompts_ == 0; });
+  } else if (session_.LastCommand.empty()) {
+    RunUntil([] { return false; }, std::min(ms, kIdleSliceMs));
+  }
+  // A sequence waiting through the dispatcher gets its reply from the
+  // event loop once the caller returns.
+}
+
+void Link::Fail(int status, const std::string& text) {
+  if (failure_) return;
+  failure_ = Failure{status, text};
+  watchdog_.stop();
+  session_.PortOpen = false;  // nothing more goes out
+}
+
+void Link::NoAnswer() {
+  const int seconds = (timeoutMs_ + 999) / 1000;
+  std::string text = "no answer to \"" + TraceText(lastSent_) + "\" within " +
+                     std::to_string(seconds) + " s";
+  if (!sinceSent_.empty()) text += " (received only \"" + TraceText(sinceSent_) + "\")";
+  Fail(kExitNoAnswer, text);
+}
+
+void Link::Interrupted(int signal) {
+  const int status = signal == SIGINT ? kExitInterrupted : 128 + signal;
+  const bool downloading = session_.ProgrammingActive && session_.LastCommand.front() == 'L';
+  if (ending_ || !downloading || failure_) {
+    Fail(status, "interrupted");
+    return;
+  }
+  // The loader stays in its line mode until it sees the end record: send
+  // it now, after the record in flight, and give the loader the time its
+  // answer needs. Nothing else is sent.
+  ending_ = true;
+  session_.AbandonPending();
+  session_.RxBuffer.clear();
+  session_.SendString(cmd::kEndRecord);
+  RunUntil([this] { return session_.RxBuffer.find('>') != std::string::npos; },
+           ExchangeMs(2 * 64));
+  ending_ = false;
+  Fail(status, "interrupted; the download was ended with the end record");
+}
+
+void Link::OnBox(MessageKind kind, const std::string& text) {
+  if (kind == MessageKind::Information) {
+    screen_.Note(text);
+  } else if (boxesAreWarnings_) {
+    screen_.Break();
+    std::fprintf(stderr, "varnel-cli: warning: %s\n", text.c_str());
+  } else {
+    // Only the port raises error boxes on its own: the line failed under us.
+    Fail(kExitPort, "the port failed: " + text);
+  }
+}
+
+void Link::OnRunEnded(const RunOutcome& outcome) {
+  if (outcome.kind == RunOutcome::Kind::Finished) return;  // its notice was shown
+  Fail(StatusOf(outcome.kind), outcome.text);
+}
+
+}  // namespace varnel::cli

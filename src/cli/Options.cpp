@@ -1,0 +1,271 @@
+// Parsing the command line of varnel-cli, and its help text.
+#include "cli/Options.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+#include <vector>
+
+namespace varnel::cli {
+
+const char kUsage[] = R"(Usage:
+  varnel-cli [options] ports
+  varnel-cli [options] info
+  varnel-cli [options] read MEMORY [-o FILE] [--from ADDR] [--to ADDR]
+  varnel-cli [options] program FILE [--verify] [--no-mass-erase] [--no-erase-cfg]
+                                    [--no-flash] [--no-hcr] [--hcr0 HH] [--hcr1 HH]
+  varnel-cli [options] verify FILE
+  varnel-cli [options] erase [--cfg-only | --with-cfg]
+
+Talks to the serial boot loader of an MSC1210 (or MSC1211). Every command but
+"ports" first wakes the loader with carriage returns, reads its banner and
+identification and estimates the core clock, then does its work.
+
+Commands:
+  ports             list the serial ports: name, device, available or busy
+  info              print the target as "key: value" lines: port, baud, target,
+                    firmware, id (two hex digits), clock_hz, flash_bytes
+  read MEMORY       read a memory: code, xdata, iram, sfr or cfg (the
+                    configuration page at 8000h-807Fh, HCR1 at 807Eh, HCR0 at
+                    807Fh); the range defaults to the whole memory (code: the
+                    flash of the connected chip)
+    -o, --output FILE   FILE.hex gets Intel HEX (16-byte records from the
+                        range's first address), FILE.bin the raw bytes; the
+                        file appears only when the read is complete. Without
+                        -o the hex dump lines go to standard output
+    --from ADDR, --to ADDR   first and last address to read
+  program FILE      erase, download FILE one record per command and write
+                    HCR1/HCR0, with the flash timing set from the measured
+                    clock first. FILE is Intel HEX (.hex, .ihx from SDCC) or
+                    a raw image (.bin, loaded at 0000h; converted into
+                    NAMEtmp.hex beside it). The file is checked before
+                    anything is sent: every record well formed, every
+                    checksum right, every data byte inside the flash.
+    --verify            read back every address FILE wrote and compare
+    --no-mass-erase     do not erase the flash ("M0000")
+    --no-erase-cfg      do not erase the configuration page ("M8000"); then
+                        HCR0 bit 7 (EPMA) must be set to allow programming
+    --no-flash          do not download FILE
+    --no-hcr            do not write HCR1/HCR0
+    --hcr0 HH, --hcr1 HH  the register values to write (default: settings)
+  verify FILE       read back every address FILE holds data for and compare;
+                    prints the first 10 differences and their count
+  erase             mass erase of the flash
+    --with-cfg          the configuration page too
+    --cfg-only          the configuration page alone
+
+Options:
+  -p, --port PORT       serial port: a device path (/dev/ttyUSB0) or a name
+                        COM1..COM8 as mapped in the [Ports] section of the
+                        per-user store (default mapping: COMn = /dev/ttyS<n-1>)
+  -b, --baud RATE       110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200
+                        or 38400
+      --project FILE.prj  take the settings from this project file instead of
+                        the per-user store (the window's default project)
+      --reset           reset the target first by pulsing DTR and RTS (also
+                        done when the settings have "RTS/DTR control" on)
+      --timeout SECONDS time each reply may take beyond its own time on the
+                        line (default 3); the wake-up sends at most three
+                        carriage returns within it
+      --trace FILE      write every chunk sent (">") and received ("<"), one
+                        line each: milliseconds, direction, the bytes with
+                        \r \n \t \\ and \xNN escapes
+  -q, --quiet           no progress on standard error
+  -h, --help            show this help and exit
+      --version         show the version and exit
+
+Settings come from the options, then the project file (--project) or the
+per-user store ($XDG_CONFIG_HOME/Varnel/Varnel.ini), then the built-in
+defaults. ADDR and HH are hexadecimal: 7FFF, 0x7FFF or 7FFFh.
+Progress goes to standard error (one self-rewriting line on a terminal, a
+line per step otherwise), results to standard output, errors to standard
+error prefixed "varnel-cli: ".
+
+Exit status:
+  0    success
+  1    the target refused something, or verify found differences
+  2    bad usage or a bad file (nothing was sent)
+  3    no answer in time
+  4    the port cannot be opened (or failed while in use)
+  130  interrupted (Ctrl+C; a download in progress is ended with the end
+       record first)
+
+Examples:
+  varnel-cli -p /dev/ttyUSB0 -b 38400 program --verify firmware.ihx
+  varnel-cli -p /dev/ttyUSB0 -b 38400 read code -o backup.hex
+)";
+
+namespace {
+
+struct Parser {
+  std::vector<std::string> args;
+  std::size_t at = 0;
+  std::vector<std::string> positional;
+  Options o;
+
+  // The value of an option: "--opt=value", or the next argument.
+  std::string Value(const std::string& name, std::optional<std::string>& inline_) {
+    if (inline_) {
+      std::string v = *inline_;
+      inline_.reset();
+      return v;
+    }
+    if (at + 1 >= args.size()) throw UsageError(name + " needs a value");
+    return args[++at];
+  }
+};
+
+std::optional<std::uint8_t> ParseRegisterOption(const std::string& name, const std::string& text) {
+  const auto v = ParseHex(text, 0xFF);
+  if (!v) throw UsageError(name + " needs two hex digits (00 to FF), not '" + text + "'");
+  return static_cast<std::uint8_t>(*v);
+}
+
+int ParseTimeout(const std::string& text) {
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (text.empty() || end != text.c_str() + text.size() || !std::isfinite(seconds) ||
+      seconds < 0 || seconds > 3600) {
+    throw UsageError("--timeout needs seconds (0 to 3600), not '" + text + "'");
+  }
+  return static_cast<int>(std::lround(seconds * 1000));
+}
+
+Command CommandNamed(const std::string& word) {
+  if (word == "ports") return Command::Ports;
+  if (word == "info") return Command::Info;
+  if (word == "read") return Command::Read;
+  if (word == "program") return Command::Program;
+  if (word == "verify") return Command::Verify;
+  if (word == "erase") return Command::Erase;
+  throw UsageError("unknown command '" + word + "' (see --help)");
+}
+
+// Options that belong to one command only.
+void Require(const Options& o, Command command, const std::string& option) {
+  if (o.command != command) {
+    static const char* kNames[] = {"", "ports", "info", "read", "program", "verify", "erase"};
+    throw UsageError(option + " belongs to the " + kNames[static_cast<int>(command)] +
+                     " command");
+  }
+}
+
+}  // namespace
+
+std::optional<std::uint32_t> ParseHex(std::string text, std::uint32_t max) {
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+    text.erase(0, 2);
+  } else if (!text.empty() && (text.back() == 'h' || text.back() == 'H')) {
+    text.pop_back();
+  }
+  if (text.empty() || text.size() > 8) return std::nullopt;
+  std::uint32_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 16);
+  if (error != std::errc() || end != text.data() + text.size() || value > max) return std::nullopt;
+  return value;
+}
+
+Options ParseOptions(int argc, char** argv) {
+  Parser p;
+  for (int i = 1; i < argc; ++i) p.args.emplace_back(argv[i]);
+  std::vector<std::pair<std::string, std::string>> commandOptions;  // checked once the command is known
+  bool endOfOptions = false;
+
+  for (; p.at < p.args.size(); ++p.at) {
+    const std::string& arg = p.args[p.at];
+    if (endOfOptions || arg.empty() || arg[0] != '-' || arg == "-") {
+      p.positional.push_back(arg);
+      continue;
+    }
+    if (arg == "--") {
+      endOfOptions = true;
+      continue;
+    }
+    std::string name = arg;
+    std::optional<std::string> inlineValue;
+    if (const auto eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+      name = arg.substr(0, eq);
+      inlineValue = arg.substr(eq + 1);
+    }
+    Options& o = p.o;
+    if (name == "-p" || name == "--port") {
+      o.port = p.Value(name, inlineValue);
+    } else if (name == "-b" || name == "--baud") {
+      o.baud = p.Value(name, inlineValue);
+    } else if (name == "--project") {
+      o.project = p.Value(name, inlineValue);
+    } else if (name == "--reset") {
+      o.reset = true;
+    } else if (name == "--timeout") {
+      o.timeoutMs = ParseTimeout(p.Value(name, inlineValue));
+    } else if (name == "--trace") {
+      o.trace = p.Value(name, inlineValue);
+    } else if (name == "-q" || name == "--quiet") {
+      o.quiet = true;
+    } else if (name == "-h" || name == "--help") {
+      o.help = true;
+    } else if (name == "--version") {
+      o.version = true;
+    } else if (name == "-o" || name == "--output" || name == "--from" || name == "--to" ||
+               name == "--hcr0" || name == "--hcr1") {
+      commandOptions.emplace_back(name, p.Value(name, inlineValue));
+    } else if (name == "--verify" || name == "--no-mass-erase" || name == "--no-erase-cfg" ||
+               name == "--no-flash" || name == "--no-hcr" || name == "--cfg-only" ||
+               name == "--with-cfg") {
+      commandOptions.emplace_back(name, "");
+    } else {
+      throw UsageError("unknown option '" + arg + "' (see --help)");
+    }
+    if (inlineValue) throw UsageError(name + " takes no value");
+  }
+
+  Options& o = p.o;
+  if (o.help || o.version) return o;
+  if (p.positional.empty()) throw UsageError("no command given (see --help)");
+  o.command = CommandNamed(p.positional[0]);
+  const std::size_t wanted =
+      (o.command == Command::Read || o.command == Command::Program || o.command == Command::Verify)
+          ? 2 : 1;
+  if (p.positional.size() < wanted) {
+    throw UsageError(o.command == Command::Read ? "read needs a MEMORY: code, xdata, iram, sfr or cfg"
+                                                : p.positional[0] + " needs a FILE");
+  }
+  if (p.positional.size() > wanted) {
+    throw UsageError("unexpected argument '" + p.positional[wanted] + "'");
+  }
+  if (o.command == Command::Read) o.memory = p.positional[1];
+  if (o.command == Command::Program || o.command == Command::Verify) o.file = p.positional[1];
+
+  bool cfgOnly = false, withCfg = false;
+  for (const auto& [name, value] : commandOptions) {
+    if (name == "-o" || name == "--output") {
+      Require(o, Command::Read, name);
+      o.output = value;
+    } else if (name == "--from" || name == "--to") {
+      Require(o, Command::Read, name);
+      const auto address = ParseHex(value, 0xFFFF);
+      if (!address) throw UsageError(name + " needs a hex address (0 to FFFF), not '" + value + "'");
+      (name == "--from" ? o.from : o.to) = *address;
+    } else if (name == "--hcr0" || name == "--hcr1") {
+      Require(o, Command::Program, name);
+      (name == "--hcr0" ? o.hcr0 : o.hcr1) = ParseRegisterOption(name, value);
+    } else if (name == "--cfg-only" || name == "--with-cfg") {
+      Require(o, Command::Erase, name);
+      (name == "--cfg-only" ? cfgOnly : withCfg) = true;
+    } else {
+      Require(o, Command::Program, name);
+      if (name == "--verify") o.verify = true;
+      if (name == "--no-mass-erase") o.noMassErase = true;
+      if (name == "--no-erase-cfg") o.noEraseCfg = true;
+      if (name == "--no-flash") o.noFlash = true;
+      if (name == "--no-hcr") o.noHcr = true;
+    }
+  }
+  if (cfgOnly && withCfg) throw UsageError("--cfg-only and --with-cfg exclude each other");
+  o.eraseScope = cfgOnly ? EraseScope::CfgOnly : withCfg ? EraseScope::WithCfg : EraseScope::Flash;
+  return o;
+}
+
+}  // namespace varnel::cli

@@ -1,0 +1,63 @@
+// The command line of varnel-cli: the command, its arguments and the
+// options, as parsed from argv. Parsing only checks the form of what was
+// typed; whether a port opens or a file reads is found out later.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <stdexcept>
+#include <string>
+
+namespace varnel::cli {
+
+enum class Command { None, Ports, Info, Read, Program, Verify, Erase };
+
+// What "erase" clears: the flash, the flash and the configuration page, or
+// the configuration page alone.
+enum class EraseScope { Flash, WithCfg, CfgOnly };
+
+struct Options {
+  Command command = Command::None;
+
+  // Link and settings.
+  std::string port;                 // empty: the settings' port
+  std::string baud;                 // empty: the settings' rate
+  std::string project;              // a .prj file instead of the per-user store
+  bool reset = false;               // pulse DTR/RTS before the wake-up
+  int timeoutMs = 3000;             // per exchange, beyond the reply's own line time
+  std::string trace;                // file for every chunk both ways
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+
+  // read
+  std::string memory;               // code, xdata, iram, sfr, cfg
+  std::string output;               // .hex or .bin; empty: dump lines on stdout
+  std::optional<std::uint32_t> from, to;
+
+  // program, verify
+  std::string file;
+  bool verify = false;
+  bool noMassErase = false, noEraseCfg = false, noFlash = false, noHcr = false;
+  std::optional<std::uint8_t> hcr0, hcr1;
+
+  // erase
+  EraseScope eraseScope = EraseScope::Flash;
+};
+
+// A command line that cannot be run as typed; what() says why.
+class UsageError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// Throws UsageError. "-h"/"--help" and "--version" need no command.
+Options ParseOptions(int argc, char** argv);
+
+// Hexadecimal, optionally written 0x7FFF or 7FFFh; nullopt when the text
+// is no such number or exceeds max.
+std::optional<std::uint32_t> ParseHex(std::string text, std::uint32_t max);
+
+extern const char kUsage[];
+
+}  // namespace varnel::cli

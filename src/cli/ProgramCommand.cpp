@@ -1,0 +1,146 @@
+// program and erase: the window's programming run and its erase steps,
+// with the program file checked before anything is sent.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "cli/Commands.h"
+#include "link/HexText.h"
+#include "programming/FlashTiming.h"
+#include "programming/ProgramCheck.h"
+#include "programming/ProgramFile.h"
+
+namespace varnel::cli {
+namespace {
+
+constexpr char kNothingSent[] = " Nothing was sent.";
+
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FlashText(std::uint32_t bytes) { return std::to_string(bytes / 1024) + " KB"; }
+
+// A raw image is loaded at 0000h and sent as 16-byte records.
+ProgramImage LoadRawImage(const std::string& path, std::uint32_t flashBytes) {
+  const std::string name = NameOf(path);
+  const auto refuse = [&](const std::string& why) {
+    return CliFailure(kExitUsage, name + ": " + why + "." + kNothingSent);
+  };
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) throw refuse(std::string("cannot be read (") + std::strerror(errno) + ")");
+  struct stat st {};
+  std::string bytes;
+  std::string fault;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    fault = "not a file";
+  } else if (static_cast<std::uint64_t>(st.st_size) > flashBytes) {
+    fault = std::to_string(st.st_size) + " bytes do not fit the " + FlashText(flashBytes) +
+            " flash of the target";
+  } else {
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        fault = std::string("cannot be read (") + std::strerror(errno) + ")";
+        break;
+      }
+      bytes.append(buffer, static_cast<std::size_t>(n));
+      if (bytes.size() > flashBytes) {
+        fault = "does not fit the " + FlashText(flashBytes) + " flash of the target";
+        break;
+      }
+    }
+  }
+  ::close(fd);
+  if (fault.empty() && bytes.empty()) fault = "holds no bytes";
+  if (!fault.empty()) throw refuse(fault);
+
+  ProgramImage image;
+  image.path = path;
+  image.raw = true;
+  image.bytesAfterLine.push_back(0);
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    image.data[static_cast<std::uint32_t>(i)] = static_cast<std::uint8_t>(bytes[i]);
+    if (i % kRecordBytes == kRecordBytes - 1 || i + 1 == bytes.size()) {
+      image.bytesAfterLine.push_back(i + 1);
+    }
+  }
+  image.bytesAfterLine.push_back(bytes.size());  // the end record
+  return image;
+}
+
+}  // namespace
+
+ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes) {
+  if (FileTypeOf(path) == ProgramFileType::RawImage) return LoadRawImage(path, flashBytes);
+  const ProgramCheck check = CheckProgramFile(path, flashBytes);
+  if (!check.ok) throw CliFailure(kExitUsage, check.error);
+  ProgramImage image;
+  image.path = path;
+  image.data = check.data;
+  // The download sends the file's non-blank lines in order, as checked.
+  image.bytesAfterLine.push_back(0);
+  for (const CheckedRecord& record : check.records) {
+    const bool data = DecPrev(std::string_view(record.text).substr(7, 2)) == 0;
+    const std::size_t count = data ? static_cast<std::size_t>(DecPrev(record.text.substr(1, 2))) : 0;
+    image.bytesAfterLine.push_back(image.bytesAfterLine.back() + count);
+  }
+  return image;
+}
+
+int RunProgram(const Options& options, Target& target, const ProgramImage& checked) {
+  // Checked again for the flash this chip really has; still nothing sent
+  // but the handshake.
+  const ProgramImage image = LoadProgramImage(checked.path, target.FlashBytes());
+  Session& s = target.session();
+
+  ProgressPlan plan;
+  plan.label = "programming " + NameOf(image.path);
+  plan.total = image.data.size();
+  const std::vector<std::size_t> after = image.bytesAfterLine;
+  // While line k+1 is in flight the bar stands at k; count it as written.
+  plan.doneAt = [after](int position) {
+    const auto k = static_cast<std::size_t>(std::max(position + 1, 0));
+    return after[std::min(k, after.size() - 1)];
+  };
+  target.screen().SetPlan(std::move(plan));
+
+  target.programming().SpeedProgClick();
+  target.Run([&] { return s.LastCommand.empty() && !s.ProgrammingActive; });
+  if (options.verify) return RunVerify(target, image);
+  return kExitOk;
+}
+
+int RunErase(const Options& options, Target& target) {
+  const EraseScope scope = options.eraseScope;
+  target.settings().adjust = [scope](Session& s) {
+    ProjectSettingsRecord& ps = s.ProjectSettings;
+    ps.MassErase = scope != EraseScope::CfgOnly;
+    ps.ErasePS1 = scope != EraseScope::Flash;
+    ps.ProgFlash = false;
+    ps.ProgPS1 = false;
+  };
+  // The erase of a programming run without its download: the flash timing
+  // first (erasing is timed by it), then the erase commands and their
+  // replies through the run's own handlers.
+  Session& s = target.session();
+  target.settings().LoadProperties();
+  s.AbandonPending();
+  SetupFlashTime(s);
+  target.Check();
+  target.programming().PrepareTarget();
+  target.Run([&] { return s.LastCommand.empty(); });
+  target.settings().adjust = nullptr;
+  target.screen().Note(scope == EraseScope::Flash     ? "erased the flash"
+                       : scope == EraseScope::CfgOnly ? "erased the configuration page"
+                                                      : "erased the flash and the configuration page");
+  return kExitOk;
+}
+
+}  // namespace varnel::cli

@@ -1,0 +1,184 @@
+// read: a memory of the target into an Intel HEX file, a raw image or the
+// memory view's dump lines, through the window's upload sequence.
+#include <unistd.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+
+#include "cli/Commands.h"
+#include "core/FileBytes.h"
+#include "link/HexText.h"
+#include "memory/DumpLine.h"
+#include "programming/IntelHex.h"
+
+namespace varnel::cli {
+namespace {
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+std::string Address(std::uint32_t address) { return HD16Prev(address) + "h"; }
+
+// The registers live at 80h-FFh; every other memory spans its whole image.
+std::uint32_t Lowest(const MemorySpec& spec) {
+  return spec.targetBase + (spec.kind == MemoryKind::SFR ? 0x80 : 0);
+}
+std::uint32_t Highest(const MemorySpec& spec) {
+  return spec.targetBase + static_cast<std::uint32_t>(spec.size) - 1;
+}
+
+// The file must be writable where it goes, so that a read is not made in
+// vain; nothing is written there before the read is complete.
+void CheckOutput(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+    throw CliFailure(kExitUsage, path + " is not a file");
+  }
+  const std::size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  if (::access(folder.c_str(), W_OK) != 0) {
+    throw CliFailure(kExitUsage, "cannot write into the folder " + folder);
+  }
+}
+
+// The view's character column for a terminal: Latin-1 as UTF-8, control
+// characters (which the view shows as boxes) as '.'.
+std::string TerminalText(std::string_view column) {
+  std::string out;
+  for (const char ch : column) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
+      out += '.';
+    } else if (c < 0x80) {
+      out += ch;
+    } else {
+      out += static_cast<char>(0xC0 | (c >> 6));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
+void PrintDump(const MemoryImage& image, const MemorySpec& spec, std::uint32_t from,
+               std::uint32_t to) {
+  constexpr std::size_t kCharColumn = kDumpLineLength - kDumpCellsPerLine;
+  for (std::uint32_t line = from & ~0xFu; line <= to; line += 16) {
+    const std::string dump = DumpLine(image, static_cast<std::int32_t>(line - spec.targetBase));
+    // The view counts the page from 0; the line shows the target address.
+    const std::string text = HD16Prev(line) + dump.substr(4, kCharColumn - 4) +
+                             TerminalText(std::string_view(dump).substr(kCharColumn));
+    std::printf("%s\n", text.c_str());
+  }
+}
+
+}  // namespace
+
+ReadRequest PrepareRead(const Options& o) {
+  ReadRequest r;
+  r.spec = SpecByShortName(o.memory);
+  if (!r.spec) {
+    throw CliFailure(kExitUsage, "unknown memory '" + o.memory + "': code, xdata, iram, sfr or cfg");
+  }
+  const std::uint32_t lowest = Lowest(*r.spec), highest = Highest(*r.spec);
+  r.from = o.from.value_or(lowest);
+  r.to = o.to.value_or(highest);
+  r.toGiven = o.to.has_value();
+  if (r.from < lowest || r.to > highest || r.from > r.to) {
+    throw CliFailure(kExitUsage, "the range " + Address(r.from) + "-" + Address(r.to) +
+                                     " does not lie within " + o.memory + " (" + Address(lowest) +
+                                     "-" + Address(highest) + ")");
+  }
+  if (!o.output.empty()) {
+    const std::string name = Lower(o.output);
+    if (name.ends_with(".hex")) {
+      r.format = ReadRequest::Format::Hex;
+    } else if (name.ends_with(".bin")) {
+      r.format = ReadRequest::Format::Bin;
+    } else {
+      throw CliFailure(kExitUsage, "the output file must end in .hex or .bin: " + o.output);
+    }
+    r.output = o.output;
+    CheckOutput(r.output);
+  }
+  return r;
+}
+
+void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t last,
+            const std::string& label) {
+  const MemorySpec& spec = SpecOf(kind);
+  const auto lo = static_cast<std::int32_t>(first - spec.targetBase);
+  const auto hi = static_cast<std::int32_t>(last - spec.targetBase);
+  target.settings().adjust = [kind, lo, hi](Session& s) {
+    ProjectSettingsRecord& ps = s.ProjectSettings;
+    switch (kind) {
+      case MemoryKind::Code:
+        ps.CodeMin = lo;
+        ps.CodeMax = hi | 0xF;  // the same blocks, and never 0 ("to the flash end")
+        break;
+      case MemoryKind::ExtRAM: ps.ExtMin = lo, ps.ExtMax = hi; break;
+      case MemoryKind::IRAM: ps.IRAMMin = lo, ps.IRAMMax = hi; break;
+      case MemoryKind::SFR: ps.SFRMin = lo, ps.SFRMax = hi; break;
+      case MemoryKind::Cfg: break;  // always the whole page
+    }
+  };
+  // The bar stands at the address of the block just stored.
+  const int step = kind == MemoryKind::SFR ? 1 : 16;
+  ProgressPlan plan;
+  plan.label = label;
+  plan.total = last - first + 1;
+  plan.doneAt = [lo, step](int position) {
+    return static_cast<std::size_t>(std::max(position - lo + step, 0));
+  };
+  target.screen().SetPlan(std::move(plan));
+
+  UploadSequence& uploads = target.uploads();
+  switch (kind) {
+    case MemoryKind::Code: uploads.SpeedCodeClick(); break;
+    case MemoryKind::ExtRAM: uploads.SpeedExtClick(); break;
+    case MemoryKind::IRAM: uploads.SpeedIRAMClick(); break;
+    case MemoryKind::SFR: uploads.SpeedSFRClick(); break;
+    case MemoryKind::Cfg: uploads.SpeedCFGClick(); break;
+  }
+  target.Run([&] { return !uploads.Busy(); });
+  target.settings().adjust = nullptr;
+}
+
+int RunRead(const ReadRequest& r, Target& target) {
+  const MemorySpec& spec = *r.spec;
+  std::uint32_t to = r.to;
+  if (spec.kind == MemoryKind::Code) {
+    const std::uint32_t flash = target.FlashBytes();
+    if (!r.toGiven) to = flash - 1;
+    if (to >= flash || r.from > to) {
+      throw CliFailure(kExitUsage, "the range " + Address(r.from) + "-" + Address(to) +
+                                       " lies beyond the " + std::to_string(flash / 1024) +
+                                       " KB flash of the " + target.session().TargetName);
+    }
+  }
+  Upload(target, spec.kind, r.from, to,
+         std::string("reading ") + spec.name + " " + Address(r.from) + "-" + Address(to));
+
+  const MemoryImage& image = target.session().Images.Of(spec.kind);
+  if (r.format == ReadRequest::Format::Dump) {
+    PrintDump(image, spec, r.from, to);
+    std::fflush(stdout);
+    return kExitOk;
+  }
+  const auto begin = image.Cells().begin() + (r.from - spec.targetBase);
+  const std::vector<std::uint8_t> bytes(begin, begin + (to - r.from + 1));
+  const std::string text = r.format == ReadRequest::Format::Hex
+                               ? WriteIntelHex(bytes, r.from)
+                               : std::string(bytes.begin(), bytes.end());
+  std::string error;
+  if (!ReplaceFileAtomically(r.output, text, &error)) {
+    throw CliFailure(kExitRefused, "cannot write " + r.output + ": " + error);
+  }
+  target.screen().Note("wrote " + std::to_string(bytes.size()) + " bytes of " + spec.name + " (" +
+                       Address(r.from) + "-" + Address(to) + ") to " + r.output);
+  return kExitOk;
+}
+
+}  // namespace varnel::cli

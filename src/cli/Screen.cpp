@@ -1,0 +1,145 @@
+// Progress lines on standard error.
+#include "cli/Screen.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+
+namespace varnel::cli {
+namespace {
+
+// A terminal line is redrawn at most this often: drawing it for every
+// block would cost more than the block.
+constexpr auto kRedraw = std::chrono::milliseconds(100);
+
+std::string Rate(double unitsPerSecond, const std::string& unit) {
+  char text[48];
+  if (unit == "bytes" && unitsPerSecond >= 1000) {
+    std::snprintf(text, sizeof text, "%.1f kB/s", unitsPerSecond / 1000);
+  } else {
+    std::snprintf(text, sizeof text, "%.0f %s/s", unitsPerSecond, unit == "bytes" ? "B" : unit.c_str());
+  }
+  return text;
+}
+
+}  // namespace
+
+Screen::Mode Screen::ModeFor(bool quiet) {
+  if (quiet) return Mode::Quiet;
+  return ::isatty(STDERR_FILENO) ? Mode::Terminal : Mode::Lines;
+}
+
+void Screen::Note(const std::string& text) {
+  if (mode_ == Mode::Quiet) return;
+  Break();
+  std::fprintf(out_, "%s\n", text.c_str());
+  std::fflush(out_);
+}
+
+void Screen::Break() {
+  if (!lineShowing_) return;
+  std::fputc('\n', out_);
+  std::fflush(out_);
+  lineShowing_ = false;
+}
+
+void Screen::StartProgress(const ProgressSpec& spec) {
+  spec_ = spec;
+  open_ = true;
+  position_ = spec.position;
+  active_ = std::move(plan_);
+  plan_ = {};
+  if (active_.label.empty()) {
+    std::string lead = spec.lead.empty() ? std::string("reading") : spec.lead;
+    if (!lead.empty() && lead.back() == ':') lead.pop_back();
+    for (char& c : lead) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    active_.label = lead + " " + spec.name;
+  }
+  if (active_.total == 0 && !active_.doneAt) {
+    active_.total = static_cast<std::size_t>(std::max(spec.maximum - spec.minimum + 1, 0));
+    const int minimum = spec.minimum;
+    active_.doneAt = [minimum](int position) {
+      return static_cast<std::size_t>(std::max(position - minimum + 1, 0));
+    };
+  }
+  stepped_ = false;
+  started_ = Clock::now();
+  drawn_ = {};
+  Draw(true);
+}
+
+void Screen::StepProgress(int position, const std::string&) {
+  if (!open_) return;
+  position_ = position;
+  stepped_ = true;
+  Draw(false);
+}
+
+std::size_t Screen::Done() const {
+  if (!active_.doneAt || !stepped_) return 0;  // the bar's first position is no work done
+  return std::min(active_.doneAt(position_), active_.total);
+}
+
+std::string Screen::Figures(bool final) const {
+  const std::size_t done = Done();
+  const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
+  // A rate over the first few milliseconds says nothing yet.
+  const double rate = seconds > 0.05 || final ? static_cast<double>(done) / std::max(seconds, 1e-3) : 0;
+  char text[160];
+  if (final) {
+    std::snprintf(text, sizeof text, "%s: %zu of %zu %s in %.2f s, %s", active_.label.c_str(), done,
+                  active_.total, active_.unit.c_str(), seconds, Rate(rate, active_.unit).c_str());
+    return text;
+  }
+  std::string left = "";
+  if (rate > 0 && done < active_.total) {
+    const double s = static_cast<double>(active_.total - done) / rate;
+    char t[32];
+    std::snprintf(t, sizeof t, ", %.0f s left", std::ceil(s));
+    left = t;
+  }
+  const std::string speed = rate > 0 ? ", " + Rate(rate, active_.unit) : std::string();
+  std::snprintf(text, sizeof text, "%s: %zu/%zu %s%s%s", active_.label.c_str(), done,
+                active_.total, active_.unit.c_str(), speed.c_str(), left.c_str());
+  return text;
+}
+
+void Screen::Draw(bool force) {
+  if (mode_ != Mode::Terminal) return;
+  const auto now = Clock::now();
+  if (!force && now - drawn_ < kRedraw) return;
+  drawn_ = now;
+  std::fprintf(out_, "\r%s\x1b[K", Figures(false).c_str());
+  std::fflush(out_);
+  lineShowing_ = true;
+}
+
+void Screen::EndProgress() {
+  if (!open_) return;
+  open_ = false;
+  if (mode_ == Mode::Quiet) return;
+  if (mode_ == Mode::Terminal) std::fputs("\r", out_);
+  std::fprintf(out_, "%s%s\n", Figures(true).c_str(), mode_ == Mode::Terminal ? "\x1b[K" : "");
+  std::fflush(out_);
+  lineShowing_ = false;
+}
+
+void Screen::ShowNotice(const std::string&, const std::string& text, const std::string&) {
+  Note(text);
+}
+
+void Screen::MessageBox(MessageKind kind, const std::string& text) {
+  if (onMessage) onMessage(kind, text);
+}
+
+void Screen::RunEnded(const RunOutcome& outcome) {
+  if (onRunEnded) onRunEnded(outcome);
+}
+
+void Screen::Sleep(int milliseconds) {
+  if (onSleep) onSleep(milliseconds);
+}
+
+}  // namespace varnel::cli

@@ -1,0 +1,76 @@
+// The command line's screen: the sequences' progress calls written to
+// standard error (one self-rewriting line on a terminal, one line per step
+// otherwise, nothing when quiet). Boxes, run outcomes and waits are handed
+// to whoever drives the run.
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <functional>
+#include <string>
+
+#include "core/TargetUi.h"
+
+namespace varnel::cli {
+
+// How the next progress display counts: a label, the units of the whole
+// step and how many of them are done when the bar stands at a position.
+struct ProgressPlan {
+  std::string label;   // "reading CODE 0000h-7FFFh"
+  std::size_t total = 0;
+  std::string unit = "bytes";
+  std::function<std::size_t(int position)> doneAt;
+};
+
+class Screen : public QuietUi {
+ public:
+  enum class Mode { Terminal, Lines, Quiet };
+  // Terminal when standard error is one, Lines otherwise, Quiet when asked.
+  static Mode ModeFor(bool quiet);
+
+  explicit Screen(Mode mode, std::FILE* out = stderr) : mode_(mode), out_(out) {}
+  ~Screen() override { Break(); }
+
+  // A step without a bar, as a line of its own ("connected: ...").
+  void Note(const std::string& text);
+  // Used by the next StartProgress; without one the bar's own range counts.
+  void SetPlan(ProgressPlan plan) { plan_ = std::move(plan); }
+  // Ends a progress line still showing on the terminal, so that an error
+  // message starts on a line of its own.
+  void Break();
+
+  std::function<void(MessageKind, const std::string&)> onMessage;
+  std::function<void(const RunOutcome&)> onRunEnded;
+  std::function<void(int ms)> onSleep;
+
+  void StartProgress(const ProgressSpec& spec) override;
+  void StepProgress(int position, const std::string& text) override;
+  bool ProgressOpen() const override { return open_; }
+  int ProgressPosition() const override { return position_; }
+  void EndProgress() override;
+  void ShowNotice(const std::string& caption, const std::string& text,
+                  const std::string& button) override;
+  void MessageBox(MessageKind kind, const std::string& text) override;
+  void RunEnded(const RunOutcome& outcome) override;
+  void Sleep(int milliseconds) override;
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  std::size_t Done() const;
+  std::string Figures(bool final) const;
+  void Draw(bool force);
+
+  Mode mode_;
+  std::FILE* out_;
+  ProgressPlan plan_;    // the plan given for the next display
+  ProgressPlan active_;  // the plan of the open display
+  ProgressSpec spec_;
+  bool open_ = false;
+  bool stepped_ = false;      // the bar moved since the display opened
+  bool lineShowing_ = false;  // a terminal line without its line end
+  int position_ = 0;
+  Clock::time_point started_{};
+  Clock::time_point drawn_{};
+};
+
+}  // namespace varnel::cli
