@@ -2,6 +2,7 @@
 #include "project/Settings.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <system_error>
 
@@ -14,12 +15,12 @@ namespace {
 constexpr char kNone[] = "None";
 constexpr char kClosed[] = "Closed";
 
-// The folder of the running program, with a trailing separator.
-std::string ExecutableFolder() {
-  std::error_code ec;
-  const auto exe = std::filesystem::read_symlink("/proc/self/exe", ec);
-  if (ec) return "./";
-  std::string folder = exe.parent_path().string();
+// Where file dialogs start when no working folder is stored: the user's
+// home folder (the program's own folder, /usr/bin once installed, is no
+// place for projects), with a trailing separator.
+std::string HomeFolder() {
+  const char* home = std::getenv("HOME");
+  std::string folder = home && *home ? home : std::filesystem::current_path().string();
   if (folder.empty() || folder.back() != '/') folder += '/';
   return folder;
 }
@@ -113,7 +114,7 @@ void Settings::StartUp(const PortListBuilder& buildPortList) {
   // 3. Working folder and the port to open.
   s.WorkDir = store.ReadText(section::Properties, "WorkDir", "");
   ps.PortName = store.ReadText(section::Properties, "Port", store.PortDefault());
-  if (s.WorkDir.empty()) s.WorkDir = ExecutableFolder();
+  if (s.WorkDir.empty()) s.WorkDir = HomeFolder();
 
   // 4. The connect handshake enables the target buttons.
   s.Ui().SetTargetButtonsEnabled(false);

@@ -4,6 +4,7 @@
 
 #include <QDir>
 
+#include <cstdlib>
 #include <gtest/gtest.h>
 
 #include "FileFaults.h"
@@ -177,6 +178,11 @@ TEST_F(SettingsTest, StartUpOpensTheStoredPortBeforeTheSettingsApplyTheirRate) {
   EXPECT_EQ(port.opens, 1);
   EXPECT_FALSE(session.WorkDir.empty());
   EXPECT_EQ(session.WorkDir.back(), '/');
+  // No stored folder: the user's home, never the program's own folder.
+  const char* home = std::getenv("HOME");
+  if (home && *home) {
+    EXPECT_EQ(session.WorkDir, std::string(home) + (std::string(home).ends_with('/') ? "" : "/"));
+  }
   EXPECT_FALSE(ui.targetButtonsEnabled);
   EXPECT_EQ(session.Images.CodeImage.Read(0x1234), 0xFF);
   EXPECT_FALSE(session.StopRequested);
