@@ -203,6 +203,12 @@ void TF_Main::OpenView(MemoryKind kind) {
 }
 
 void TF_Main::Connect1Click() {
+  // A port that is closed or lost its adapter is opened again first; when
+  // that fails the user hears why at once instead of waiting for retries.
+  if (!settings_.EnsurePortReady()) {
+    MessageBox(MessageKind::Error, ClosedPortText(settings_));
+    return;
+  }
   // Each click makes another connect window; it frees itself when closed.
   auto* window = new TF_Connect(session_, this);
   window->show();

@@ -154,6 +154,16 @@ class SettingsSource {
  public:
   virtual ~SettingsSource() = default;
   virtual void LoadProperties() = 0;
+  // Why the port is closed after a reload (the open error's text), empty
+  // when nobody knows.
+  virtual std::string PortProblem() const { return {}; }
 };
+
+// What a run that finds the port closed tells the user: the port's own
+// reason when there is one.
+inline std::string ClosedPortText(const SettingsSource& settings) {
+  const std::string problem = settings.PortProblem();
+  return problem.empty() ? "The port is closed: choose one under Target > Configure." : problem;
+}
 
 }  // namespace varnel

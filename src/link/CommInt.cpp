@@ -131,6 +131,13 @@ void TCustomComm::RestoreLowLatency() {
   savedSerialFlags_ = -1;
 }
 
+bool TCustomComm::IsHungUp() const {
+  if (hungUp_) return true;
+  if (fd_ < 0) return false;
+  pollfd p{fd_, 0, 0};
+  return ::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+}
+
 int TCustomComm::Write(const char* data, int count) {
   std::lock_guard<std::mutex> lock(ioLock_);
   if (fd_ < 0) throw ECommError("Write error", -1);

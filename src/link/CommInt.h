@@ -84,7 +84,8 @@ class TCustomComm : public CommPort {
   // True after the other end went away (a USB adapter unplugged, a pseudo-
   // terminal's master closed). The port stays open until closed, delivers no
   // more events, and writes fail with the platform's error.
-  bool IsHungUp() const override { return hungUp_; }
+  // Also true when the line went away and no receive event has told yet.
+  bool IsHungUp() const override;
 
   // Properties that may not change while open.
   std::string DeviceName() const override { return deviceName_; }

@@ -69,6 +69,7 @@ void UploadSequence::StartSingle(MemoryKind kind) {
   if (Busy()) return;
   settings_.LoadProperties();
   if (!s_.TargetConnected) return;
+  if (!PortReady()) return;
   s_.BeginSequence();  // a stale Cancel must not end this upload
   Start(kind);
 }
@@ -77,6 +78,7 @@ void UploadSequence::SpeedAllClick() {
   if (Busy()) return;
   settings_.LoadProperties();
   if (!s_.TargetConnected) return;
+  if (!PortReady()) return;
   s_.BeginSequence();
   s_.BeginUploadAll();
   s_.Ui().SetToolBarsEnabled(false);
@@ -211,6 +213,14 @@ std::string UploadSequence::ReplyFault(const std::string& reply, const std::stri
            ". Upload stopped.";
   }
   return {};
+}
+
+bool UploadSequence::PortReady() {
+  // The reload has reopened what it could; a closed port would leave the
+  // upload waiting for a reply that cannot come.
+  if (s_.PortOpen) return true;
+  s_.Ui().RunEnded({RunOutcome::Kind::Failed, ClosedPortText(settings_)});
+  return false;
 }
 
 void UploadSequence::EndWithError(MemoryKind kind, const std::string& text) {

@@ -52,6 +52,7 @@ class UploadSequence {
   // echo), or empty when it can.
   std::string ReplyFault(const std::string& reply, const std::string& data) const;
   void EndWithError(MemoryKind kind, const std::string& text);
+  bool PortReady();
 
   Session& s_;
   SettingsSource& settings_;

@@ -45,6 +45,11 @@ ProgrammingSequence::ProgrammingSequence(Session& session, SettingsSource& setti
 void ProgrammingSequence::SpeedProgClick() {
   if (!s_.TargetConnected) return;
   settings_.LoadProperties();
+  if (!s_.PortOpen) {
+    // The reload reopened what it could; nothing could answer a closed port.
+    Report(RunOutcome::Kind::Failed, ClosedPortText(settings_));
+    return;
+  }
   const ProjectSettingsRecord& settings = s_.ProjectSettings;
   const int hcr0 = s_.Images.CfgImage.Read(MemoryImages::kHCR0Offset);
   if (!(hcr0 & kEpmaBit) && !settings.ErasePS1) {

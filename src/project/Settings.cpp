@@ -74,6 +74,12 @@ void Settings::OpenPortNamed(const std::string& name) {
   }
 }
 
+bool Settings::EnsurePortReady() {
+  const bool hungUp = session_.Port() && session_.Port()->IsHungUp();
+  if (!session_.PortOpen || hungUp) ApplyPort();
+  return session_.PortOpen;
+}
+
 const std::vector<std::string>& Settings::RebuildPortList() {
   if (buildPortList_) {
     portList_ = buildPortList_();

@@ -73,6 +73,10 @@ class Settings : public SettingsSource {
   // Why the port the settings name is closed: the open error's text; empty
   // while it is open or when no port is named.
   const std::string& PortError() const { return portError_; }
+  std::string PortProblem() const override { return portError_; }
+  // Before a command talks to the target: a port that is closed, failed to
+  // open or lost its device is opened again. True when it is open now.
+  bool EnsurePortReady();
 
   // The port status of the first panel: "COM2,19200Bd,N,8,1" or "Closed".
   std::string PortStatusText() const;

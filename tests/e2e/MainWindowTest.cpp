@@ -6,6 +6,8 @@
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <fstream>
+#include <memory>
+#include <unistd.h>
 #include <gtest/gtest.h>
 
 #include "app/TF_Main.h"
@@ -108,6 +110,53 @@ TEST(MainWindowEndToEnd, ConnectUploadAllAndProgramByClicking) {
     main.close();
   }
   target.Stop();
+}
+
+// The target's line goes away (adapter unplugged, simulator ended): every
+// command reopens the port first and, when that fails, says why once
+// instead of writing into a dead line or waiting for a reply.
+TEST(MainWindowEndToEnd, ADeadPortIsReopenedOrReportedOnce) {
+  testing::GuiApp();
+  QTemporaryDir dir;
+  auto target = std::make_unique<sim::TargetSim>();
+  const std::string link = dir.filePath("target").toStdString();
+  ASSERT_EQ(::symlink(target->SlavePath().c_str(), link.c_str()), 0);
+  QDir().mkpath(dir.filePath("user"));
+  const std::string user = dir.filePath("user/Varnel.ini").toStdString();
+  std::ofstream(user) << "[Properties]\nPort=" << link << "\nBaud=38400\n";
+
+  std::vector<std::string> boxes;
+  testing::AnsweringPrompts prompts([&](MessageKind, const std::string& text) {
+    boxes.push_back(text);
+  });
+  TF_Main main(nullptr, user, &prompts);
+  Session& s = main.Link();
+  ASSERT_TRUE(s.PortOpen);
+  s.TargetConnected = true;
+
+  target->Stop();
+  target.reset();
+  main.Uploads().SpeedCodeClick();
+  EXPECT_TRUE(s.LastCommand.empty());
+  EXPECT_FALSE(main.Progress().ProgressOpen());
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_NE(boxes[0].find("(Error: "), std::string::npos) << boxes[0];
+
+  main.Programming().SpeedProgClick();
+  EXPECT_EQ(boxes.size(), 2u);
+  EXPECT_TRUE(s.LastCommand.empty());
+  main.Connect1Click();
+  EXPECT_EQ(boxes.size(), 3u);
+  EXPECT_EQ(main.findChildren<QWidget*>("TF_Connect").size(), 0);
+
+  // The target comes back under the same name: the next command reopens it.
+  sim::TargetSim again;
+  ::unlink(link.c_str());
+  ASSERT_EQ(::symlink(again.SlavePath().c_str(), link.c_str()), 0);
+  main.Connect1Click();
+  EXPECT_EQ(boxes.size(), 3u);
+  EXPECT_TRUE(s.PortOpen);
+  again.Stop();
 }
 
 }  // namespace
