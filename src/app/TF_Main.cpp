@@ -82,6 +82,7 @@ TF_Main::TF_Main(QWidget* parent, const std::string& userStorePath, Prompts* pro
   session_.AttachPort(&comm1_);
   uploads_ = std::make_unique<UploadSequence>(session_, settings_);
   programming_ = std::make_unique<ProgrammingSequence>(session_, settings_);
+  programming_->SetReader(uploads_.get());  // the verify reads through the uploads
   views_ = std::make_unique<MemoryViews>(session_, mdi_);
   progress_ = std::make_unique<ProgressHost>(session_, this);
   commands_ = std::make_unique<ProjectCommands>(session_, settings_);

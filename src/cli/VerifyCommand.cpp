@@ -4,6 +4,7 @@
 
 #include "cli/Commands.h"
 #include "link/HexText.h"
+#include "programming/Verify.h"
 
 namespace varnel::cli {
 namespace {
@@ -17,30 +18,17 @@ std::string NameOf(const std::string& path) {
 
 int RunVerify(Target& target, const ProgramImage& image) {
   // Every 16-byte block the file writes into, in runs of adjacent blocks.
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> ranges;
-  for (const auto& [address, value] : image.data) {
-    const std::uint32_t block = address & ~0xFu;
-    if (!ranges.empty() && block <= ranges.back().second + 1) {
-      ranges.back().second = std::max(ranges.back().second, block + 15);
-    } else {
-      ranges.emplace_back(block, block + 15);
-    }
-  }
-  for (const auto& [first, last] : ranges) {
+  for (const auto& [first, last] : VerifyRanges(image.data)) {
     Upload(target, MemoryKind::Code, first, last,
            "verifying CODE " + HD16Prev(first) + "h-" + HD16Prev(last) + "h");
   }
 
-  const MemoryImage& code = target.session().Images.CodeImage;
-  std::size_t differ = 0;
-  for (const auto& [address, expected] : image.data) {
-    const std::uint8_t actual = code.Read(address);
-    if (actual == expected) continue;
-    if (++differ <= 10) {
-      std::printf("%sh: file %sh, target %sh\n", HD16Prev(address).c_str(),
-                  HDPrev(expected).c_str(), HDPrev(actual).c_str());
-    }
+  const VerifyReport report = CompareWritten(image.data, target.session().Images.CodeImage);
+  for (const VerifyDifference& d : report.first) {
+    std::printf("%sh: file %sh, target %sh\n", HD16Prev(d.address).c_str(),
+                HDPrev(d.file).c_str(), HDPrev(d.target).c_str());
   }
+  const std::size_t differ = report.differing;
   const std::string name = NameOf(image.path);
   if (differ == 0) {
     std::printf("verify: %zu bytes match %s\n", image.data.size(), name.c_str());

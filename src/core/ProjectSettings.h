@@ -26,6 +26,7 @@ struct ProjectSettingsRecord {
   std::int32_t ExtMax = SpecOf(MemoryKind::ExtRAM).lastDefault;
   bool UploadCode = true, UploadExtRAM = true, UploadSFR = true;
   bool MassErase = true, ErasePS1 = true, ProgFlash = true, ProgPS1 = true;
+  bool Verify = false;  // read the flash back after a programming run wrote it
 };
 
 }  // namespace varnel

@@ -43,6 +43,8 @@ std::int32_t BlockStart(std::int32_t address) { return address & ~std::int32_t{0
 
 UploadSequence::UploadSequence(Session& session, SettingsSource& settings)
     : s_(session), settings_(settings) {
+  // A read-back stopped by the user ends for the run that asked for it too.
+  s_.AddStopHook([this] { EndReadBack(false, kReadBackStopped); });
   auto block = [this](const std::string& reply) { HandleBlock(reply); };
   s_.RegisterHandler("CR", block);
   s_.RegisterHandler("X", block);
@@ -126,6 +128,11 @@ void UploadSequence::Start(MemoryKind kind) {
       s_.EndAddress = SpecOf(MemoryKind::Cfg).lastDefault;
       break;
   }
+  StartRange(kind, first, SpecOf(kind).name);
+}
+
+void UploadSequence::StartRange(MemoryKind kind, std::int32_t first, const std::string& name) {
+  TargetUi& ui = s_.Ui();
   // Nothing beyond the image is asked for: it could not be stored, and the
   // 8-bit fields would wrap round to the start of the memory.
   const MemoryImage& image = s_.Images.Of(kind);
@@ -135,7 +142,7 @@ void UploadSequence::Start(MemoryKind kind) {
                         kind == MemoryKind::Cfg;
   const std::int32_t barMin = fromZero ? 0 : first;
   ProgressSpec progress;
-  progress.name = SpecOf(kind).name;
+  progress.name = name;
   progress.minimum = progress.position = barMin;
   progress.maximum = s_.EndAddress;
   progress.text = "0 bytes";
@@ -232,7 +239,38 @@ void UploadSequence::EndWithError(MemoryKind kind, const std::string& text) {
   ui.RefreshView(kind);
   s_.ShowReceiveCount(true);
   ui.SetToolBarsEnabled(true);
+  // A read-back for another run reports to that run; it says what it failed.
+  if (readBackDone_) {
+    EndReadBack(false, text);
+    return;
+  }
   ui.RunEnded({RunOutcome::Kind::Failed, text});
+}
+
+void UploadSequence::ReadBack(MemoryKind kind, std::int32_t first, std::int32_t last,
+                              const std::string& name, Done done) {
+  if (Busy()) {
+    if (done) done(false, "another sequence is running");
+    return;
+  }
+  if (!s_.PortOpen) {
+    if (done) done(false, ClosedPortText(settings_));
+    return;
+  }
+  readBackDone_ = std::move(done);
+  s_.BeginSequence();
+  s_.Ui().SetToolBarsEnabled(false);
+  s_.RxBuffer.clear();
+  s_.EndAddress = last;
+  StartRange(kind, kind == MemoryKind::SFR || kind == MemoryKind::IRAM ? first : BlockStart(first),
+             name);
+}
+
+void UploadSequence::EndReadBack(bool complete, const std::string& reason) {
+  if (!readBackDone_) return;
+  Done done = std::move(readBackDone_);
+  readBackDone_ = nullptr;
+  done(complete, reason);
 }
 
 void UploadSequence::HandleRegister(const std::string& reply) {
@@ -261,6 +299,7 @@ void UploadSequence::Finish(MemoryKind kind) {
   ui.RefreshView(kind);
   s_.ShowReceiveCount(true);
   StartNextOfRun(kind);
+  EndReadBack(true, {});
 }
 
 void UploadSequence::StartNextOfRun(MemoryKind finished) {

@@ -7,11 +7,12 @@
 #include <string>
 #include <string_view>
 
+#include "core/MemoryReader.h"
 #include "core/Session.h"
 
 namespace varnel {
 
-class UploadSequence {
+class UploadSequence : public MemoryReader {
  public:
   // Registers the "CR", "X", "I", "F" and "R" reply handlers with the
   // session; every start re-reads the settings through settings.
@@ -32,6 +33,10 @@ class UploadSequence {
   // image named by the pending command, from start on.
   void Decode16bData(std::string_view data, std::int32_t start);
 
+  // MemoryReader: the same block or register reads, for another run.
+  void ReadBack(MemoryKind kind, std::int32_t first, std::int32_t last, const std::string& name,
+                Done done) override;
+
   // True while a sequence waits for a reply or an Upload All run is on.
   bool Busy() const;
 
@@ -42,6 +47,9 @@ class UploadSequence {
  private:
   void StartSingle(MemoryKind kind);
   void Start(MemoryKind kind);
+  // Reads first..EndAddress, the progress display showing name.
+  void StartRange(MemoryKind kind, std::int32_t first, const std::string& name);
+  void EndReadBack(bool complete, const std::string& reason);
   void HandleBlock(const std::string& reply);
   void HandleRegister(const std::string& reply);
   void UpdateProgress();
@@ -56,6 +64,7 @@ class UploadSequence {
 
   Session& s_;
   SettingsSource& settings_;
+  Done readBackDone_;  // set while a read-back for another run is on
 };
 
 }  // namespace varnel

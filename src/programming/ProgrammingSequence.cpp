@@ -7,6 +7,7 @@
 #include "programming/FlashTiming.h"
 #include "programming/ProgramCheck.h"
 #include "programming/ProgramFile.h"
+#include "programming/Verify.h"
 
 namespace varnel {
 namespace {
@@ -28,6 +29,8 @@ constexpr char kInterrupted[] = "Programming sequence interrupted by user!";
 constexpr char kConfigUnknown[] = "Error connecting target!";
 constexpr char kFinished[] = "Programming target finished successfully!";
 constexpr char kCaption[] = "Programming target";
+constexpr char kVerifyName[] = "Verify";
+constexpr char kNotVerified[] = "Programming target finished, but the flash was not verified: ";
 
 }  // namespace
 
@@ -61,6 +64,7 @@ void ProgrammingSequence::SpeedProgClick() {
   // abandoned, so neither it nor an old stop request meets the new replies.
   lineFile_.Close();
   lastSent_.clear();
+  flashWritten_ = false;
   s_.AbandonPending();
 
   // The file is prepared and checked before anything is sent: a bad file
@@ -175,10 +179,13 @@ void ProgrammingSequence::LineReply(const std::string& reply) {
   } else if (stripped == "T") {
     lineFile_.Close();
     CloseProgress();
+    flashWritten_ = true;
     if (s_.ProjectSettings.ProgPS1) {
       StartConfigWrite();
     } else {
+      const bool notice = s_.ProgrammingActive;
       EndRun();
+      Complete(notice);
     }
   } else if (stripped == "X") {
     EndRunWithError(kWriteError);
@@ -236,8 +243,7 @@ void ProgrammingSequence::ConfigWriteReply(const std::string& reply) {
       s_.EndProgramming();
       lineFile_.Close();
       s_.ShowReceiveCount(true);
-      if (notice) ShowCompletionNotice();
-      Report(RunOutcome::Kind::Finished, notice ? kFinished : "");
+      Complete(notice);
     } else if (s_.CurrentAddress >= kConfigBase && s_.CurrentAddress <= kConfigLast) {
       const std::int32_t next = s_.CurrentAddress + 1;
       s_.SendCommand(cmd::WriteConfig(next, s_.Images.CfgImage.Read(next - kConfigBase)));
@@ -249,10 +255,58 @@ void ProgrammingSequence::ConfigWriteReply(const std::string& reply) {
   }
 }
 
-void ProgrammingSequence::ShowCompletionNotice() {
+void ProgrammingSequence::Complete(bool notice) {
+  const bool verify = s_.ProjectSettings.Verify && flashWritten_ && !Written.empty();
+  if (verify) {
+    noticePending_ = notice;
+    if (!reader_) {
+      Report(RunOutcome::Kind::Failed, kNotVerified + std::string("no way to read the flash back."));
+      return;
+    }
+    verifyRanges_ = VerifyRanges(Written);
+    VerifyNext(0);
+    return;
+  }
+  if (notice) ShowCompletionNotice(kFinished);
+  Report(RunOutcome::Kind::Finished, notice ? kFinished : "");
+}
+
+void ProgrammingSequence::VerifyNext(std::size_t range) {
+  if (range >= verifyRanges_.size()) {
+    FinishVerify();
+    return;
+  }
+  const auto [first, last] = verifyRanges_[range];
+  reader_->ReadBack(MemoryKind::Code, static_cast<std::int32_t>(first),
+                    static_cast<std::int32_t>(last), kVerifyName,
+                    [this, range](bool complete, const std::string& reason) {
+                      if (!complete) {
+                        // Never a success: the flash was not compared.
+                        Report(reason == kReadBackStopped ? RunOutcome::Kind::Interrupted
+                                                        : RunOutcome::Kind::Failed,
+                               kNotVerified + reason);
+                        return;
+                      }
+                      VerifyNext(range + 1);
+                    });
+}
+
+void ProgrammingSequence::FinishVerify() {
+  const VerifyReport report = CompareWritten(Written, s_.Images.CodeImage);
+  if (!report.ok()) {
+    Report(RunOutcome::Kind::Failed, VerifyFailureText(report));
+    return;
+  }
+  const std::string text =
+      std::string(kFinished) + " Verified " + std::to_string(report.compared) + " bytes.";
+  if (noticePending_) ShowCompletionNotice(text);
+  Report(RunOutcome::Kind::Finished, text);
+}
+
+void ProgrammingSequence::ShowCompletionNotice(const std::string& text) {
   TargetUi& ui = s_.Ui();
   CloseProgress();
-  ui.ShowNotice(kCaption, kFinished, "&Ok");
+  ui.ShowNotice(kCaption, text, "&Ok");
   ui.Sleep(kNoticeMs);
   ui.EndProgress();
   // "&Ok" only closes the notice: a press during the wait is no stop request

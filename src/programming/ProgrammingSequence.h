@@ -8,7 +8,10 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "core/MemoryReader.h"
 #include "core/TargetUi.h"
 #include "programming/HexLineFile.h"
 
@@ -25,6 +28,10 @@ class ProgrammingSequence {
   ProgrammingSequence(Session& session, SettingsSource& settings);
   ProgrammingSequence(const ProgrammingSequence&) = delete;
   ProgrammingSequence& operator=(const ProgrammingSequence&) = delete;
+
+  // Who reads the flash back when the settings ask for a verify; none: no
+  // verify can be done.
+  void SetReader(MemoryReader* reader) { reader_ = reader; }
 
   // The user command "Program": starts a run when a target is connected.
   void SpeedProgClick();
@@ -51,12 +58,20 @@ class ProgrammingSequence {
   void EndRun();
   void EndRunWithError(const std::string& text);
   void Report(RunOutcome::Kind kind, const std::string& text);
-  void ShowCompletionNotice();
+  void ShowCompletionNotice(const std::string& text);
+  // The run wrote everything it was asked to: verify, or finish.
+  void Complete(bool notice);
+  void VerifyNext(std::size_t range);
+  void FinishVerify();
 
   Session& s_;
   SettingsSource& settings_;
   HexLineFile lineFile_;
   std::string lastSent_;  // what the line download last put on the wire
+  MemoryReader* reader_ = nullptr;
+  bool flashWritten_ = false;  // the line download reached its end record
+  bool noticePending_ = false;  // the completion notice waits for the verify
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> verifyRanges_;
 };
 
 }  // namespace varnel

@@ -198,6 +198,7 @@ void Settings::LoadProperties() {
   ps.ErasePS1 = store.ReadBool(KeyOf("ErasePS1"));
   ps.ProgFlash = store.ReadBool(KeyOf("ProgFlash"));
   ps.ProgPS1 = store.ReadBool(KeyOf("ProgPS1"));
+  ps.Verify = store.ReadBool(KeyOf("Verify"));
 
   // 4. The registers programming writes, over whatever an upload left there.
   s.Images.CfgImage.Write(MemoryImages::kHCR1Offset, store.ReadRegister(KeyOf("HCR1")));

@@ -13,6 +13,8 @@
 
 #include "link/HexText.h"
 #include "programming/ProgrammingSequence.h"
+#include "programming/ProgramCheck.h"
+#include "memory/UploadSequence.h"
 #include "TargetLink.h"
 
 namespace varnel::testing {
@@ -97,8 +99,88 @@ class ProgrammingE2E : public TargetLink {
 
   QTemporaryDir dir;
   ProgrammingSequence run{session, reload};
+  UploadSequence uploads{session, reload};
   int hcr1 = 0x5A, hcr0 = 0xFE;
 };
+
+// The flash read back after the run and compared with the file.
+class VerifyE2E : public ProgrammingE2E {
+ protected:
+  void SetUp() override {
+    ProgrammingE2E::SetUp();
+    settings.Verify = true;
+    run.SetReader(&uploads);
+    ui.onSleep = [this](int ms) {
+      if (ms == 2000) notice = ui.host.ProgressWindow()->Label1()->text().toStdString();
+    };
+  }
+  std::string notice;
+};
+
+TEST_F(VerifyE2E, ANormalRunIsVerifiedWithTheUploadCommands) {
+  ASSERT_TRUE(Run());
+  EXPECT_TRUE(Boxes().empty());
+  const auto written = CheckProgramFile(settings.HexBinFile, 32768).data;
+  EXPECT_EQ(notice, "Programming target finished successfully! Verified " +
+                        std::to_string(written.size()) + " bytes.");
+  // After the configuration writes, CODE blocks were read: nothing else.
+  const auto sent = Sent();
+  const auto last = std::find(sent.begin(), sent.end(), "CW807FFE");
+  ASSERT_NE(last, sent.end());
+  ASSERT_NE(last + 1, sent.end());
+  for (auto it = last + 1; it != sent.end(); ++it) EXPECT_EQ(it->substr(0, 2), "CR") << *it;
+}
+
+TEST_F(VerifyE2E, AWeakCellIsReportedAndNeverCalledSuccess) {
+  const auto written = CheckProgramFile(settings.HexBinFile, 32768).data;
+  const auto [address, value] = *std::next(written.begin(), 3);
+  target->Modify([address = address](sim::TargetSimConfig& c) {
+    c.weakCellAddress = static_cast<int>(address);
+    c.weakCellMask = 0x01;
+  });
+  ASSERT_TRUE(Run());
+  EXPECT_EQ(notice, "");
+  ASSERT_EQ(Boxes().size(), 1u);
+  const std::string expected = HD16Prev(address) + "h: file " + HDPrev(value) + "h, target " +
+                               HDPrev(value ^ 0x01) + "h";
+  EXPECT_EQ(Boxes()[0].rfind("Verify failed: 1 of " + std::to_string(written.size()) +
+                                 " bytes differ from the file.", 0),
+            0u)
+      << Boxes()[0];
+  EXPECT_NE(Boxes()[0].find(expected), std::string::npos) << Boxes()[0];
+  EXPECT_EQ(session.Images.CodeImage.Read(address), value ^ 0x01);  // the view shows what was read
+}
+
+TEST_F(ProgrammingE2E, BadFilesAreRefusedWithNothingOnTheLine) {
+  struct Case {
+    const char* name;
+    std::string text;
+    std::string box;
+  };
+  const std::string good = ":03000000020003F8";
+  const Case cases[] = {
+      {"sum.hex", good + "\n:0300030080FEFE80\n:00000001FF\n",
+       "sum.hex, line 2: checksum 80, expected 7E. Nothing was sent."},
+      {"garbage.hex", good + "\nhello\n:00000001FF\n", "garbage.hex, line 2:"},
+      {"short.hex", good + "\n:0300030080FE\n", "short.hex, line 2:"},
+      {"far.hex", ":01800000007F\n:00000001FF\n", "far.hex, line 1:"},
+      {"tab.hex", ":0300000002\t0003F8\n:00000001FF\n", "tab.hex, line 1:"},
+      {"empty.hex", "\n\n", "empty.hex: no data record. Nothing was sent."},
+  };
+  for (const Case& c : cases) {
+    const std::string path = dir.filePath(c.name).toStdString();
+    std::ofstream(path, std::ios::binary) << c.text;
+    settings.HexBinFile = path;
+    ui.boxes.clear();
+    target->ClearTranscript();
+    run.SpeedProgClick();
+    EXPECT_TRUE(target->Transcript().empty()) << c.name;  // not even the timing writes
+    ASSERT_EQ(ui.boxes.size(), 1u) << c.name;
+    EXPECT_EQ(ui.boxes[0].text.rfind(c.box, 0), 0u) << c.name << ": " << ui.boxes[0].text;
+    EXPECT_NE(ui.boxes[0].text.find("Nothing was sent."), std::string::npos) << ui.boxes[0].text;
+    EXPECT_FALSE(session.ProgrammingActive);
+  }
+}
 
 TEST_F(ProgrammingE2E, AllFourStepsProgramTheFlashAndTheConfigurationPage) {
   const auto records = FileLines(kData / "blink.hex");
