@@ -46,6 +46,9 @@ void CliSettings::LoadProperties() {
   if (o.noEraseCfg) ps.ErasePS1 = false;
   if (o.noFlash) ps.ProgFlash = false;
   if (o.noHcr) ps.ProgPS1 = false;
+  // The command line reads the flash back itself when --verify asks, with
+  // its own progress line and report; the run does not verify on its own.
+  ps.Verify = false;
   if (o.hcr1) s.Images.CfgImage.Write(MemoryImages::kHCR1Offset, *o.hcr1);
   if (o.hcr0) s.Images.CfgImage.Write(MemoryImages::kHCR0Offset, *o.hcr0);
   if (!o.file.empty()) {
