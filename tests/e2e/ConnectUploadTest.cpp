@@ -56,6 +56,20 @@ TEST_F(ConnectUploadTest, ConnectAfterBannerThenAfterBarePrompt) {
   EXPECT_EQ(session.TargetName, "MSC1210Y5");
 }
 
+// Woken by hand in a terminal first: the loader is awake with echo on, and
+// the bare-prompt path sends no "E", so every register reply carries its echo.
+TEST_F(ConnectUploadTest, ALoaderWokenByHandIsNamedFromTheDigitsAfterTheEcho) {
+  StartTarget();
+  comm.Write("\r", 1);
+  ASSERT_TRUE(PumpUntil([&] { return session.RxBuffer.ends_with('>'); }));
+  session.RxBuffer.clear();
+  Connect();
+  EXPECT_TRUE(session.TargetConnected);
+  EXPECT_EQ(session.TargetName, "MSC1210Y5");
+  EXPECT_EQ(session.CoreClockHz, 11059200);
+  EXPECT_TRUE(ui.boxes.empty());
+}
+
 TEST_F(ConnectUploadTest, IdentificationValuesAndTheClockText) {
   struct Case {
     int id;
