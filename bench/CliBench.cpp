@@ -128,36 +128,8 @@ std::vector<Figure> CliProgram32k() {
   return {{"cli_program_32k_38400_ratio", Ratio(run), ""}, {"cli_program_32k_s", run.seconds, "s"}};
 }
 
-// A figure another benchmark measures, run here again.
-double Measure(const std::string& name) {
-  for (const Benchmark& b : Registry()) {
-    if (std::find(b.figures.begin(), b.figures.end(), name) == b.figures.end()) continue;
-    for (const Figure& f : b.run()) {
-      if (f.name == name) return f.value;
-    }
-  }
-  return 0;
-}
-
-// The tool's time over the floor's for the same exchanges: both figures are
-// time over the same line time.
-std::vector<Figure> VersusFloor() {
-  std::vector<Figure> figures;
-  const std::pair<const char*, const char*> pairs[] = {
-      {"upload_code_38400_ratio", "floor_upload_code_38400_ratio"},
-      {"program_32k_38400_ratio", "floor_program_32k_38400_ratio"}};
-  const char* names[] = {"upload_code_vs_floor", "program_32k_vs_floor"};
-  for (int i = 0; i < 2; ++i) {
-    const double tool = Measure(pairs[i].first);
-    const double floor = Measure(pairs[i].second);
-    if (tool > 0 && floor > 0) figures.push_back({names[i], tool / floor, ""});
-  }
-  return figures;
-}
-
 Registrar cliRead({"cli_read_code_38400_ratio", "cli_read_code_s"}, CliReadCode);
 Registrar cliProgram({"cli_program_32k_38400_ratio", "cli_program_32k_s"}, CliProgram32k);
-Registrar versusFloor({"upload_code_vs_floor", "program_32k_vs_floor"}, VersusFloor);
 
 }  // namespace
 }  // namespace varnel::bench

@@ -126,6 +126,7 @@ std::vector<Figure> Program32k() {
   session.AttachPort(&port);
   session.PortOpen = true;
   session.TargetConnected = true;
+  session.TargetIdCode = 3;  // an MSC1210Y5: 32 KB of flash
   session.CoreClockHz = 11059200;
   reload.onLoad = [&] {
     session.ProjectSettings.HexBinFile = image;
