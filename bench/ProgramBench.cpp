@@ -70,9 +70,9 @@ class CountingPort final : public CommPort {
 class BenchUi final : public QuietUi {
  public:
   double fixedSeconds = 0;
-  void StartProgress(const ProgressSpec& spec) override {
+  void StartProgress(const ProgressStart& how) override {
     open_ = true;
-    position_ = spec.position;
+    position_ = how.position;
   }
   void StepProgress(int position, const std::string&) override {
     if (open_) position_ = position;

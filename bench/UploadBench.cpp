@@ -26,7 +26,7 @@ namespace {
 class BenchUi : public QuietUi {
  public:
   explicit BenchUi(Session& session) : progress_(session, nullptr) {}
-  void StartProgress(const ProgressSpec& spec) override { progress_.StartProgress(spec); }
+  void StartProgress(const ProgressStart& how) override { progress_.StartProgress(how); }
   void StepProgress(int pos, const std::string& t) override { progress_.StepProgress(pos, t); }
   bool ProgressOpen() const override { return progress_.ProgressOpen(); }
   int ProgressPosition() const override { return progress_.ProgressPosition(); }

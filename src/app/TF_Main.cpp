@@ -387,7 +387,7 @@ void TF_Main::closeEvent(QCloseEvent* event) {
 
 // --- TargetUi ---------------------------------------------------------------
 
-void TF_Main::StartProgress(const ProgressSpec& spec) { progress_->StartProgress(spec); }
+void TF_Main::StartProgress(const ProgressStart& how) { progress_->StartProgress(how); }
 void TF_Main::StepProgress(int position, const std::string& text) {
   progress_->StepProgress(position, text);
 }

@@ -67,7 +67,7 @@ class TF_Main : public QMainWindow, public TargetUi {
   TF_Trace* TraceWindow() const { return trace_.data(); }
 
   // TargetUi
-  void StartProgress(const ProgressSpec& spec) override;
+  void StartProgress(const ProgressStart& how) override;
   void StepProgress(int position, const std::string& text) override;
   bool ProgressOpen() const override;
   int ProgressPosition() const override;

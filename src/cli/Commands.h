@@ -20,7 +20,7 @@ int RunPorts();
 int RunInfo(Target& target);
 
 struct ReadRequest {
-  const MemorySpec* spec = nullptr;
+  const MemoryInfo* entry = nullptr;
   std::uint32_t from = 0, to = 0;  // target addresses
   bool toGiven = false;            // else code reads to the end of the flash
   enum class Format { Dump, Hex, Bin } format = Format::Dump;

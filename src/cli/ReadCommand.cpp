@@ -23,11 +23,11 @@ std::string Lower(std::string text) {
 std::string Address(std::uint32_t address) { return HD16Prev(address) + "h"; }
 
 // The registers live at 80h-FFh; every other memory spans its whole image.
-std::uint32_t Lowest(const MemorySpec& spec) {
-  return spec.targetBase + (spec.kind == MemoryKind::SFR ? 0x80 : 0);
+std::uint32_t Lowest(const MemoryInfo& entry) {
+  return entry.targetBase + (entry.kind == MemoryKind::SFR ? 0x80 : 0);
 }
-std::uint32_t Highest(const MemorySpec& spec) {
-  return spec.targetBase + static_cast<std::uint32_t>(spec.size) - 1;
+std::uint32_t Highest(const MemoryInfo& entry) {
+  return entry.targetBase + static_cast<std::uint32_t>(entry.size) - 1;
 }
 
 // The file must be writable where it goes, so that a read is not made in
@@ -62,11 +62,11 @@ std::string TerminalText(std::string_view column) {
   return out;
 }
 
-void PrintDump(const MemoryImage& image, const MemorySpec& spec, std::uint32_t from,
+void PrintDump(const MemoryImage& image, const MemoryInfo& entry, std::uint32_t from,
                std::uint32_t to) {
   constexpr std::size_t kCharColumn = kDumpLineLength - kDumpCellsPerLine;
   for (std::uint32_t line = from & ~0xFu; line <= to; line += 16) {
-    const std::string dump = DumpLine(image, static_cast<std::int32_t>(line - spec.targetBase));
+    const std::string dump = DumpLine(image, static_cast<std::int32_t>(line - entry.targetBase));
     // The view counts the page from 0; the line shows the target address.
     const std::string text = HD16Prev(line) + dump.substr(4, kCharColumn - 4) +
                              TerminalText(std::string_view(dump).substr(kCharColumn));
@@ -78,11 +78,11 @@ void PrintDump(const MemoryImage& image, const MemorySpec& spec, std::uint32_t f
 
 ReadRequest PrepareRead(const Options& o) {
   ReadRequest r;
-  r.spec = SpecByShortName(o.memory);
-  if (!r.spec) {
+  r.entry = InfoByShortName(o.memory);
+  if (!r.entry) {
     throw CliFailure(kExitUsage, "unknown memory '" + o.memory + "': code, xdata, iram, sfr or cfg");
   }
-  const std::uint32_t lowest = Lowest(*r.spec), highest = Highest(*r.spec);
+  const std::uint32_t lowest = Lowest(*r.entry), highest = Highest(*r.entry);
   r.from = o.from.value_or(lowest);
   r.to = o.to.value_or(highest);
   r.toGiven = o.to.has_value();
@@ -108,9 +108,9 @@ ReadRequest PrepareRead(const Options& o) {
 
 void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t last,
             const std::string& label) {
-  const MemorySpec& spec = SpecOf(kind);
-  const auto lo = static_cast<std::int32_t>(first - spec.targetBase);
-  const auto hi = static_cast<std::int32_t>(last - spec.targetBase);
+  const MemoryInfo& entry = InfoOf(kind);
+  const auto lo = static_cast<std::int32_t>(first - entry.targetBase);
+  const auto hi = static_cast<std::int32_t>(last - entry.targetBase);
   target.settings().adjust = [kind, lo, hi](Session& s) {
     ProjectSettingsRecord& ps = s.ProjectSettings;
     switch (kind) {
@@ -147,9 +147,9 @@ void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t 
 }
 
 int RunRead(const ReadRequest& r, Target& target) {
-  const MemorySpec& spec = *r.spec;
+  const MemoryInfo& entry = *r.entry;
   std::uint32_t to = r.to;
-  if (spec.kind == MemoryKind::Code) {
+  if (entry.kind == MemoryKind::Code) {
     const std::uint32_t flash = target.FlashBytes();
     if (!r.toGiven) to = flash - 1;
     if (to >= flash || r.from > to) {
@@ -158,16 +158,16 @@ int RunRead(const ReadRequest& r, Target& target) {
                                        " KB flash of the " + target.session().TargetName);
     }
   }
-  Upload(target, spec.kind, r.from, to,
-         std::string("reading ") + spec.name + " " + Address(r.from) + "-" + Address(to));
+  Upload(target, entry.kind, r.from, to,
+         std::string("reading ") + entry.name + " " + Address(r.from) + "-" + Address(to));
 
-  const MemoryImage& image = target.session().Images.Of(spec.kind);
+  const MemoryImage& image = target.session().Images.Of(entry.kind);
   if (r.format == ReadRequest::Format::Dump) {
-    PrintDump(image, spec, r.from, to);
+    PrintDump(image, entry, r.from, to);
     std::fflush(stdout);
     return kExitOk;
   }
-  const auto begin = image.Cells().begin() + (r.from - spec.targetBase);
+  const auto begin = image.Cells().begin() + (r.from - entry.targetBase);
   const std::vector<std::uint8_t> bytes(begin, begin + (to - r.from + 1));
   const std::string text = r.format == ReadRequest::Format::Hex
                                ? WriteIntelHex(bytes, r.from)
@@ -176,7 +176,7 @@ int RunRead(const ReadRequest& r, Target& target) {
   if (!ReplaceFileAtomically(r.output, text, &error)) {
     throw CliFailure(kExitRefused, "cannot write " + r.output + ": " + error);
   }
-  target.screen().Note("wrote " + std::to_string(bytes.size()) + " bytes of " + spec.name + " (" +
+  target.screen().Note("wrote " + std::to_string(bytes.size()) + " bytes of " + entry.name + " (" +
                        Address(r.from) + "-" + Address(to) + ") to " + r.output);
   return kExitOk;
 }

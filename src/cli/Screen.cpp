@@ -45,21 +45,21 @@ void Screen::Break() {
   lineShowing_ = false;
 }
 
-void Screen::StartProgress(const ProgressSpec& spec) {
-  spec_ = spec;
+void Screen::StartProgress(const ProgressStart& how) {
+  how_ = how;
   open_ = true;
-  position_ = spec.position;
+  position_ = how.position;
   active_ = std::move(plan_);
   plan_ = {};
   if (active_.label.empty()) {
-    std::string lead = spec.lead.empty() ? std::string("reading") : spec.lead;
+    std::string lead = how.lead.empty() ? std::string("reading") : how.lead;
     if (!lead.empty() && lead.back() == ':') lead.pop_back();
     for (char& c : lead) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    active_.label = lead + " " + spec.name;
+    active_.label = lead + " " + how.name;
   }
   if (active_.total == 0 && !active_.doneAt) {
-    active_.total = static_cast<std::size_t>(std::max(spec.maximum - spec.minimum + 1, 0));
-    const int minimum = spec.minimum;
+    active_.total = static_cast<std::size_t>(std::max(how.maximum - how.minimum + 1, 0));
+    const int minimum = how.minimum;
     active_.doneAt = [minimum](int position) {
       return static_cast<std::size_t>(std::max(position - minimum + 1, 0));
     };

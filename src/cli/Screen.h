@@ -43,7 +43,7 @@ class Screen : public QuietUi {
   std::function<void(const RunOutcome&)> onRunEnded;
   std::function<void(int ms)> onSleep;
 
-  void StartProgress(const ProgressSpec& spec) override;
+  void StartProgress(const ProgressStart& how) override;
   void StepProgress(int position, const std::string& text) override;
   bool ProgressOpen() const override { return open_; }
   int ProgressPosition() const override { return position_; }
@@ -64,7 +64,7 @@ class Screen : public QuietUi {
   std::FILE* out_;
   ProgressPlan plan_;    // the plan given for the next display
   ProgressPlan active_;  // the plan of the open display
-  ProgressSpec spec_;
+  ProgressStart how_;
   bool open_ = false;
   bool stepped_ = false;      // the bar moved since the display opened
   bool lineShowing_ = false;  // a terminal line without its line end

@@ -3,16 +3,16 @@
 
 namespace varnel {
 
-const MemorySpec* SpecByLetter(char letter) {
-  for (const MemorySpec& spec : kMemories) {
-    if (spec.letter == letter) return &spec;
+const MemoryInfo* InfoByLetter(char letter) {
+  for (const MemoryInfo& entry : kMemories) {
+    if (entry.letter == letter) return &entry;
   }
   return nullptr;
 }
 
-const MemorySpec* SpecByShortName(std::string_view name) {
-  for (const MemorySpec& spec : kMemories) {
-    if (name == spec.shortName) return &spec;
+const MemoryInfo* InfoByShortName(std::string_view name) {
+  for (const MemoryInfo& entry : kMemories) {
+    if (name == entry.shortName) return &entry;
   }
   return nullptr;
 }

@@ -11,7 +11,7 @@ namespace varnel {
 
 enum class MemoryKind { Code, ExtRAM, IRAM, SFR, Cfg };
 
-struct MemorySpec {
+struct MemoryInfo {
   MemoryKind kind;
   char letter;               // first letter of its read command: C, X, I, R, F
   std::size_t size;          // image size in bytes
@@ -23,7 +23,7 @@ struct MemorySpec {
   const char* shortName;     // as the command line names it ("code")
 };
 
-inline constexpr MemorySpec kMemories[] = {
+inline constexpr MemoryInfo kMemories[] = {
     {MemoryKind::Code, 'C', 32768, 0x0000, 0x7FFF, 0x0000, "CODE", "CODE memory", "code"},
     {MemoryKind::ExtRAM, 'X', 2048, 0x0000, 0x03FF, 0x0000, "Ext.RAM", "Ext.RAM memory", "xdata"},
     {MemoryKind::IRAM, 'I', 256, 0x00, 0xFF, 0x00, "Int.RAM", "Int.RAM", "iram"},
@@ -32,12 +32,12 @@ inline constexpr MemorySpec kMemories[] = {
 };
 
 // The table is in MemoryKind order.
-constexpr const MemorySpec& SpecOf(MemoryKind kind) { return kMemories[static_cast<int>(kind)]; }
-static_assert(SpecOf(MemoryKind::Cfg).kind == MemoryKind::Cfg);
+constexpr const MemoryInfo& InfoOf(MemoryKind kind) { return kMemories[static_cast<int>(kind)]; }
+static_assert(InfoOf(MemoryKind::Cfg).kind == MemoryKind::Cfg);
 // The memory a read command fills, by its first letter; nullptr for others.
-const MemorySpec* SpecByLetter(char letter);
+const MemoryInfo* InfoByLetter(char letter);
 // By the command line's name; nullptr for an unknown name.
-const MemorySpec* SpecByShortName(std::string_view name);
+const MemoryInfo* InfoByShortName(std::string_view name);
 
 // Flash size in bytes the identification value names (the Y digit: Y2 4 KB
 // ... Y5 32 KB; the MSC1211, codes 4-7, counts the same way), or 0 when the

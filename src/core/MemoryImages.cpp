@@ -29,8 +29,8 @@ const MemoryImage& MemoryImages::Of(MemoryKind kind) const {
 }
 
 MemoryImage* MemoryImages::ByCommandLetter(char letter) {
-  const MemorySpec* spec = SpecByLetter(letter);
-  return spec ? &Of(spec->kind) : nullptr;
+  const MemoryInfo* entry = InfoByLetter(letter);
+  return entry ? &Of(entry->kind) : nullptr;
 }
 
 }  // namespace varnel

@@ -33,11 +33,11 @@ class MemoryImage {
 };
 
 struct MemoryImages {
-  static constexpr std::size_t kCodeSize = SpecOf(MemoryKind::Code).size;     // 0000h-7FFFh
-  static constexpr std::size_t kExtRAMSize = SpecOf(MemoryKind::ExtRAM).size; // 0000h-07FFh
-  static constexpr std::size_t kIRAMSize = SpecOf(MemoryKind::IRAM).size;
-  static constexpr std::size_t kSFRSize = SpecOf(MemoryKind::SFR).size;  // by register address
-  static constexpr std::size_t kCfgSize = SpecOf(MemoryKind::Cfg).size;  // target 8000h-807Fh
+  static constexpr std::size_t kCodeSize = InfoOf(MemoryKind::Code).size;     // 0000h-7FFFh
+  static constexpr std::size_t kExtRAMSize = InfoOf(MemoryKind::ExtRAM).size; // 0000h-07FFh
+  static constexpr std::size_t kIRAMSize = InfoOf(MemoryKind::IRAM).size;
+  static constexpr std::size_t kSFRSize = InfoOf(MemoryKind::SFR).size;  // by register address
+  static constexpr std::size_t kCfgSize = InfoOf(MemoryKind::Cfg).size;  // target 8000h-807Fh
   static constexpr int kHCR1Offset = varnel::kHCR1Offset;
   static constexpr int kHCR0Offset = varnel::kHCR0Offset;
 

@@ -16,14 +16,14 @@ struct ProjectSettingsRecord {
   std::string HexBinFile;         // program file named by the settings
   std::string LstFile;
   // Upload ranges, the memory table's defaults until loaded.
-  std::int32_t CodeMin = SpecOf(MemoryKind::Code).firstDefault;
-  std::int32_t CodeMax = SpecOf(MemoryKind::Code).lastDefault;  // 0: up to the flash size
-  std::int32_t SFRMin = SpecOf(MemoryKind::SFR).firstDefault;
-  std::int32_t SFRMax = SpecOf(MemoryKind::SFR).lastDefault;
-  std::int32_t IRAMMin = SpecOf(MemoryKind::IRAM).firstDefault;
-  std::int32_t IRAMMax = SpecOf(MemoryKind::IRAM).lastDefault;
-  std::int32_t ExtMin = SpecOf(MemoryKind::ExtRAM).firstDefault;
-  std::int32_t ExtMax = SpecOf(MemoryKind::ExtRAM).lastDefault;
+  std::int32_t CodeMin = InfoOf(MemoryKind::Code).firstDefault;
+  std::int32_t CodeMax = InfoOf(MemoryKind::Code).lastDefault;  // 0: up to the flash size
+  std::int32_t SFRMin = InfoOf(MemoryKind::SFR).firstDefault;
+  std::int32_t SFRMax = InfoOf(MemoryKind::SFR).lastDefault;
+  std::int32_t IRAMMin = InfoOf(MemoryKind::IRAM).firstDefault;
+  std::int32_t IRAMMax = InfoOf(MemoryKind::IRAM).lastDefault;
+  std::int32_t ExtMin = InfoOf(MemoryKind::ExtRAM).firstDefault;
+  std::int32_t ExtMax = InfoOf(MemoryKind::ExtRAM).lastDefault;
   bool UploadCode = true, UploadExtRAM = true, UploadSFR = true;
   bool MassErase = true, ErasePS1 = true, ProgFlash = true, ProgPS1 = true;
   bool Verify = false;  // read the flash back after a programming run wrote it

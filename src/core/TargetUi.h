@@ -37,7 +37,7 @@ struct RunOutcome {
 };
 
 // What a progress display shows when a run starts.
-struct ProgressSpec {
+struct ProgressStart {
   std::string name;     // what is worked on: "CODE"
   int minimum = 0;
   int maximum = 100;
@@ -51,7 +51,7 @@ class ProgressUi {
  public:
   virtual ~ProgressUi() = default;
   // A new display, replacing any open one.
-  virtual void StartProgress(const ProgressSpec& spec) = 0;
+  virtual void StartProgress(const ProgressStart& how) = 0;
   // Moves the bar and sets the count; nothing when no display is open.
   virtual void StepProgress(int position, const std::string& text) = 0;
   virtual bool ProgressOpen() const = 0;
@@ -120,7 +120,7 @@ class TargetUi : public ProgressUi, public Prompts {
 // attaches, and a base for screens that only care about a few calls.
 class QuietUi : public TargetUi {
  public:
-  void StartProgress(const ProgressSpec&) override {}
+  void StartProgress(const ProgressStart&) override {}
   void StepProgress(int, const std::string&) override {}
   bool ProgressOpen() const override { return false; }
   int ProgressPosition() const override { return 0; }

@@ -175,7 +175,7 @@ std::vector<std::uint8_t> TF_ListMem::RangeBytes() const {
 std::string TF_ListMem::IntelHexText() const {
   const std::vector<std::uint8_t> bytes = RangeBytes();
   const std::uint32_t first = static_cast<std::uint32_t>(FirstAddress());
-  return WriteIntelHex(bytes, SpecOf(kind_).targetBase + first);
+  return WriteIntelHex(bytes, InfoOf(kind_).targetBase + first);
 }
 
 bool TF_ListMem::SaveTo(const std::string& path, SaveFormat format) {
@@ -190,7 +190,7 @@ bool TF_ListMem::SaveTo(const std::string& path, SaveFormat format) {
   if (ReplaceFileAtomically(path, bytes, &error)) return true;
   if (prompts_) {
     prompts_->MessageBox(MessageKind::Error,
-                         std::string(SpecOf(kind_).caption) + " not saved. " + error);
+                         std::string(InfoOf(kind_).caption) + " not saved. " + error);
   }
   return false;
 }
@@ -200,7 +200,7 @@ void TF_ListMem::Save(SaveFormat format) {
   const bool hex = format == SaveFormat::IntelHex;
   std::string start = startFolder_ ? startFolder_() : std::string();
   if (!start.empty() && start.back() != '/') start += '/';
-  start += std::string(SpecOf(kind_).shortName) + (hex ? ".hex" : ".bin");
+  start += std::string(InfoOf(kind_).shortName) + (hex ? ".hex" : ".bin");
   const std::string path =
       prompts_->ChooseFile(hex ? FileChoice::SaveIntelHex : FileChoice::SaveBinary, start);
   if (!path.empty()) SaveTo(path, format);

@@ -65,16 +65,16 @@ ProgressHost::~ProgressHost() {
   if (window_) delete window_.data();
 }
 
-void ProgressHost::StartProgress(const ProgressSpec& spec) {
+void ProgressHost::StartProgress(const ProgressStart& how) {
   ProgressCreate();
-  ProgressSetBar(spec.minimum, spec.maximum, spec.position);
-  if (!spec.lead.empty()) ProgressSetLead(spec.lead);
-  if (!spec.caption.empty()) ProgressSetCaption(spec.caption);
+  ProgressSetBar(how.minimum, how.maximum, how.position);
+  if (!how.lead.empty()) ProgressSetLead(how.lead);
+  if (!how.caption.empty()) ProgressSetCaption(how.caption);
   // The count text names what the bar counts: "0 bytes", "0 lines".
-  const std::size_t space = spec.text.rfind(' ');
-  unit_ = space == std::string::npos ? std::string("bytes") : spec.text.substr(space + 1);
-  ProgressSetBytes(spec.text);
-  ProgressSetName(spec.name);
+  const std::size_t space = how.text.rfind(' ');
+  unit_ = space == std::string::npos ? std::string("bytes") : how.text.substr(space + 1);
+  ProgressSetBytes(how.text);
+  ProgressSetName(how.name);
 }
 
 void ProgressHost::StepProgress(int position, const std::string& text) {

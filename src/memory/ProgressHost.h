@@ -26,7 +26,7 @@ class ProgressHost : public QObject, public ProgressUi {
   ~ProgressHost() override;
 
   // ProgressUi
-  void StartProgress(const ProgressSpec& spec) override;
+  void StartProgress(const ProgressStart& how) override;
   void StepProgress(int position, const std::string& text) override;
   bool ProgressOpen() const override { return ProgressIsOpen(); }
   int ProgressPosition() const override;

@@ -15,8 +15,8 @@ bool IsHexDigit(char c) {
 }
 
 MemoryKind KindOfCommand(char letter) {
-  const MemorySpec* spec = SpecByLetter(letter);
-  return spec ? spec->kind : MemoryKind::Code;
+  const MemoryInfo* entry = InfoByLetter(letter);
+  return entry ? entry->kind : MemoryKind::Code;
 }
 
 std::string ReadCommand(MemoryKind kind, std::int32_t address) {
@@ -125,10 +125,10 @@ void UploadSequence::Start(MemoryKind kind) {
       break;
     case MemoryKind::Cfg:
       first = 0;
-      s_.EndAddress = SpecOf(MemoryKind::Cfg).lastDefault;
+      s_.EndAddress = InfoOf(MemoryKind::Cfg).lastDefault;
       break;
   }
-  StartRange(kind, first, SpecOf(kind).name);
+  StartRange(kind, first, InfoOf(kind).name);
 }
 
 void UploadSequence::StartRange(MemoryKind kind, std::int32_t first, const std::string& name) {
@@ -141,7 +141,7 @@ void UploadSequence::StartRange(MemoryKind kind, std::int32_t first, const std::
   const bool fromZero = kind == MemoryKind::Code || kind == MemoryKind::ExtRAM ||
                         kind == MemoryKind::Cfg;
   const std::int32_t barMin = fromZero ? 0 : first;
-  ProgressSpec progress;
+  ProgressStart progress;
   progress.name = name;
   progress.minimum = progress.position = barMin;
   progress.maximum = s_.EndAddress;
@@ -200,7 +200,7 @@ void UploadSequence::HandleBlock(const std::string& reply) {
 
 std::string UploadSequence::ReplyFault(const std::string& reply, const std::string& data) const {
   const std::string& command = s_.LastCommand;
-  const std::string where = std::string(SpecOf(KindOfCommand(command.front())).name) + " at " +
+  const std::string where = std::string(InfoOf(KindOfCommand(command.front())).name) + " at " +
                             HD16Prev(s_.CurrentAddress) + "h";
   // An echo of another read command: a reply out of step with what was asked.
   const std::size_t letters = command.front() == 'F' ? 1 : 2;

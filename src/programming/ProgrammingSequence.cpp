@@ -145,8 +145,8 @@ void ProgrammingSequence::StartLineDownload() {
     return;
   }
   CloseProgress();
-  ProgressSpec progress;
-  progress.name = SpecOf(MemoryKind::Code).name;
+  ProgressStart progress;
+  progress.name = InfoOf(MemoryKind::Code).name;
   progress.maximum = HexLineCount;
   progress.text = "0 lines";
   progress.caption = kCaption;

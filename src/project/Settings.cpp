@@ -171,13 +171,13 @@ void Settings::LoadProperties() {
 
   // 2. Upload selection.
   if (store.ReadBool(KeyOf("Default"))) {
-    ps.CodeMin = SpecOf(MemoryKind::Code).firstDefault;
+    ps.CodeMin = InfoOf(MemoryKind::Code).firstDefault;
     ps.CodeMax = 0;  // up to the detected flash size
-    ps.SFRMin = SpecOf(MemoryKind::SFR).firstDefault, ps.SFRMax = SpecOf(MemoryKind::SFR).lastDefault;
-    ps.IRAMMin = SpecOf(MemoryKind::IRAM).firstDefault;
-    ps.IRAMMax = SpecOf(MemoryKind::IRAM).lastDefault;
-    ps.ExtMin = SpecOf(MemoryKind::ExtRAM).firstDefault;
-    ps.ExtMax = SpecOf(MemoryKind::ExtRAM).lastDefault;
+    ps.SFRMin = InfoOf(MemoryKind::SFR).firstDefault, ps.SFRMax = InfoOf(MemoryKind::SFR).lastDefault;
+    ps.IRAMMin = InfoOf(MemoryKind::IRAM).firstDefault;
+    ps.IRAMMax = InfoOf(MemoryKind::IRAM).lastDefault;
+    ps.ExtMin = InfoOf(MemoryKind::ExtRAM).firstDefault;
+    ps.ExtMax = InfoOf(MemoryKind::ExtRAM).lastDefault;
     ps.UploadCode = ps.UploadExtRAM = ps.UploadSFR = true;
   } else {
     ps.CodeMin = store.ReadAddress(KeyOf("CodeMin"));

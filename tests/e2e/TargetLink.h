@@ -24,11 +24,11 @@ class HostUi : public RecordingUi {
   explicit HostUi(Session& session) : host(session, nullptr) {}
   ProgressHost host;
 
-  void StartProgress(const ProgressSpec& spec) override {
+  void StartProgress(const ProgressStart& how) override {
     ++progressCreated;
-    progressName = spec.name;
+    progressName = how.name;
     noticeLook = false;
-    host.StartProgress(spec);
+    host.StartProgress(how);
   }
   void StepProgress(int pos, const std::string& text) override { host.StepProgress(pos, text); }
   bool ProgressOpen() const override { return host.ProgressOpen(); }

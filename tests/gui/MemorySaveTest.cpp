@@ -90,7 +90,7 @@ TEST_F(MemorySaveTest, EveryMemorySavesAsObjcopysIntelHexAndAsItsImage) {
       {MemoryKind::Code, 0x0000}, {MemoryKind::ExtRAM, 0x0000}, {MemoryKind::IRAM, 0x00},
       {MemoryKind::SFR, 0x00},    {MemoryKind::Cfg, 0x8000}};
   for (auto [kind, base] : expected) {
-    SCOPED_TRACE(SpecOf(kind).caption);
+    SCOPED_TRACE(InfoOf(kind).caption);
     TF_ListMem* view = views.Open(kind);
     const auto& cells = session.Images.Of(kind).Cells();
     const std::vector<std::uint8_t> range(cells.begin(), cells.begin() + view->LastAddress() + 1);
@@ -109,7 +109,7 @@ TEST_F(MemorySaveTest, EveryMemorySavesAsObjcopysIntelHexAndAsItsImage) {
     hex->trigger();
     EXPECT_EQ(ReadFile(answer), Objcopy(range, base));
     EXPECT_EQ(choices.back(), FileChoice::SaveIntelHex);
-    EXPECT_EQ(starts.back(), folder.Path(std::string(SpecOf(kind).shortName) + ".hex"));
+    EXPECT_EQ(starts.back(), folder.Path(std::string(InfoOf(kind).shortName) + ".hex"));
 
     // From the system menu: the same entries.
     answer = folder.Path("saved.bin");

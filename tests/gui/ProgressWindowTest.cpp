@@ -72,12 +72,12 @@ class ProgressWindowTest : public ::testing::Test {
 };
 
 TEST_F(ProgressWindowTest, SpeedOnceASecondAndTheSilentLineNoteComesAndGoes) {
-  ProgressSpec spec;
-  spec.name = "CODE";
-  spec.maximum = 0x7FFF;
-  spec.text = "0 bytes";
+  ProgressStart how;
+  how.name = "CODE";
+  how.maximum = 0x7FFF;
+  how.text = "0 bytes";
   session.LastRxTime = now - 60s;  // the last byte came long before the run
-  host.StartProgress(spec);
+  host.StartProgress(how);
   session.LastCommand = "CR0000";
   const QSize designed = Window().size();
   // The designed size, or wider where "32767 bytes" needs it at this font.
@@ -128,15 +128,15 @@ TEST_F(ProgressWindowTest, SpeedOnceASecondAndTheSilentLineNoteComesAndGoes) {
 }
 
 TEST_F(ProgressWindowTest, TheNoteCountsFromTheRunsStartAndLinesHaveTheirOwnSpeed) {
-  ProgressSpec spec;
-  spec.name = "CODE";
-  spec.maximum = 120;
-  spec.text = "0 lines";
-  spec.lead = "Programming:";
-  spec.caption = "Programming target";
+  ProgressStart how;
+  how.name = "CODE";
+  how.maximum = 120;
+  how.text = "0 lines";
+  how.lead = "Programming:";
+  how.caption = "Programming target";
   session.LastRxTime = now - 1h;
   session.LastCommand = "L";
-  host.StartProgress(spec);
+  host.StartProgress(how);
   Tick(4s);  // the window is 4 s old: not 5 s of silence yet
   EXPECT_TRUE(Window().Lbl_Note()->isHidden());
   host.StepProgress(6, "7 lines");
@@ -147,7 +147,7 @@ TEST_F(ProgressWindowTest, TheNoteCountsFromTheRunsStartAndLinesHaveTheirOwnSpee
 }
 
 TEST_F(ProgressWindowTest, LeadsNamesAndCountsFitAtTheDefaultFont) {
-  ProgressSpec upload;
+  ProgressStart upload;
   upload.name = "Ext.RAM";
   upload.maximum = 0x7FFF;
   upload.text = "0 bytes";
@@ -157,7 +157,7 @@ TEST_F(ProgressWindowTest, LeadsNamesAndCountsFitAtTheDefaultFont) {
   EXPECT_EQ(Window().Lbl_Name()->pos(), QPoint(80, 8));  // the designed places where they fit
   EXPECT_EQ(Window().Label1()->pos(), QPoint(8, 8));
 
-  ProgressSpec programming;
+  ProgressStart programming;
   programming.name = "CODE";
   programming.maximum = 2047;
   programming.text = "0 lines";

@@ -87,7 +87,7 @@ bool ParseChunk(std::string_view line, Conversation& c) {
 
 }  // namespace
 
-const char* CellMemoryName(MemoryKind kind) { return SpecOf(kind).shortName; }
+const char* CellMemoryName(MemoryKind kind) { return InfoOf(kind).shortName; }
 
 std::vector<Exchange> Conversation::Exchanges() const {
   std::vector<Exchange> exchanges;

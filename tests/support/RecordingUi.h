@@ -57,13 +57,13 @@ class RecordingUi : public TargetUi {
 
   // The progress display as the window keeps it: a new one starts from
   // the window's own caption, lead and button.
-  void StartProgress(const ProgressSpec& spec) override {
+  void StartProgress(const ProgressStart& how) override {
     progressOpen = true;
     ++progressCreated;
-    barMin = spec.minimum, barMax = spec.maximum, barPos = spec.position;
-    progressName = spec.name, progressBytes = spec.text, progressButton = "&Cancel";
-    progressCaption = spec.caption.empty() ? "Uploading progress" : spec.caption;
-    progressLead = spec.lead.empty() ? "Uploading: " : spec.lead;
+    barMin = how.minimum, barMax = how.maximum, barPos = how.position;
+    progressName = how.name, progressBytes = how.text, progressButton = "&Cancel";
+    progressCaption = how.caption.empty() ? "Uploading progress" : how.caption;
+    progressLead = how.lead.empty() ? "Uploading: " : how.lead;
     noticeLook = false;
   }
   void StepProgress(int pos, const std::string& text) override {
