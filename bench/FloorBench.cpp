@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <random>
 #include <set>
+#include <span>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -20,6 +21,8 @@
 #include <vector>
 
 #include "Bench.h"
+#include "link/HexText.h"
+#include "programming/ProgramFile.h"
 #include "link/CommInt.h"
 #include "target-sim/TargetSim.h"
 
@@ -104,24 +107,6 @@ class BareLine {
 
 double LineSeconds(long long bytes) { return static_cast<double>(bytes) * 10.0 / kBaud; }
 
-std::string Hex(unsigned value, int digits) {
-  static constexpr char kDigits[] = "0123456789ABCDEF";
-  std::string text(static_cast<std::size_t>(digits), '0');
-  for (int i = digits - 1; i >= 0; --i, value >>= 4) text[static_cast<std::size_t>(i)] = kDigits[value & 15];
-  return text;
-}
-
-// A 16-byte data record as the tool converts a raw image.
-std::string DataRecord(unsigned address, const std::uint8_t* data) {
-  std::string record = ":10" + Hex(address, 4) + "00";
-  unsigned sum = 0x10 + (address >> 8) + (address & 0xFF);
-  for (int i = 0; i < 16; ++i) {
-    record += Hex(data[i], 2);
-    sum += data[i];
-  }
-  return record + Hex((0x100 - (sum & 0xFF)) & 0xFF, 2);
-}
-
 std::vector<Figure> FloorUpload() {
   sim::TargetSimConfig config;
   config.variant = 5;
@@ -135,8 +120,8 @@ std::vector<Figure> FloorUpload() {
   line.bytes = 0;
   const auto start = Clock::now();
   for (unsigned address = 0; address <= 0x7FF0; address += 16) {
-    if (!line.Exchange("CR" + Hex(address, 4))) {
-      std::fprintf(stderr, "floor bench: no reply to CR%s\n", Hex(address, 4).c_str());
+    if (!line.Exchange("CR" + HD16Prev(address))) {
+      std::fprintf(stderr, "floor bench: no reply to CR%s\n", HD16Prev(address).c_str());
       return {};
     }
   }
@@ -162,7 +147,7 @@ std::vector<Figure> FloorProgram() {
   // The simulated erase answers at once: there is no fixed wait to take out.
   bool ok = line.Exchange("M0000");
   for (unsigned address = 0; ok && address < image.size(); address += 16) {
-    ok = line.Exchange((address == 0 ? "L" : "") + DataRecord(address, &image[address]));
+    ok = line.Exchange((address == 0 ? "L" : "") + DataRecord(address, std::span(&image[address], 16)));
   }
   ok = ok && line.Exchange(":00000001FF");
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "connect/Identification.h"
+#include "support/RecordingDisplay.h"
 #include "support/RecordingUi.h"
 #include "support/ScriptedPort.h"
 
@@ -11,21 +12,8 @@ namespace varnel {
 namespace {
 
 using testing::RecordingUi;
+using testing::RecordingDisplay;
 using testing::ScriptedPort;
-
-struct RecordingDisplay : ConnectDisplay {
-  std::string target, firmware, software, core;
-  bool buttons = true, closed = false;
-  int timer = -1;  // interval while running, -1 when stopped
-  void ShowTarget(const std::string& t) override { target = t; }
-  void ShowFirmware(const std::string& t) override { firmware = t; }
-  void ShowSoftware(const std::string& t) override { software = t; }
-  void ShowCore(const std::string& t) override { core = t; }
-  void SetButtonsEnabled(bool e) override { buttons = e; }
-  void StartTimer(int ms) override { timer = ms; }
-  void StopTimer() override { timer = -1; }
-  void CloseWindow() override { closed = true; }
-};
 
 class HandshakeTest : public ::testing::Test {
  protected:

@@ -12,6 +12,7 @@
 #include "gui/GuiApp.h"
 #include "link/CommInt.h"
 #include "memory/ProgressHost.h"
+#include "support/RecordingDisplay.h"
 #include "support/EventLoop.h"
 #include "support/RecordingUi.h"
 #include "target-sim/TargetSim.h"
@@ -40,20 +41,6 @@ class HostUi : public RecordingUi {
     noticeLook = true;
     host.ShowNotice(caption, text, button);
   }
-};
-
-struct RecordingDisplay : ConnectDisplay {
-  std::string target, firmware, software, core;
-  bool closed = false;
-  int timer = -1;
-  void ShowTarget(const std::string& t) override { target = t; }
-  void ShowFirmware(const std::string& t) override { firmware = t; }
-  void ShowSoftware(const std::string& t) override { software = t; }
-  void ShowCore(const std::string& t) override { core = t; }
-  void SetButtonsEnabled(bool) override {}
-  void StartTimer(int ms) override { timer = ms; }
-  void StopTimer() override { timer = -1; }
-  void CloseWindow() override { closed = true; }
 };
 
 class TargetLink : public ::testing::Test {

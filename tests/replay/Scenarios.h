@@ -12,6 +12,7 @@
 
 #include "connect/ConnectHandshake.h"
 #include "core/Session.h"
+#include "support/RecordingDisplay.h"
 #include "memory/UploadSequence.h"
 #include "programming/ProgrammingSequence.h"
 #include "replay/Conversation.h"
@@ -54,20 +55,6 @@ std::vector<CellRange> CellsAnsweredBy(const std::string& command);
 // without one must hold FFh), as a message; empty when none.
 std::string ImageFaults(const Session& session, const Conversation& conversation);
 
-struct HandshakeDisplay : ConnectDisplay {
-  std::string target, firmware, software, core;
-  bool closed = false;
-  int timer = -1;
-  void ShowTarget(const std::string& t) override { target = t; }
-  void ShowFirmware(const std::string& t) override { firmware = t; }
-  void ShowSoftware(const std::string& t) override { software = t; }
-  void ShowCore(const std::string& t) override { core = t; }
-  void SetButtonsEnabled(bool) override {}
-  void StartTimer(int ms) override { timer = ms; }
-  void StopTimer() override { timer = -1; }
-  void CloseWindow() override { closed = true; }
-};
-
 class ScenarioHost {
  public:
   ScenarioHost(const Scenario& scenario, CommPort& port);
@@ -97,7 +84,7 @@ class ScenarioHost {
   RecordingUi ui;
   FixedSettings reload;
   ProjectSettingsRecord settings;
-  HandshakeDisplay display;
+  RecordingDisplay display;
   UploadSequence upload{session, reload};
   ProgrammingSequence program{session, reload};
 
