@@ -28,11 +28,11 @@ std::string g_storePath;
 
 using Values = std::map<std::string, std::optional<std::string>>;
 
-std::string Name(const KeySpec& entry) { return std::string(entry.section) + "/" + entry.key; }
+std::string Name(const KeyEntry& entry) { return std::string(entry.section) + "/" + entry.key; }
 
 Values TableValues(const IniDocument& doc) {
   Values values;
-  for (const KeySpec& entry : kKeyTable) values[Name(entry)] = doc.Value(entry.section, entry.key);
+  for (const KeyEntry& entry : kKeyTable) values[Name(entry)] = doc.Value(entry.section, entry.key);
   return values;
 }
 
@@ -45,9 +45,9 @@ std::string Stored(std::string_view value) {
   return std::string(TrimBlanks(line));
 }
 
-void RequireOthersKept(const Values& before, const Values& after, const KeySpec& written,
+void RequireOthersKept(const Values& before, const Values& after, const KeyEntry& written,
                        const std::string& where) {
-  for (const KeySpec& entry : kKeyTable) {
+  for (const KeyEntry& entry : kKeyTable) {
     if (EqualsNoCase(entry.key, written.key) && EqualsNoCase(entry.section, written.section)) {
       continue;
     }
@@ -61,7 +61,7 @@ void Document(FuzzedDataProvider& in, const std::string& text) {
   Require(doc.Bytes() == text, "a parse keeps the bytes");
   const int edits = in.ConsumeIntegralInRange(0, 4);
   for (int n = 0; n < edits; ++n) {
-    const KeySpec& entry = kKeyTable[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kKeyTable) - 1)];
+    const KeyEntry& entry = kKeyTable[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kKeyTable) - 1)];
     const std::string value = in.ConsumeRandomLengthString(48);
     const Values before = TableValues(doc);
     doc.SetValue(entry.section, entry.key, value);
@@ -82,7 +82,7 @@ void Store(FuzzedDataProvider& in, const std::string& text) {
   SettingsStore store(SettingsStore::Backend::ProjectFile, g_storePath);
   const int writes = in.ConsumeIntegralInRange(0, 3);
   for (int n = 0; n < writes; ++n) {
-    const KeySpec& entry = kKeyTable[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kKeyTable) - 1)];
+    const KeyEntry& entry = kKeyTable[in.ConsumeIntegralInRange<std::size_t>(0, std::size(kKeyTable) - 1)];
     const Values before = TableValues(store.File().Load());
     std::string message;
     const std::uint32_t number = in.ConsumeIntegral<std::uint32_t>();

@@ -19,14 +19,14 @@ enum class ValueForm { Text, Boolean, Address, Register };
 // One row of the key table: every key the program reads or writes, in the
 // order a confirmed properties dialog writes them ("WorkDir" is only ever in
 // the per-user store and is not written by the dialog).
-struct KeySpec {
+struct KeyEntry {
   const char* section;
   const char* key;
   ValueForm form;
   const char* defaultText;  // "Port": the project-file default; see PortDefault
 };
 
-inline constexpr KeySpec kKeyTable[] = {
+inline constexpr KeyEntry kKeyTable[] = {
     {section::Properties, "Port", ValueForm::Text, "COM1"},
     {section::Properties, "Baud", ValueForm::Text, "9600"},
     {section::Properties, "Version", ValueForm::Text, ""},
@@ -61,8 +61,8 @@ inline constexpr KeySpec kKeyTable[] = {
 
 // The row of a key of the table; the key must be one of them (a name that
 // is not fails to compile where the look-up is a constant).
-constexpr const KeySpec& KeyOf(std::string_view key) {
-  for (const KeySpec& entry : kKeyTable) {
+constexpr const KeyEntry& KeyOf(std::string_view key) {
+  for (const KeyEntry& entry : kKeyTable) {
     if (key == entry.key) return entry;
   }
   throw std::logic_error("no such settings key");

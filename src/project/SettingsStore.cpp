@@ -74,19 +74,19 @@ std::uint8_t SettingsStore::ReadRegister(std::string_view section, std::string_v
   return ParseRegister(Value(section, key, defaultText));
 }
 
-std::string SettingsStore::ReadText(const KeySpec& entry) const {
+std::string SettingsStore::ReadText(const KeyEntry& entry) const {
   return ReadText(entry.section, entry.key, entry.defaultText);
 }
 
-bool SettingsStore::ReadBool(const KeySpec& entry) const {
+bool SettingsStore::ReadBool(const KeyEntry& entry) const {
   return ReadBool(entry.section, entry.key, ParseBoolean(entry.defaultText, false));
 }
 
-std::int32_t SettingsStore::ReadAddress(const KeySpec& entry) const {
+std::int32_t SettingsStore::ReadAddress(const KeyEntry& entry) const {
   return ReadAddress(entry.section, entry.key, entry.defaultText);
 }
 
-std::uint8_t SettingsStore::ReadRegister(const KeySpec& entry) const {
+std::uint8_t SettingsStore::ReadRegister(const KeyEntry& entry) const {
   return ReadRegister(entry.section, entry.key, entry.defaultText);
 }
 

@@ -56,10 +56,10 @@ class SettingsStore {
   std::uint8_t ReadRegister(std::string_view section, std::string_view key,
                             std::string_view defaultText) const;
   // Reads with the default of the key table.
-  std::string ReadText(const KeySpec& entry) const;
-  bool ReadBool(const KeySpec& entry) const;
-  std::int32_t ReadAddress(const KeySpec& entry) const;
-  std::uint8_t ReadRegister(const KeySpec& entry) const;
+  std::string ReadText(const KeyEntry& entry) const;
+  bool ReadBool(const KeyEntry& entry) const;
+  std::int32_t ReadAddress(const KeyEntry& entry) const;
+  std::uint8_t ReadRegister(const KeyEntry& entry) const;
 
   // A write that fails returns false and sets message to what the user is
   // told: "Unable to write to <path>" for a project file; for the per-user
