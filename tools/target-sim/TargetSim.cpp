@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,6 +17,7 @@
 #include <stdexcept>
 
 #include "target-sim/LineSpeed.h"
+#include "target-sim/PtyLine.h"
 
 namespace varnel::sim {
 namespace {
@@ -80,33 +80,17 @@ class TargetSim::Hooks : public LoaderHooks {
 };
 
 TargetSim::TargetSim(const TargetSimConfig& config) : config_(config), loader_(config) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0) Fail("cannot open a pseudo-terminal");
-  char name[128];
-  if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
+  const PtyLine line = OpenPtyLine();
+  master_ = line.master;
+  slave_ = line.slave;
+  slavePath_ = line.slavePath;
+  if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
     const int saved = errno;
+    close(slave_);
     close(master_);
     errno = saved;
-    Fail("cannot set up the pseudo-terminal");
+    Fail("cannot make the loader's wake-up pipe");
   }
-  slavePath_ = name;
-  slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave_ < 0 || pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-    const int saved = errno;
-    if (slave_ >= 0) close(slave_);
-    close(master_);
-    errno = saved;
-    Fail("cannot open " + slavePath_);
-  }
-  // A serial line passes bytes unchanged: raw on the slave side, at the
-  // rate a terminal program would expect by default.
-  termios settings{};
-  if (tcgetattr(slave_, &settings) == 0) {
-    cfmakeraw(&settings);
-    cfsetspeed(&settings, B9600);
-    tcsetattr(slave_, TCSANOW, &settings);
-  }
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
   loader_.SetLineBaud(LineBaud(slave_));
   loader_.Reset();
   running_ = true;
