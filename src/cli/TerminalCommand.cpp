@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QSocketNotifier>
 #include <QTimer>
@@ -22,7 +23,6 @@
 #include "cli/Commands.h"
 #include "core/BaudRates.h"
 #include "link/CommInt.h"
-#include "link/PortNames.h"
 #include "link/Trace.h"
 
 namespace varnel::cli {
@@ -103,9 +103,25 @@ void Show(const std::string& text) {
   std::fflush(stdout);
 }
 
+// The line time of what was typed last is waited for at the end, so that
+// closing the port (which empties its queues) loses none of it; at most
+// this long.
+constexpr int kDrainMs = 2000;
+
 class Terminal {
  public:
-  Terminal(TComm& port, int quietMs) : port_(port), quietMs_(quietMs) {}
+  // Takes the port's receive and transmit-empty events; before the port
+  // opens, so that the port watches its transmit queue.
+  Terminal(TComm& port, int quietMs) : port_(port), quietMs_(quietMs) {
+    port_.OnRxChar = [this](CommPort&, int count) { Received(count); };
+    port_.OnTxEmpty = [this](CommPort&) { unsent_ = false; };
+  }
+  ~Terminal() {
+    port_.OnRxChar = nullptr;
+    port_.OnTxEmpty = nullptr;
+  }
+  Terminal(const Terminal&) = delete;
+  Terminal& operator=(const Terminal&) = delete;
 
   // Runs until Ctrl+], the end of the input and a quiet line, a signal or
   // the port's end; returns the exit status.
@@ -118,24 +134,22 @@ class Terminal {
     });
     quiet_.setSingleShot(true);
     QObject::connect(&quiet_, &QTimer::timeout, [this] { End(kExitOk); });
-    // A line that goes away tells through the receive path; this catches
-    // one that goes while nothing comes.
+    // Wakes the loop now and then, so that a line that goes away while
+    // nothing comes is noticed.
     QTimer watch;
     QObject::connect(&watch, &QTimer::timeout, [] {});
     watch.start(200);
-    port_.OnRxChar = [this](CommPort&, int count) { Received(count); };
 
     while (!status_) {
       QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-      if (!status_ && port_.IsHungUp()) {
-        Show(lineOpen_ ? "\n" : "");
-        lineOpen_ = false;
-        std::fprintf(stderr, "varnel-cli: the port %s went away (line hung up)\n",
-                     port_.DeviceName().c_str());
-        End(kExitPort);
-      }
+      if (!status_ && port_.IsHungUp()) PortFailed("went away (line hung up)");
     }
-    port_.OnRxChar = nullptr;
+    keys.setEnabled(false);
+    QElapsedTimer drain;
+    drain.start();
+    while (unsent_ && !port_.IsHungUp() && drain.elapsed() < kDrainMs) {
+      QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
+    }
     if (lineOpen_) Show("\n");
     return *status_;
   }
@@ -155,21 +169,41 @@ class Terminal {
     const std::string_view typed(buffer, static_cast<std::size_t>(n));
     const std::size_t end = typed.find(kEnd);
     const std::string_view send = typed.substr(0, end);
-    if (!send.empty() && port_.Write(send.data(), static_cast<int>(send.size())) < 0) {
-      std::fprintf(stderr, "varnel-cli: the port %s took nothing within its write time\n",
-                   port_.DeviceName().c_str());
+    try {
+      if (!send.empty() && port_.Write(send.data(), static_cast<int>(send.size())) < 0) {
+        PortFailed("took nothing within its write time");
+        return;
+      }
+      if (!send.empty()) unsent_ = true;
+    } catch (const ECommError& e) {
+      PortFailed(std::string("failed: ") + e.what());
+      return;
     }
     if (end != std::string_view::npos) End(kExitOk);
   }
 
   void Received(int count) {
     std::string bytes(static_cast<std::size_t>(std::max(count, 0)), '\0');
-    const int n = port_.Read(bytes.data(), count);
+    int n = 0;
+    try {
+      n = port_.Read(bytes.data(), count);
+    } catch (const ECommError& e) {
+      PortFailed(std::string("failed: ") + e.what());
+      return;
+    }
     if (n <= 0) return;
     bytes.resize(static_cast<std::size_t>(n));
     Show(Visible(bytes));
     lineOpen_ = bytes.back() != '\n';
     if (inputEnded_) quiet_.start(quietMs_);
+  }
+
+  void PortFailed(const std::string& what) {
+    if (status_) return;
+    if (lineOpen_) Show("\n");
+    lineOpen_ = false;
+    std::fprintf(stderr, "varnel-cli: the port %s %s\n", port_.DeviceName().c_str(), what.c_str());
+    End(kExitPort);
   }
 
   void End(int status) {
@@ -181,6 +215,7 @@ class Terminal {
   QTimer quiet_;
   bool inputEnded_ = false;
   bool lineOpen_ = false;  // the last thing shown did not end its line
+  bool unsent_ = false;    // typed bytes may still wait in the transmit queue
   std::optional<int> status_;
 };
 
@@ -190,17 +225,8 @@ int RunTerminal(const Options& options) {
   Session session;
   CliSettings settings(session, options);
   settings.LoadProperties();
-  const auto& texts = BaudTexts();
-  if (std::find(texts.begin(), texts.end(), settings.BaudText()) == texts.end()) {
-    std::string list;
-    for (const auto& t : texts) list += (list.empty() ? "" : ", ") + t;
-    throw CliFailure(kExitUsage, "baud rate '" + settings.BaudText() + "' is not one of " + list);
-  }
+  const std::string device = settings.CheckedDevice();
   const std::string& name = settings.PortName();
-  const std::string device = ResolvePortDevice(name);
-  if (name.empty() || name == "None" || device.empty()) {
-    throw CliFailure(kExitUsage, "no port given: use -p PORT (or name one in the settings)");
-  }
 
   std::unique_ptr<TraceFile> trace;
   if (!options.trace.empty()) {
@@ -212,6 +238,7 @@ int RunTerminal(const Options& options) {
   }
   TComm port;
   port.SetTraceTap(trace.get());
+  Terminal terminal(port, options.timeoutMs);
   try {
     port.SetDeviceName(name);
     port.SetBaudRate(BaudRateFromText(settings.BaudText()));
@@ -228,7 +255,6 @@ int RunTerminal(const Options& options) {
     std::fprintf(stderr, "varnel-cli: terminal on %s at %s baud; Ctrl+] ends it\n", device.c_str(),
                  settings.BaudText().c_str());
   }
-  Terminal terminal(port, options.timeoutMs);
   const int status = terminal.Run(stops);
   port.Close();
   return status;

@@ -13,20 +13,13 @@ namespace {
 // of its output, its messages and its exit status at the end.
 class SimProcess {
  public:
-  explicit SimProcess(std::vector<std::string> args) {
-    args.insert(args.begin(), VARNEL_TARGET_SIM_EXE);
+  explicit SimProcess(const std::vector<std::string>& args) {
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
-    pid_ = ::fork();
-    if (pid_ == 0) {
+    pid_ = Spawn(VARNEL_TARGET_SIM_EXE, args, [&] {
       ::dup2(out[1], 1);
       ::dup2(err[1], 2);
-      std::vector<char*> argv;
-      for (auto& a : args) argv.push_back(a.data());
-      argv.push_back(nullptr);
-      ::execv(argv[0], argv.data());
-      ::_exit(127);
-    }
+    });
     ::close(out[1]);
     ::close(err[1]);
     out_ = out[0];

@@ -2,7 +2,6 @@
 // the trace, answer with the lines it read, in the trace's time.
 #include "target-sim/replay/TraceReplay.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <unistd.h>
 
@@ -13,7 +12,6 @@
 #include <stdexcept>
 
 #include "link/Trace.h"
-#include "target-sim/PtyLine.h"
 
 namespace varnel::sim {
 namespace {
@@ -61,17 +59,6 @@ std::vector<TraceStep> ParseTrace(std::string_view text) {
 
 TraceReplay::TraceReplay(std::vector<TraceStep> steps, std::string traceName)
     : steps_(std::move(steps)), traceName_(std::move(traceName)) {
-  const PtyLine line = OpenPtyLine();
-  master_ = line.master;
-  slave_ = line.slave;
-  slavePath_ = line.slavePath;
-  if (pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-    const int saved = errno;
-    close(slave_);
-    close(master_);
-    throw std::runtime_error(std::string("cannot make the replay's wake-up pipe: ") +
-                             std::strerror(saved));
-  }
   if (steps_.empty()) {
     state_ = State::Finished;
     report_ = traceName_ + " holds no line to play";
@@ -80,16 +67,11 @@ TraceReplay::TraceReplay(std::vector<TraceStep> steps, std::string traceName)
   thread_ = std::thread(&TraceReplay::Run, this);
 }
 
-TraceReplay::~TraceReplay() {
-  Stop();
-  for (int fd : {master_, slave_, wakePipe_[0], wakePipe_[1]}) {
-    if (fd >= 0) close(fd);
-  }
-}
+TraceReplay::~TraceReplay() { Stop(); }
 
 void TraceReplay::Stop() {
   stopping_ = true;
-  [[maybe_unused]] const auto ignored = write(wakePipe_[1], "s", 1);
+  line_.Wake();
   if (thread_.joinable()) thread_.join();
   std::lock_guard lock(mutex_);
   if (diverging_) {
@@ -161,12 +143,12 @@ void TraceReplay::Run() {
         timeoutMs = static_cast<int>(std::max<long long>(0, left.count()));
       }
     }
-    pollfd fds[2] = {{master_, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+    pollfd fds[2] = {{line_.Master(), POLLIN, 0}, {line_.WakeFd(), POLLIN, 0}};
     const int ready = poll(fds, 2, timeoutMs);
     if (ready < 0 && errno != EINTR) break;
     if (fds[1].revents != 0) break;
     if (fds[0].revents & POLLIN) {
-      const ssize_t n = read(master_, buffer, sizeof buffer);
+      const ssize_t n = read(line_.Master(), buffer, sizeof buffer);
       if (n > 0) {
         std::lock_guard lock(mutex_);
         input_.append(buffer, static_cast<std::size_t>(n));
@@ -219,7 +201,7 @@ void TraceReplay::Advance() {
       logger = logger_;
     }
     if (!played->fromHost) {
-      if (!WriteAll(played->bytes)) return;
+      if (!line_.WriteAll(played->bytes.data(), played->bytes.size())) return;
       std::lock_guard lock(mutex_);
       anchor_ = Clock::now();
     }
@@ -251,23 +233,6 @@ void TraceReplay::Diverge() {
             traceName_ + ":\n  line " + std::to_string(step.line) + ": " + step.text +
             "\n  expected " + Quoted(step.bytes) + "\n  received " +
             Quoted(step.bytes.substr(0, matched_) + input_);
-}
-
-bool TraceReplay::WriteAll(const std::string& bytes) {
-  std::size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t n = write(master_, bytes.data() + done, bytes.size() - done);
-    if (n > 0) {
-      done += static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-    // The host is not reading: wait for room, or for the stop.
-    pollfd fds[2] = {{master_, POLLOUT, 0}, {wakePipe_[0], POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
-    if (fds[1].revents != 0) return false;
-  }
-  return true;
 }
 
 }  // namespace varnel::sim

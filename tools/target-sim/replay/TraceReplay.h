@@ -16,6 +16,8 @@
 #include <thread>
 #include <vector>
 
+#include "target-sim/PtyLine.h"
+
 namespace varnel::sim {
 
 struct TraceStep {
@@ -49,7 +51,7 @@ class TraceReplay {
   TraceReplay& operator=(const TraceReplay&) = delete;
 
   // Device path of the slave side, the host's port.
-  const std::string& SlavePath() const { return slavePath_; }
+  const std::string& SlavePath() const { return line_.SlavePath(); }
 
   // Ends the thread; a replay still playing becomes Stopped.
   void Stop();
@@ -72,15 +74,11 @@ class TraceReplay {
   void Run();
   void Advance();
   void Diverge();
-  bool WriteAll(const std::string& bytes);
   Clock::time_point Due(std::size_t step) const;
 
   const std::vector<TraceStep> steps_;
   const std::string traceName_;
-  int master_ = -1;
-  int slave_ = -1;
-  int wakePipe_[2] = {-1, -1};
-  std::string slavePath_;
+  PtyLine line_;
 
   mutable std::mutex mutex_;
   mutable std::condition_variable changed_;
