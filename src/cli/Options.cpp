@@ -21,8 +21,8 @@ const char kUsage[] = R"(Usage:
   varnel-cli [options] terminal
 
 Talks to the serial boot loader of an MSC1210 (or MSC1211). Every command but
-"ports" and "terminal" first wakes the loader with carriage returns, reads its banner and
-identification and estimates the core clock, then does its work.
+"ports" and "terminal" first wakes the loader with carriage returns, reads its
+banner and identification and estimates the core clock, then does its work.
 
 Commands:
   ports             list the serial ports, one a line, tab-separated: name,
