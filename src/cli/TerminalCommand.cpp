@@ -128,10 +128,13 @@ class Terminal {
   int Run(const Signals& stops) {
     QSocketNotifier keys(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&keys, &QSocketNotifier::activated, [&] { Typed(keys); });
-    QSocketNotifier signalled(stops.Fd(), QSocketNotifier::Read);
-    QObject::connect(&signalled, &QSocketNotifier::activated, [&] {
-      if (const int s = stops.Take()) End(s == SIGINT ? kExitInterrupted : 128 + s);
-    });
+    std::unique_ptr<QSocketNotifier> signalled;
+    if (stops.Fd() >= 0) {
+      signalled = std::make_unique<QSocketNotifier>(stops.Fd(), QSocketNotifier::Read);
+      QObject::connect(signalled.get(), &QSocketNotifier::activated, [&] {
+        if (const int s = stops.Take()) End(s == SIGINT ? kExitInterrupted : 128 + s);
+      });
+    }
     quiet_.setSingleShot(true);
     QObject::connect(&quiet_, &QTimer::timeout, [this] { End(kExitOk); });
     // Wakes the loop now and then, so that a line that goes away while
