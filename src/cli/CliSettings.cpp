@@ -3,7 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "cli/ExitStatus.h"
+#include "core/BaudRates.h"
 #include "link/PortNames.h"
 #include "project/Settings.h"
 #include "project/UserStore.h"
@@ -57,6 +60,24 @@ void CliSettings::LoadProperties() {
     s.ProgramFileChosen = true;
   }
   if (adjust) adjust(s);
+}
+
+std::string CliSettings::CheckedDevice() const {
+  const auto& rates = BaudTexts();
+  if (std::find(rates.begin(), rates.end(), BaudText()) == rates.end()) {
+    std::string list;
+    for (const auto& rate : rates) list += (list.empty() ? "" : ", ") + rate;
+    throw CliFailure(kExitUsage, "baud rate '" + BaudText() + "' is not one of " + list);
+  }
+  const std::string device = ResolvePortDevice(PortName());
+  if (PortName().empty() || PortName() == "None") {
+    throw CliFailure(kExitUsage, "no port given: use -p PORT (or name one in the settings)");
+  }
+  if (device.empty()) {
+    throw CliFailure(kExitUsage,
+                     "'" + PortName() + "' names no port: give a device path or COM1..COM8");
+  }
+  return device;
 }
 
 }  // namespace varnel::cli

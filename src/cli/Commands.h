@@ -16,6 +16,8 @@ namespace varnel::cli {
 
 // ports: the serial ports of this machine, one a line.
 int RunPorts();
+// terminal: the loader by hand, until Ctrl+]; it opens its own port.
+int RunTerminal(const Options& options);
 // info: the target as "key: value" lines.
 int RunInfo(Target& target);
 

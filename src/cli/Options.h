@@ -10,7 +10,7 @@
 
 namespace varnel::cli {
 
-enum class Command { None, Ports, Info, Read, Program, Verify, Erase };
+enum class Command { None, Ports, Info, Read, Program, Verify, Erase, Terminal };
 
 // What "erase" clears: the flash, the flash and the configuration page, or
 // the configuration page alone.

@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "cli/Commands.h"
+#include "cli/PortChoice.h"
 
 using namespace varnel::cli;
 
@@ -20,6 +21,7 @@ int Fail(Screen* screen, int status, const std::string& text) {
 
 int Execute(const Options& o, Screen& screen) {
   if (o.command == Command::Ports) return RunPorts();
+  if (o.command == Command::Terminal) return RunTerminal(o);
 
   // Everything that can be checked without the target is, before the port opens.
   std::optional<ReadRequest> read;
@@ -64,6 +66,9 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   Screen screen(Screen::ModeFor(options.quiet));
   try {
+    if (options.port == "auto" && options.command != Command::Ports) {
+      options.port = ChooseAutoPort(options.quiet);
+    }
     return Execute(options, screen);
   } catch (const CliFailure& f) {
     return Fail(&screen, f.Status(), f.what());
