@@ -14,15 +14,24 @@ int RunPorts() {
   SetComMapping(ReadComMapping(IniFile(UserStorePath())));
   std::vector<std::string> names;
   BuildPortList(names, true);
+  std::string denied;
   for (const std::string& name : names) {
     if (name == "None") continue;
     const std::string device = ResolvePortDevice(name);
     const PortStatus status = ProbePort(device);
     if (status == PortStatus::Absent) continue;
-    std::printf("%s\t%s\t%s\n", name.c_str(), device.c_str(),
-                status == PortStatus::Available ? "available" : "busy");
+    const char* state = "available";
+    if (status == PortStatus::Busy) {
+      const bool refused = PortDenied(device);
+      state = refused ? "denied" : "busy";
+      if (refused && denied.empty()) denied = device;
+    }
+    std::printf("%s\t%s\t%s\n", name.c_str(), device.c_str(), state);
   }
   std::fflush(stdout);
+  if (!denied.empty()) {
+    std::fprintf(stderr, "varnel-cli: you may not open %s. %s\n", denied.c_str(), kDialoutRemedy);
+  }
   return kExitOk;
 }
 

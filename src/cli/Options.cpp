@@ -24,7 +24,9 @@ Talks to the serial boot loader of an MSC1210 (or MSC1211). Every command but
 identification and estimates the core clock, then does its work.
 
 Commands:
-  ports             list the serial ports: name, device, available or busy
+  ports             list the serial ports: name, device, and available, busy
+                    or denied (this user may not open it; on Debian join the
+                    group dialout: sudo adduser $USER dialout)
   info              print the target as "key: value" lines: port, baud, target,
                     firmware, id (two hex digits), clock_hz, flash_bytes
   read MEMORY       read a memory: code, xdata, iram, sfr or cfg (the
