@@ -45,9 +45,10 @@ dpkg-deb -x "$deb" "$root"
 step "the programs from the package"
 out=$("$root/usr/bin/varnel-cli" --version) || fail "varnel-cli --version failed"
 [ "$out" = "varnel-cli $version" ] || fail "varnel-cli --version says '$out', the package is $version"
-"$root/usr/bin/varnel-target-sim" --help | grep -q '^Usage: varnel-target-sim' \
-  || fail "varnel-target-sim --help failed"
-"$root/usr/bin/varnel-cli" --help | grep -q '^Usage:' || fail "varnel-cli --help failed"
+out=$("$root/usr/bin/varnel-target-sim" --help) || fail "varnel-target-sim --help failed"
+[[ $out == "Usage: varnel-target-sim"* ]] || fail "varnel-target-sim --help printed no usage"
+out=$("$root/usr/bin/varnel-cli" --help) || fail "varnel-cli --help failed"
+[[ $out == "Usage:"* ]] || fail "varnel-cli --help printed no usage"
 [ -f "$root/usr/share/varnel/Varnel.hlp" ] || fail "no help file beside the programs (../share/varnel)"
 [ -x "$root/usr/bin/varnel" ] || fail "no varnel"
 
@@ -56,8 +57,8 @@ desktop-file-validate "$root/usr/share/applications/varnel.desktop" || fail "des
 metainfo=("$root"/usr/share/metainfo/*.metainfo.xml)
 appstreamcli validate --no-net "${metainfo[@]}" >&2 || fail "appstreamcli validate"
 grep -q "<release version=\"$version\"" "${metainfo[@]}" || fail "the metadata has no release $version"
-zcat "$root/usr/share/doc/varnel/changelog.gz" | head -n1 | grep -q "^varnel ($version)" \
-  || fail "the changelog's latest entry is not $version"
+changes=$(zcat "$root/usr/share/doc/varnel/changelog.gz")
+[[ $changes == "varnel ($version) "* ]] || fail "the changelog's latest entry is not $version"
 
 step "manual pages"
 for page in varnel varnel-cli varnel-target-sim; do
@@ -68,7 +69,8 @@ for page in varnel varnel-cli varnel-target-sim; do
   fi
   warnings=$(MANWIDTH=80 man --warnings -l "$file" 2>&1 >/dev/null)
   [ -z "$warnings" ] || fail "$page(1) renders with warnings: $warnings"
-  MANWIDTH=80 man -l "$file" 2>/dev/null | grep -q "Varnel $version" || fail "$page(1) does not name $version"
+  text=$(MANWIDTH=80 man -l "$file" 2>/dev/null)
+  [[ $text == *"Varnel $version"* ]] || fail "$page(1) does not name $version"
 done
 
 step "completion"
@@ -84,7 +86,7 @@ step "icons"
 [ -f "$root/usr/share/icons/hicolor/scalable/apps/varnel.svg" ] || fail "no scalable icon"
 for size in 16 22 24 32 48 64 128 256; do
   png=$root/usr/share/icons/hicolor/${size}x${size}/apps/varnel.png
-  file -b "$png" | grep -q "PNG image data, $size x $size," || fail "$png is not a $size x $size PNG"
+  [[ $(file -b "$png") == "PNG image data, $size x $size,"* ]] || fail "$png is not a $size x $size PNG"
 done
 
 if ((failures)); then
