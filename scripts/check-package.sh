@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Builds the Debian package from a built tree (default build/) and checks it
-# the way a user and the distribution would meet it: lintian, the desktop
-# entry, the AppStream metadata, each manual page rendered, the completion
-# scripts, the icons, and the programs run from the package's own files.
+# Brings a configured build folder (default build/) up to date, makes the
+# Debian package from it and checks the package the way a user and the
+# distribution meet it: lintian, the desktop entry, the AppStream metadata,
+# each manual page rendered, the completion scripts, the icons, and the
+# programs run from the package's own files.
 #   scripts/check-package.sh [BUILD-DIR]
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,6 +19,8 @@ fail() {
 step() { echo "== $*" >&2; }
 
 step "cpack -G DEB"
+# The package is made of the tree as it is now.
+cmake --build "$build" -j "$(nproc)" >&2
 rm -f "$build"/varnel_*.deb
 (cd "$build" && cpack -G DEB >&2)
 debs=("$build"/varnel_*.deb)
