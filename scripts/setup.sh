@@ -2,6 +2,8 @@
 # Installs what building and testing Varnel needs on Debian 12, if missing.
 #   scripts/setup.sh          the build and the tests
 #   scripts/setup.sh --fuzz   the same, plus clang with libFuzzer and the sanitizers
+#   scripts/setup.sh --package  the same, plus what building and checking the
+#                               Debian package needs
 set -euo pipefail
 
 packages=(
@@ -15,6 +17,11 @@ if [ "${1:-}" = "--fuzz" ]; then
   # libclang-rt-14-dev holds libFuzzer and the sanitizer runtimes; llvm-14
   # the symbolizer that names the lines of a fault's stack.
   packages+=(clang libclang-rt-14-dev llvm-14)
+fi
+if [ "${1:-}" = "--package" ]; then
+  # cpack finds the programs with file and their dependencies with
+  # dpkg-shlibdeps (dpkg-dev); the rest check the package and its parts.
+  packages+=(file dpkg-dev lintian desktop-file-utils appstream man-db groff-base zsh)
 fi
 
 missing=()

@@ -18,6 +18,13 @@ enum ExitStatus : int {
   kExitInterrupted = 130,
 };
 
+// Said after a port this user may not open: on Debian the serial devices
+// belong to the group dialout.
+inline constexpr char kDialoutRemedy[] =
+    "Serial ports belong to the group dialout; join it with\n"
+    "  sudo adduser $USER dialout\n"
+    "then log out and in again.";
+
 struct Failure {
   int status = kExitOk;
   std::string text;  // without the "varnel-cli: " prefix

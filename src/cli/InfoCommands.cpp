@@ -11,6 +11,19 @@
 #include "project/UserStore.h"
 
 namespace varnel::cli {
+namespace {
+
+// A port that exists but this user may not open is no busy port: it wants
+// the user in the group that owns it. The first such device is kept for the
+// hint after the list.
+const char* StateText(const std::string& device, PortStatus status, std::string& denied) {
+  if (status == PortStatus::Available) return "available";
+  if (!PortDenied(device)) return "busy";
+  if (denied.empty()) denied = device;
+  return "no permission";
+}
+
+}  // namespace
 
 int RunPorts() {
   SetComMapping(ReadComMapping(IniFile(UserStorePath())));
@@ -18,13 +31,14 @@ int RunPorts() {
   BuildPortList(names, true);
   const std::vector<UsbAdapter> adapters = FindUsbAdapters();
   std::vector<std::string> shown;  // the devices listed, links followed
+  std::string denied;
   for (const std::string& name : names) {
     if (name == "None") continue;
     const std::string device = ResolvePortDevice(name);
     const PortStatus status = ProbePort(device);
     if (status == PortStatus::Absent) continue;
-    std::printf("%s\t%s\t%s\t%s\n", name.c_str(), device.c_str(),
-                status == PortStatus::Available ? "available" : "busy",
+    const char* state = StateText(device, status, denied);
+    std::printf("%s\t%s\t%s\t%s\n", name.c_str(), device.c_str(), state,
                 PortDetails(device, adapters).c_str());
     shown.push_back(DeviceOf(device));
   }
@@ -33,11 +47,14 @@ int RunPorts() {
     if (std::find(shown.begin(), shown.end(), adapter.device) != shown.end()) continue;
     const PortStatus status = ProbePort(adapter.device);
     if (status == PortStatus::Absent) continue;
-    std::printf("%s\t%s\t%s\t%s\n", adapter.byId.c_str(), adapter.device.c_str(),
-                status == PortStatus::Available ? "available" : "busy",
+    const char* state = StateText(adapter.device, status, denied);
+    std::printf("%s\t%s\t%s\t%s\n", adapter.byId.c_str(), adapter.device.c_str(), state,
                 PortDetails(adapter.device, adapters).c_str());
   }
   std::fflush(stdout);
+  if (!denied.empty()) {
+    std::fprintf(stderr, "varnel-cli: you may not open %s. %s\n", denied.c_str(), kDialoutRemedy);
+  }
   return kExitOk;
 }
 

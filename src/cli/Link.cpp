@@ -117,6 +117,7 @@ void Link::Open(const std::string& name, TBaudrate rate) {
     const std::string device = ResolvePortDevice(name);
     std::string why = e.Code() > 0 ? std::strerror(e.Code()) : e.what();
     if (e.Code() == EBUSY) why += " (another program holds it)";
+    if (e.Code() == EACCES || e.Code() == EPERM) why += std::string(". ") + kDialoutRemedy;
     throw CliFailure(kExitPort, "cannot open the port " + (device.empty() ? name : device) + ": " +
                                     why);
   }

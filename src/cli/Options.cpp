@@ -26,7 +26,9 @@ banner and identification and estimates the core clock, then does its work.
 
 Commands:
   ports             list the serial ports, one a line, tab-separated: name,
-                    device, available or busy, the /dev/serial/by-id name,
+                    device, available, busy or no permission (this user may
+                    not open it; on Debian join the group dialout: sudo
+                    adduser $USER dialout), the /dev/serial/by-id name,
                     vendor and model of a USB adapter ("-" where unknown)
   info              print the target as "key: value" lines: port, baud, target,
                     firmware, id (two hex digits), clock_hz, flash_bytes

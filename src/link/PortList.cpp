@@ -115,6 +115,11 @@ PortStatus ProbePort(const std::string& device) {
   return status;
 }
 
+bool PortDenied(const std::string& device) {
+  if (device.empty() || ::access(device.c_str(), R_OK | W_OK) == 0) return false;
+  return errno == EACCES || errno == EPERM;
+}
+
 void BuildPortList(std::vector<std::string>& list, bool includeBusy,
                    const std::string& deviceFolder) {
   list.clear();

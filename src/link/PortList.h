@@ -16,6 +16,11 @@ constexpr int MaxPorts = 8;
 // program or refused -> busy.
 PortStatus ProbePort(const std::string& device);
 
+// The device exists but this user may not open it (on Debian: not in the
+// group that owns the serial devices). Asks without opening, so no line of
+// the port moves.
+bool PortDenied(const std::string& device);
+
 // Fills list with "COM1".."COM8" that are available (and busy ones when
 // includeBusy is on), then the adapters found in deviceFolder (ttyACM*,
 // ttyUSB*, in number order, the same rule), each by its stable name in
