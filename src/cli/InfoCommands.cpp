@@ -10,7 +10,7 @@
 
 namespace varnel::cli {
 
-int RunPorts() {
+void RunPorts() {
   SetComMapping(ReadComMapping(IniFile(UserStorePath())));
   std::vector<std::string> names;
   BuildPortList(names, true);
@@ -23,10 +23,9 @@ int RunPorts() {
                 status == PortStatus::Available ? "available" : "busy");
   }
   std::fflush(stdout);
-  return kExitOk;
 }
 
-int RunInfo(Target& target) {
+void RunInfo(Target& target) {
   const Session& s = target.session();
   std::printf("port: %s\n", target.Device().c_str());
   std::printf("baud: %d\n", target.Baud());
@@ -36,7 +35,6 @@ int RunInfo(Target& target) {
   std::printf("clock_hz: %ld\n", static_cast<long>(s.CoreClockHz));
   std::printf("flash_bytes: %u\n", target.FlashBytes());
   std::fflush(stdout);
-  return kExitOk;
 }
 
 }  // namespace varnel::cli
