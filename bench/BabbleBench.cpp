@@ -46,8 +46,8 @@ std::vector<Figure> Babble() {
     Session session;
     ChunkPort port;
     session.AttachPort(&port);
-    session.PortOpen = true;
-    if (pending) session.LastCommand = "CR0000";
+    session.NotePortOpened();
+    if (pending) session.Await("CR0000");
     const std::string chunk = "0123456789ABCDE ";
     constexpr int kChunksPerMb = 65536;
     double firstUs = 0, eighthUs = 0;

@@ -124,25 +124,25 @@ std::vector<Figure> Program32k() {
   ProgrammingSequence run(session, reload);
   session.AttachUi(&ui);
   session.AttachPort(&port);
-  session.PortOpen = true;
+  session.NotePortOpened();
   session.TargetConnected = true;
   session.TargetIdCode = 3;  // an MSC1210Y5: 32 KB of flash
   session.CoreClockHz = 11059200;
   reload.onLoad = [&] {
     session.ProjectSettings.HexBinFile = image;
-    session.ProgramFile = image;
+    session.ChooseProgramFile(image);
   };
 
   // Awake with echo off, as after connecting.
   for (const char* command : {"\r", "E"}) {
     session.SendString(command);
     PumpUntil([&] { return session.RxBuffer.find('>') != std::string::npos; }, 2000, 50);
-    session.RxBuffer.clear();
+    session.ClearRx();
   }
   port.bytes = 0;
 
   const auto start = Clock::now();
-  run.SpeedProgClick();
+  run.Program();
   const bool done = PumpUntil([&] { return session.LastCommand.empty(); }, 120000, 50);
   const double elapsed = std::chrono::duration<double>(Clock::now() - start).count();
   comm.Close();

@@ -61,10 +61,10 @@ std::vector<Figure> Exchange() {
 
   Session session;
   session.AttachPort(&comm);
-  session.PortOpen = true;
+  session.NotePortOpened();
   QEventLoop loop;
   session.RegisterHandler("CR", [&](const std::string&) {
-    session.LastCommand.clear();
+    session.EndSequence();
     loop.quit();
   });
 

@@ -54,7 +54,7 @@ struct NoDisplay : ConnectDisplay {
   void SetButtonsEnabled(bool) override {}
   void StartTimer(int) override {}
   void StopTimer() override {}
-  void CloseWindow() override { closed = true; }
+  void Dismiss() override { closed = true; }
 };
 
 struct UploadRun {
@@ -79,13 +79,13 @@ UploadRun UploadCode(bool paced) {
   comm.Open();
   session.AttachUi(&ui);
   session.AttachPort(&comm);
-  session.PortOpen = true;
+  session.NotePortOpened();
   session.ProjectSettings.BaudText = "38400";
   session.ProjectSettings.CodeMax = 0;
 
   NoDisplay display;
   ConnectHandshake handshake(session, display);
-  handshake.FormShow();
+  handshake.Start();
   while (!display.closed && handshake.TimerActive()) {
     const long want = handshake.HandshakeCommand() == "E" && handshake.AwaitingReply() ? 2 : 1;
     if (!PumpUntil([&] { return std::count(session.RxBuffer.begin(), session.RxBuffer.end(),
@@ -93,7 +93,7 @@ UploadRun UploadCode(bool paced) {
                    5000, 5)) {
       break;
     }
-    handshake.tick();
+    handshake.Tick();
   }
   PumpUntil([&] { return session.RxBuffer.ends_with('>'); }, 2000, 5);
   if (session.TargetIdCode != 3) {
@@ -112,7 +112,7 @@ UploadRun UploadCode(bool paced) {
   const std::size_t commandsBefore = target.CommandCount();
   const std::size_t bytesBefore = target.Received().size();
   const auto start = std::chrono::steady_clock::now();
-  upload.SpeedCodeClick();
+  upload.Upload(MemoryKind::Code);
   run.ok = PumpUntil([&] { return !upload.Busy(); }, 120000, 5);
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.exchanges = static_cast<int>(target.CommandCount() - commandsBefore);

@@ -127,7 +127,7 @@ Result Run(const Setup& s, bool split) {
   testing::FixedSettings reload;
   reload.onLoad = [&] {
     session.ProjectSettings = s.settings;
-    session.ProgramFile = g_programPath;
+    session.ChooseProgramFile(g_programPath);
     session.Images.CfgImage.Write(MemoryImages::kHCR0Offset, s.hcr0);
     session.Images.CfgImage.Write(MemoryImages::kHCR1Offset, s.hcr1);
   };
@@ -135,19 +135,19 @@ Result Run(const Setup& s, bool split) {
   ProgrammingSequence program(session, reload);
   session.AttachUi(&ui);
   session.AttachPort(&port);
-  session.PortOpen = true;
+  session.NotePortOpened();
   session.TargetConnected = true;
   session.TargetIdCode = s.config.variant - 2;
   session.CoreClockHz = 11059200;
 
   switch (s.action) {
-    case Action::Code: upload.SpeedCodeClick(); break;
-    case Action::Ext: upload.SpeedExtClick(); break;
-    case Action::IRAM: upload.SpeedIRAMClick(); break;
-    case Action::SFR: upload.SpeedSFRClick(); break;
-    case Action::CFG: upload.SpeedCFGClick(); break;
-    case Action::All: upload.SpeedAllClick(); break;
-    case Action::Program: program.SpeedProgClick(); break;
+    case Action::Code: upload.Upload(MemoryKind::Code); break;
+    case Action::Ext: upload.Upload(MemoryKind::ExtRAM); break;
+    case Action::IRAM: upload.Upload(MemoryKind::IRAM); break;
+    case Action::SFR: upload.Upload(MemoryKind::SFR); break;
+    case Action::CFG: upload.Upload(MemoryKind::Cfg); break;
+    case Action::All: upload.UploadAll(); break;
+    case Action::Program: program.Program(); break;
   }
   // VARNEL_FUZZ_TRACE=1 shows a run's pieces as they arrive (for a finding).
   static const bool trace = std::getenv("VARNEL_FUZZ_TRACE") != nullptr;

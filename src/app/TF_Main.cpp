@@ -80,9 +80,7 @@ TF_Main::TF_Main(QWidget* parent, const std::string& userStorePath, Prompts* pro
   comm1_.SetDeviceName("Com1");
   session_.AttachUi(this);
   session_.AttachPort(&comm1_);
-  uploads_ = std::make_unique<UploadSequence>(session_, settings_);
-  programming_ = std::make_unique<ProgrammingSequence>(session_, settings_);
-  programming_->SetReader(uploads_.get());  // the verify reads through the uploads
+  engine_ = std::make_unique<Engine>(session_, settings_);
   views_ = std::make_unique<MemoryViews>(session_, mdi_);
   progress_ = std::make_unique<ProgressHost>(session_, this);
   commands_ = std::make_unique<ProjectCommands>(session_, settings_);
@@ -117,28 +115,47 @@ void TF_Main::Bind(const char* action, std::function<void()> command) {
           });
 }
 
+void TF_Main::SpeedProgClick() { TimeRun(RunClock::Run::Programming, [this] { engine_->Program(); }); }
+void TF_Main::SpeedAllClick() { TimeRun(RunClock::Run::Upload, [this] { engine_->UploadAll(); }); }
+void TF_Main::SpeedCodeClick() {
+  TimeRun(RunClock::Run::Upload, [this] { engine_->Upload(MemoryKind::Code); });
+}
+void TF_Main::SpeedExtClick() {
+  TimeRun(RunClock::Run::Upload, [this] { engine_->Upload(MemoryKind::ExtRAM); });
+}
+void TF_Main::SpeedIRAMClick() {
+  TimeRun(RunClock::Run::Upload, [this] { engine_->Upload(MemoryKind::IRAM); });
+}
+void TF_Main::SpeedSFRClick() {
+  TimeRun(RunClock::Run::Upload, [this] { engine_->Upload(MemoryKind::SFR); });
+}
+void TF_Main::SpeedCFGClick() {
+  TimeRun(RunClock::Run::Upload, [this] { engine_->Upload(MemoryKind::Cfg); });
+}
+
+void TF_Main::Show(const Outcome& outcome) {
+  if (!outcome.Done() && !outcome.text.empty()) MessageBox(outcome.Box(), outcome.text);
+}
+
 void TF_Main::BindCommands() {
-  for (const char* name : {"New1", "SpeedNew"}) Bind(name, [this] { commands_->SpeedNewClick(); });
+  for (const char* name : {"New1", "SpeedNew"}) {
+    Bind(name, [this] { Show(commands_->SpeedNewClick()); });
+  }
   for (const char* name : {"Open1", "SpeedOpen"}) {
-    Bind(name, [this] { commands_->SpeedOpenClick(); });
+    Bind(name, [this] { Show(commands_->SpeedOpenClick()); });
   }
   Bind("Close1", [this] { commands_->Close1Click(); });
   for (const char* name : {"Connect1", "SpeedConnect"}) Bind(name, [this] { Connect1Click(); });
-  using Run = RunClock::Run;
-  for (const char* name : {"Program1", "SpeedProg"}) {
-    Bind(name, [this] { TimeRun(Run::Programming, [this] { programming_->SpeedProgClick(); }); });
-  }
-  for (const char* name : {"Upload1", "SpeedAll"}) {
-    Bind(name, [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedAllClick(); }); });
-  }
-  Bind("SpeedCode", [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedCodeClick(); }); });
-  Bind("SpeedExt", [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedExtClick(); }); });
-  Bind("SpeedIRAM", [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedIRAMClick(); }); });
-  Bind("SpeedSFR", [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedSFRClick(); }); });
-  Bind("SpeedCFG", [this] { TimeRun(Run::Upload, [this] { uploads_->SpeedCFGClick(); }); });
+  for (const char* name : {"Program1", "SpeedProg"}) Bind(name, [this] { SpeedProgClick(); });
+  for (const char* name : {"Upload1", "SpeedAll"}) Bind(name, [this] { SpeedAllClick(); });
+  Bind("SpeedCode", [this] { SpeedCodeClick(); });
+  Bind("SpeedExt", [this] { SpeedExtClick(); });
+  Bind("SpeedIRAM", [this] { SpeedIRAMClick(); });
+  Bind("SpeedSFR", [this] { SpeedSFRClick(); });
+  Bind("SpeedCFG", [this] { SpeedCFGClick(); });
   Bind("Trace1", [this] { Trace1Click(); });
   for (const char* name : {"Configure1", "SpeedTool"}) {
-    Bind(name, [this] { commands_->Configure1Click(); });
+    Bind(name, [this] { Show(commands_->Configure1Click()); });
   }
   // The Target menu's "Upload ..." items open the views; they send nothing.
   const std::pair<const char*, MemoryKind> views[] = {
@@ -340,7 +357,6 @@ void TF_Main::BuildToolBars() {
   toolBars_[2]->addSeparator();
   AddButton(toolBars_[2], "SpeedTool", QStringLiteral("Target or project properties"), 18,
             nullptr);
-  SetTargetButtonsEnabled(false);
 }
 
 void TF_Main::BuildStatusBar() {
@@ -446,15 +462,6 @@ void TF_Main::SetStatusPanel(int index, const std::string& text) {
 void TF_Main::SetToolBarsEnabled(bool enabled) {
   toolBars_[1]->setEnabled(enabled);
   toolBars_[2]->setEnabled(enabled);
-  // An upload run gives the bars back when it ends: completed, or stopped
-  // with the stop request still standing.
-  if (enabled && runClock_.Current() == RunClock::Run::Upload && !session_.UploadAllActive) {
-    if (session_.StopRequested) {
-      runClock_.Abandon();
-    } else {
-      ShowRunTime();
-    }
-  }
 }
 
 void TF_Main::SetTargetButtonsEnabled(bool enabled) {
@@ -468,15 +475,18 @@ void TF_Main::SetProjectCloseEnabled(bool enabled) { Action("Close1")->setEnable
 void TF_Main::RefreshView(MemoryKind kind) { views_->Refresh(kind); }
 void TF_Main::RefreshAllViews() { views_->RefreshAll(); }
 
-void TF_Main::RunEnded(const RunOutcome& outcome) {
-  if (outcome.kind == RunOutcome::Kind::Finished) {
-    ShowRunTime();
-  } else {
-    runClock_.Abandon();
+void TF_Main::RunEnded(const Outcome& outcome) {
+  // The clock times the run that has just ended; an outcome while another
+  // run still holds the link (a port error under it) leaves it running.
+  if (Idle() && outcome.kind != OutcomeKind::Refused) {
+    if (outcome.Done()) {
+      ShowRunTime();
+    } else {
+      runClock_.Abandon();
+    }
   }
   // A finished run has shown its own notice; every other end is a box.
-  if (outcome.kind == RunOutcome::Kind::Finished || outcome.text.empty()) return;
-  MessageBox(outcome.Box(), outcome.text);
+  Show(outcome);
 }
 
 void TF_Main::ProcessEvents() { QCoreApplication::processEvents(); }

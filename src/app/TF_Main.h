@@ -18,8 +18,7 @@
 #include "link/CommInt.h"
 #include "memory/MemoryViews.h"
 #include "memory/ProgressHost.h"
-#include "memory/UploadSequence.h"
-#include "programming/ProgrammingSequence.h"
+#include "engine/Engine.h"
 #include "project/ProjectCommands.h"
 #include "project/Settings.h"
 
@@ -47,11 +46,19 @@ class TF_Main : public QMainWindow, public TargetUi {
   MemoryViews& Views() { return *views_; }
   ProgressHost& Progress() { return *progress_; }
   ProjectCommands& FileCommands() { return *commands_; }
-  UploadSequence& Uploads() { return *uploads_; }
-  ProgrammingSequence& Programming() { return *programming_; }
+  Engine& Target() { return *engine_; }
+  UploadSequence& Uploads() { return engine_->Uploads(); }
+  ProgrammingSequence& Programming() { return engine_->Programming(); }
 
-  // Commands bound to menus and buttons.
+  // Commands bound to menus and buttons: each a verb of the engine.
   void Connect1Click();
+  void SpeedProgClick();
+  void SpeedAllClick();
+  void SpeedCodeClick();
+  void SpeedExtClick();
+  void SpeedIRAMClick();
+  void SpeedSFRClick();
+  void SpeedCFGClick();
   void OpenView(MemoryKind kind);
   QMdiArea* MdiArea() const { return mdi_; }
   QAction* Action(const QString& name) const { return actions_.value(name); }
@@ -84,7 +91,7 @@ class TF_Main : public QMainWindow, public TargetUi {
   void SetProjectCloseEnabled(bool enabled) override;
   void RefreshView(MemoryKind kind) override;
   void RefreshAllViews() override;
-  void RunEnded(const RunOutcome& outcome) override;
+  void RunEnded(const Outcome& outcome) override;
   void ProcessEvents() override;
   void Sleep(int milliseconds) override;
 
@@ -112,6 +119,9 @@ class TF_Main : public QMainWindow, public TargetUi {
                      std::function<void()> command);
   // Runs a command that may start a run, and times the run it started.
   void TimeRun(RunClock::Run run, const std::function<void()>& command);
+  // A command's outcome as the system shows it: a box unless it is a
+  // success or has nothing to say.
+  void Show(const Outcome& outcome);
   bool Idle() const;
   void ShowRunTime();
 
@@ -121,8 +131,7 @@ class TF_Main : public QMainWindow, public TargetUi {
   Session session_;
   TComm comm1_;
   Settings settings_;
-  std::unique_ptr<UploadSequence> uploads_;
-  std::unique_ptr<ProgrammingSequence> programming_;
+  std::unique_ptr<Engine> engine_;
   std::unique_ptr<MemoryViews> views_;
   std::unique_ptr<ProgressHost> progress_;
   std::unique_ptr<ProjectCommands> commands_;

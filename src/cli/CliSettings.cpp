@@ -18,7 +18,7 @@ CliSettings::CliSettings(Session& session, const Options& options)
   if (!options.project.empty()) {
     struct stat st {};
     if (::stat(options.project.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
-      throw CliFailure(kExitUsage, "no project file " + options.project);
+      throw CliFailure(OutcomeKind::Refused, "no project file " + options.project);
     }
   }
   // COM names stand for the devices the per-user store maps them to, as
@@ -45,21 +45,8 @@ void CliSettings::LoadProperties() {
   if (!o.port.empty()) ps.PortName = o.port;
   if (!o.baud.empty()) ps.BaudText = o.baud;
   if (o.reset) ps.ControlDTR = true;
-  if (o.noMassErase) ps.MassErase = false;
-  if (o.noEraseCfg) ps.ErasePS1 = false;
-  if (o.noFlash) ps.ProgFlash = false;
-  if (o.noHcr) ps.ProgPS1 = false;
-  // The command line reads the flash back itself when --verify asks, with
-  // its own progress line and report; the run does not verify on its own.
-  ps.Verify = false;
-  if (o.hcr1) s.Images.CfgImage.Write(MemoryImages::kHCR1Offset, *o.hcr1);
-  if (o.hcr0) s.Images.CfgImage.Write(MemoryImages::kHCR0Offset, *o.hcr0);
-  if (!o.file.empty()) {
-    // The file on the command line is the one chosen, whatever "HexBin" says.
-    s.ProgramFile = o.file;
-    s.ProgramFileChosen = true;
-  }
-  if (adjust) adjust(s);
+  // The file on the command line is the one chosen, whatever "HexBin" says.
+  if (!o.file.empty()) s.ChooseProgramFile(o.file);
 }
 
 std::string CliSettings::CheckedDevice() const {
@@ -67,14 +54,14 @@ std::string CliSettings::CheckedDevice() const {
   if (std::find(rates.begin(), rates.end(), BaudText()) == rates.end()) {
     std::string list;
     for (const auto& rate : rates) list += (list.empty() ? "" : ", ") + rate;
-    throw CliFailure(kExitUsage, "baud rate '" + BaudText() + "' is not one of " + list);
+    throw CliFailure(OutcomeKind::Refused, "baud rate '" + BaudText() + "' is not one of " + list);
   }
   const std::string device = ResolvePortDevice(PortName());
   if (PortName().empty() || PortName() == "None") {
-    throw CliFailure(kExitUsage, "no port given: use -p PORT (or name one in the settings)");
+    throw CliFailure(OutcomeKind::Refused, "no port given: use -p PORT (or name one in the settings)");
   }
   if (device.empty()) {
-    throw CliFailure(kExitUsage,
+    throw CliFailure(OutcomeKind::Refused,
                      "'" + PortName() + "' names no port: give a device path or COM1..COM8");
   }
   return device;

@@ -1,8 +1,8 @@
 // The settings a command line run works with: the window's settings store
 // (the project file given, or the per-user store) read by the window's own
-// LoadProperties, with the command line's options laid over it. It is the
-// settings source the upload and programming sequences re-read before
-// every run.
+// LoadProperties, with the command line's port, rate, reset and program file
+// laid over it. It is the settings source the engine re-reads before every
+// run; the programming steps are the run's own options (ProgramOptions).
 #pragma once
 
 #include <functional>
@@ -18,13 +18,9 @@ class CliSettings : public SettingsSource {
   // Throws CliFailure (bad usage) for a project file that does not exist.
   CliSettings(Session& session, const Options& options);
 
-  // Reads the store, then applies the options and the command's own
-  // choices (adjust). The port is left alone: the command line opens it.
+  // Reads the store, then applies the options. The port is left alone:
+  // the command line opens it.
   void LoadProperties() override;
-
-  // The command's own settings (a read range, the erase steps), applied
-  // after the options on every load.
-  std::function<void(Session&)> adjust;
 
   // The port name and rate the run uses, as loaded; "None" or empty when
   // neither the options nor the store name a port.

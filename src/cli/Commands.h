@@ -1,6 +1,8 @@
 // The commands of varnel-cli. Each has a part that checks what it was given
 // before the port opens (a failure there sends nothing) and a part that
-// works on the connected target. Results go to standard output.
+// works on the connected target through the engine's verbs. Results go to
+// standard output; a command that does not finish throws CliFailure with
+// the outcome that ended it.
 #pragma once
 
 #include <cstdint>
@@ -15,11 +17,11 @@
 namespace varnel::cli {
 
 // ports: the serial ports of this machine, one a line.
-int RunPorts();
+void RunPorts();
 // terminal: the loader by hand, until Ctrl+]; it opens its own port.
 int RunTerminal(const Options& options);
 // info: the target as "key: value" lines.
-int RunInfo(Target& target);
+void RunInfo(Target& target);
 
 struct ReadRequest {
   const MemoryInfo* entry = nullptr;
@@ -29,10 +31,10 @@ struct ReadRequest {
   std::string output;
 };
 ReadRequest PrepareRead(const Options& options);
-int RunRead(const ReadRequest& request, Target& target);
+void RunRead(const ReadRequest& request, Target& target);
 
-// Reads target addresses first..last of a memory into its image through
-// the window's upload sequence; throws CliFailure.
+// Reads target addresses first..last of a memory into its image (the
+// engine's UploadRange) with a progress line under label; throws CliFailure.
 void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t last,
             const std::string& label);
 
@@ -48,9 +50,9 @@ struct ProgramImage {
 // before the chip is known); throws CliFailure (bad file).
 ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes);
 
-int RunProgram(const Options& options, Target& target, const ProgramImage& image);
-int RunVerify(Target& target, const ProgramImage& image);
-int RunErase(const Options& options, Target& target);
+void RunProgram(const Options& options, Target& target, const ProgramImage& image);
+void RunVerify(Target& target, const ProgramImage& image);
+void RunErase(const Options& options, Target& target);
 
 // The largest flash of the family: 32 KB.
 inline constexpr std::uint32_t kLargestFlash = 0x8000;

@@ -1,11 +1,12 @@
-// What varnel-cli's exit status says, and the failure that carries one up
-// to main together with its message.
+// What varnel-cli's exit status says, and the failure that carries an
+// outcome up to main. The status is chosen from the outcome's kind here and
+// nowhere else (ExitStatusOf, called by main), never from a message text.
 #pragma once
 
 #include <stdexcept>
 #include <string>
 
-#include "core/TargetUi.h"
+#include "core/Outcome.h"
 
 namespace varnel::cli {
 
@@ -13,7 +14,7 @@ enum ExitStatus : int {
   kExitOk = 0,
   kExitRefused = 1,      // the target refused something, or verify found differences
   kExitUsage = 2,        // bad usage or a bad file: nothing was sent
-  kExitNoAnswer = 3,     // no answer in time
+  kExitNoAnswer = 3,     // no answer, or no valid answer, in time
   kExitPort = 4,         // the port cannot be opened (or failed under us)
   kExitInterrupted = 130,
 };
@@ -25,31 +26,33 @@ inline constexpr char kDialoutRemedy[] =
     "  sudo adduser $USER dialout\n"
     "then log out and in again.";
 
-struct Failure {
-  int status = kExitOk;
-  std::string text;  // without the "varnel-cli: " prefix
-};
-
-// Thrown by the commands for a failure found before or between exchanges.
-class CliFailure : public std::runtime_error {
- public:
-  CliFailure(int status, const std::string& text) : std::runtime_error(text), status_(status) {}
-  int Status() const { return status_; }
-
- private:
-  int status_;
-};
-
-// The exit status of a run's outcome.
-inline int StatusOf(RunOutcome::Kind kind) {
+// The one mapping from how a run ended to the exit status.
+inline int ExitStatusOf(OutcomeKind kind) {
   switch (kind) {
-    case RunOutcome::Kind::Finished: return kExitOk;
-    case RunOutcome::Kind::Refused: return kExitUsage;  // the settings forbid the run: nothing sent
-    case RunOutcome::Kind::Failed: return kExitRefused;
-    case RunOutcome::Kind::Interrupted: return kExitInterrupted;
-    case RunOutcome::Kind::NoAnswer: return kExitNoAnswer;
+    case OutcomeKind::Finished: return kExitOk;
+    case OutcomeKind::TargetRefused:
+    case OutcomeKind::VerifyDifferences: return kExitRefused;
+    case OutcomeKind::Refused:  // bad usage, or the settings forbid the run
+    case OutcomeKind::BadFile: return kExitUsage;
+    case OutcomeKind::NoAnswer:
+    case OutcomeKind::DamagedReplies: return kExitNoAnswer;
+    case OutcomeKind::PortFailed: return kExitPort;
+    case OutcomeKind::Interrupted: return kExitInterrupted;
   }
   return kExitRefused;
 }
+
+// Thrown by the commands for an end found before or between exchanges; the
+// text is without the "varnel-cli: " prefix.
+class CliFailure : public std::runtime_error {
+ public:
+  explicit CliFailure(Outcome outcome)
+      : std::runtime_error(outcome.text), outcome_(std::move(outcome)) {}
+  CliFailure(OutcomeKind kind, const std::string& text) : CliFailure(Outcome{kind, text}) {}
+  const Outcome& outcome() const { return outcome_; }
+
+ private:
+  Outcome outcome_;
+};
 
 }  // namespace varnel::cli

@@ -25,7 +25,7 @@ const char* StateText(const std::string& device, PortStatus status, std::string&
 
 }  // namespace
 
-int RunPorts() {
+void RunPorts() {
   SetComMapping(ReadComMapping(IniFile(UserStorePath())));
   std::vector<std::string> names;
   BuildPortList(names, true);
@@ -55,10 +55,9 @@ int RunPorts() {
   if (!denied.empty()) {
     std::fprintf(stderr, "varnel-cli: you may not open %s. %s\n", denied.c_str(), kDialoutRemedy);
   }
-  return kExitOk;
 }
 
-int RunInfo(Target& target) {
+void RunInfo(Target& target) {
   const Session& s = target.session();
   std::printf("port: %s\n", target.Device().c_str());
   std::printf("baud: %d\n", target.Baud());
@@ -68,7 +67,6 @@ int RunInfo(Target& target) {
   std::printf("clock_hz: %ld\n", static_cast<long>(s.CoreClockHz));
   std::printf("flash_bytes: %u\n", target.FlashBytes());
   std::fflush(stdout);
-  return kExitOk;
 }
 
 }  // namespace varnel::cli

@@ -68,7 +68,7 @@ Link::Link(Screen& screen, int timeoutMs)
   session_.AttachPort(&comm_);
 
   screen_.onMessage = [this](MessageKind kind, const std::string& text) { OnBox(kind, text); };
-  screen_.onRunEnded = [this](const RunOutcome& outcome) { OnRunEnded(outcome); };
+  screen_.onRunEnded = [this](const Outcome& outcome) { OnRunEnded(outcome); };
   screen_.onSleep = [this](int ms) { Wait(ms); };
 
   watchdog_.setSingleShot(true);
@@ -103,7 +103,8 @@ Link::~Link() {
 void Link::OpenTrace(const std::string& path) {
   trace_ = std::fopen(path.c_str(), "we");
   if (!trace_) {
-    throw CliFailure(kExitUsage, "cannot write the trace file " + path + ": " + std::strerror(errno));
+    throw CliFailure(OutcomeKind::Refused,
+                     "cannot write the trace file " + path + ": " + std::strerror(errno));
   }
   tap_->start = Clock::now();
 }
@@ -118,15 +119,15 @@ void Link::Open(const std::string& name, TBaudrate rate) {
     std::string why = e.Code() > 0 ? std::strerror(e.Code()) : e.what();
     if (e.Code() == EBUSY) why += " (another program holds it)";
     if (e.Code() == EACCES || e.Code() == EPERM) why += std::string(". ") + kDialoutRemedy;
-    throw CliFailure(kExitPort, "cannot open the port " + (device.empty() ? name : device) + ": " +
-                                    why);
+    throw CliFailure(OutcomeKind::PortFailed,
+                     "cannot open the port " + (device.empty() ? name : device) + ": " + why);
   }
-  session_.PortOpen = true;
+  session_.NotePortOpened();
 }
 
 void Link::Close() {
   watchdog_.stop();
-  session_.PortOpen = false;
+  session_.NotePortClosed();
   comm_.Close();  // the line settings the port had before are restored
   if (trace_) std::fflush(trace_);
 }
@@ -169,7 +170,7 @@ bool Link::RunUntil(const std::function<bool()>& done, int maxMs) {
   while (!failure_ && !expired && !done()) {
     QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
     if (comm_.IsOpen() && comm_.IsHungUp()) {
-      Fail(kExitPort, "the port " + comm_.DeviceName() + " went away (line hung up)");
+      Fail({OutcomeKind::PortFailed, "the port " + comm_.DeviceName() + " went away (line hung up)"});
     }
   }
   return !failure_ && done();
@@ -190,11 +191,11 @@ void Link::Wait(int ms) {
   // event loop once the caller returns.
 }
 
-void Link::Fail(int status, const std::string& text) {
+void Link::Fail(const Outcome& outcome) {
   if (failure_) return;
-  failure_ = Failure{status, text};
+  failure_ = outcome;
   watchdog_.stop();
-  session_.PortOpen = false;  // nothing more goes out
+  session_.NotePortClosed();  // nothing more goes out
 }
 
 void Link::NoAnswer() {
@@ -202,14 +203,15 @@ void Link::NoAnswer() {
   std::string text = "no answer to \"" + TraceText(lastSent_) + "\" within " +
                      std::to_string(seconds) + " s";
   if (!sinceSent_.empty()) text += " (received only \"" + TraceText(sinceSent_) + "\")";
-  Fail(kExitNoAnswer, text);
+  Outcome silent{OutcomeKind::NoAnswer, text};
+  silent.command = lastSent_;
+  Fail(silent);
 }
 
-void Link::Interrupted(int signal) {
-  const int status = signal == SIGINT ? kExitInterrupted : 128 + signal;
+void Link::Interrupted(int) {
   const bool downloading = session_.ProgrammingActive && session_.LastCommand.front() == 'L';
   if (ending_ || !downloading || failure_) {
-    Fail(status, "interrupted");
+    Fail({OutcomeKind::Interrupted, "interrupted"});
     return;
   }
   // The loader stays in its line mode until it sees the end record: send
@@ -217,29 +219,27 @@ void Link::Interrupted(int signal) {
   // answer needs. Nothing else is sent.
   ending_ = true;
   session_.AbandonPending();
-  session_.RxBuffer.clear();
+  session_.ClearRx();
   session_.SendString(cmd::kEndRecord);
   RunUntil([this] { return session_.RxBuffer.find('>') != std::string::npos; },
            ExchangeMs(2 * 64));
   ending_ = false;
-  Fail(status, "interrupted; the download was ended with the end record");
+  Fail({OutcomeKind::Interrupted, "interrupted; the download was ended with the end record"});
 }
 
 void Link::OnBox(MessageKind kind, const std::string& text) {
+  // The engine asks nothing of the user; a box is only ever a remark.
   if (kind == MessageKind::Information) {
     screen_.Note(text);
-  } else if (boxesAreWarnings_) {
+  } else {
     screen_.Break();
     std::fprintf(stderr, "varnel-cli: warning: %s\n", text.c_str());
-  } else {
-    // Only the port raises error boxes on its own: the line failed under us.
-    Fail(kExitPort, "the port failed: " + text);
   }
 }
 
-void Link::OnRunEnded(const RunOutcome& outcome) {
-  if (outcome.kind == RunOutcome::Kind::Finished) return;  // its notice was shown
-  Fail(StatusOf(outcome.kind), outcome.text);
+void Link::OnRunEnded(const Outcome& outcome) {
+  if (outcome.Done()) return;  // its notice was shown
+  Fail(outcome);
 }
 
 }  // namespace varnel::cli

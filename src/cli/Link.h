@@ -43,8 +43,8 @@ class Link {
 
   // Ends the run: the first failure counts, and from then on nothing more
   // is sent.
-  void Fail(int status, const std::string& text);
-  const std::optional<Failure>& Failed() const { return failure_; }
+  void Fail(const Outcome& outcome);
+  const std::optional<Outcome>& Failed() const { return failure_; }
 
   // Replies to commands sent while no sequence waits through the dispatcher
   // (the handshake, the flash timing writes): each ends with the prompt.
@@ -55,8 +55,6 @@ class Link {
   // needs it); otherwise a wait lasts only until the replies it waits for
   // are in.
   void SetRealWaits(bool on) { realWaits_ = on; }
-  // While on, error boxes are warnings that do not end the run.
-  void SetBoxesAreWarnings(bool on) { boxesAreWarnings_ = on; }
 
   // What one exchange may take: the command and a long reply on the line
   // at the current rate, plus the time-out.
@@ -73,7 +71,7 @@ class Link {
   void NoAnswer();
   void Interrupted(int signal);
   void OnBox(MessageKind kind, const std::string& text);
-  void OnRunEnded(const RunOutcome& outcome);
+  void OnRunEnded(const Outcome& outcome);
 
   Screen& screen_;
   int timeoutMs_;
@@ -83,10 +81,9 @@ class Link {
   std::FILE* trace_ = nullptr;
   QTimer watchdog_;
   QSocketNotifier* signals_ = nullptr;
-  std::optional<Failure> failure_;
+  std::optional<Outcome> failure_;
   int awaitedPrompts_ = 0;
   bool realWaits_ = false;
-  bool boxesAreWarnings_ = false;
   bool ending_ = false;  // a download is being ended after Ctrl+C
   std::string lastSent_;
   std::string sinceSent_;  // received since the last command, for the message

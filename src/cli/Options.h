@@ -8,13 +8,12 @@
 #include <stdexcept>
 #include <string>
 
+#include "programming/ProgrammingSequence.h"
+
 namespace varnel::cli {
 
 enum class Command { None, Ports, Info, Read, Program, Verify, Erase, Terminal };
 
-// What "erase" clears: the flash, the flash and the configuration page, or
-// the configuration page alone.
-enum class EraseScope { Flash, WithCfg, CfgOnly };
 
 struct Options {
   Command command = Command::None;

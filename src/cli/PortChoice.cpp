@@ -24,14 +24,14 @@ std::string ChooseAutoPort(bool quiet) {
   const std::string folder = SerialByIdFolder();
   const std::vector<UsbAdapter> adapters = FindUsbAdapters(folder);
   if (adapters.empty()) {
-    throw CliFailure(kExitUsage, "-p auto found no USB serial adapter in " + folder +
+    throw CliFailure(OutcomeKind::Refused, "-p auto found no USB serial adapter in " + folder +
                                      "; name the port with -p (\"varnel-cli ports\" lists them)");
   }
   if (adapters.size() > 1) {
     std::string text = "-p auto found " + std::to_string(adapters.size()) +
                        " USB serial adapters in " + folder + "; choose one with -p:";
     for (const UsbAdapter& adapter : adapters) text += "\n  " + Described(adapter);
-    throw CliFailure(kExitUsage, text);
+    throw CliFailure(OutcomeKind::Refused, text);
   }
   if (!quiet) std::fprintf(stderr, "varnel-cli: -p auto: %s\n", Described(adapters.front()).c_str());
   return adapters.front().byId;

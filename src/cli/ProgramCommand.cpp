@@ -1,4 +1,4 @@
-// program and erase: the window's programming run and its erase steps,
+// program and erase: the engine's programming run and its erase steps,
 // with the program file checked before anything is sent.
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -30,7 +30,7 @@ std::string FlashText(std::uint32_t bytes) { return std::to_string(bytes / 1024)
 ProgramImage LoadRawImage(const std::string& path, std::uint32_t flashBytes) {
   const std::string name = NameOf(path);
   const auto refuse = [&](const std::string& why) {
-    return CliFailure(kExitUsage, name + ": " + why + "." + kNothingSent);
+    return CliFailure(OutcomeKind::BadFile, name + ": " + why + "." + kNothingSent);
   };
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) throw refuse(std::string("cannot be read (") + std::strerror(errno) + ")");
@@ -80,7 +80,7 @@ ProgramImage LoadRawImage(const std::string& path, std::uint32_t flashBytes) {
 ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes) {
   if (FileTypeOf(path) == ProgramFileType::RawImage) return LoadRawImage(path, flashBytes);
   const ProgramCheck check = CheckProgramFile(path, flashBytes);
-  if (!check.ok) throw CliFailure(kExitUsage, check.error);
+  if (!check.ok) throw CliFailure(OutcomeKind::BadFile, check.error);
   ProgramImage image;
   image.path = path;
   image.data = check.data;
@@ -94,11 +94,10 @@ ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes)
   return image;
 }
 
-int RunProgram(const Options& options, Target& target, const ProgramImage& checked) {
+void RunProgram(const Options& options, Target& target, const ProgramImage& checked) {
   // Checked again for the flash this chip really has; still nothing sent
   // but the handshake.
   const ProgramImage image = LoadProgramImage(checked.path, target.FlashBytes());
-  Session& s = target.session();
 
   ProgressPlan plan;
   plan.label = "programming " + NameOf(image.path);
@@ -111,36 +110,26 @@ int RunProgram(const Options& options, Target& target, const ProgramImage& check
   };
   target.screen().SetPlan(std::move(plan));
 
-  target.programming().SpeedProgClick();
-  target.Run([&] { return s.LastCommand.empty() && !s.ProgrammingActive; });
-  if (options.verify) return RunVerify(target, image);
-  return kExitOk;
+  ProgramOptions steps;
+  if (options.noMassErase) steps.massErase = false;
+  if (options.noEraseCfg) steps.erasePS1 = false;
+  if (options.noFlash) steps.progFlash = false;
+  if (options.noHcr) steps.progPS1 = false;
+  steps.hcr0 = options.hcr0;
+  steps.hcr1 = options.hcr1;
+  // The command line reads the flash back itself when --verify asks, with
+  // its own progress line and report; the run does not verify on its own.
+  steps.verify = false;
+  target.Run([&](Engine& engine) { return engine.Program(steps); });
+  if (options.verify) RunVerify(target, image);
 }
 
-int RunErase(const Options& options, Target& target) {
+void RunErase(const Options& options, Target& target) {
   const EraseScope scope = options.eraseScope;
-  target.settings().adjust = [scope](Session& s) {
-    ProjectSettingsRecord& ps = s.ProjectSettings;
-    ps.MassErase = scope != EraseScope::CfgOnly;
-    ps.ErasePS1 = scope != EraseScope::Flash;
-    ps.ProgFlash = false;
-    ps.ProgPS1 = false;
-  };
-  // The erase of a programming run without its download: the flash timing
-  // first (erasing is timed by it), then the erase commands and their
-  // replies through the run's own handlers.
-  Session& s = target.session();
-  target.settings().LoadProperties();
-  s.AbandonPending();
-  SetupFlashTime(s);
-  target.Check();
-  target.programming().PrepareTarget();
-  target.Run([&] { return s.LastCommand.empty(); });
-  target.settings().adjust = nullptr;
+  target.Run([&](Engine& engine) { return engine.Erase(scope); });
   target.screen().Note(scope == EraseScope::Flash     ? "erased the flash"
                        : scope == EraseScope::CfgOnly ? "erased the configuration page"
                                                       : "erased the flash and the configuration page");
-  return kExitOk;
 }
 
 }  // namespace varnel::cli

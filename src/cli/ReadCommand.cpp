@@ -1,5 +1,5 @@
 // read: a memory of the target into an Intel HEX file, a raw image or the
-// memory view's dump lines, through the window's upload sequence.
+// memory view's dump lines, through the engine's upload of a range.
 #include <unistd.h>
 #include <sys/stat.h>
 
@@ -35,12 +35,12 @@ std::uint32_t Highest(const MemoryInfo& entry) {
 void CheckOutput(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-    throw CliFailure(kExitUsage, path + " is not a file");
+    throw CliFailure(OutcomeKind::Refused, path + " is not a file");
   }
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
   if (::access(folder.c_str(), W_OK) != 0) {
-    throw CliFailure(kExitUsage, "cannot write into the folder " + folder);
+    throw CliFailure(OutcomeKind::Refused, "cannot write into the folder " + folder);
   }
 }
 
@@ -80,14 +80,14 @@ ReadRequest PrepareRead(const Options& o) {
   ReadRequest r;
   r.entry = InfoByShortName(o.memory);
   if (!r.entry) {
-    throw CliFailure(kExitUsage, "unknown memory '" + o.memory + "': code, xdata, iram, sfr or cfg");
+    throw CliFailure(OutcomeKind::Refused, "unknown memory '" + o.memory + "': code, xdata, iram, sfr or cfg");
   }
   const std::uint32_t lowest = Lowest(*r.entry), highest = Highest(*r.entry);
   r.from = o.from.value_or(lowest);
   r.to = o.to.value_or(highest);
   r.toGiven = o.to.has_value();
   if (r.from < lowest || r.to > highest || r.from > r.to) {
-    throw CliFailure(kExitUsage, "the range " + Address(r.from) + "-" + Address(r.to) +
+    throw CliFailure(OutcomeKind::Refused, "the range " + Address(r.from) + "-" + Address(r.to) +
                                      " does not lie within " + o.memory + " (" + Address(lowest) +
                                      "-" + Address(highest) + ")");
   }
@@ -98,7 +98,7 @@ ReadRequest PrepareRead(const Options& o) {
     } else if (name.ends_with(".bin")) {
       r.format = ReadRequest::Format::Bin;
     } else {
-      throw CliFailure(kExitUsage, "the output file must end in .hex or .bin: " + o.output);
+      throw CliFailure(OutcomeKind::Refused, "the output file must end in .hex or .bin: " + o.output);
     }
     r.output = o.output;
     CheckOutput(r.output);
@@ -108,22 +108,7 @@ ReadRequest PrepareRead(const Options& o) {
 
 void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t last,
             const std::string& label) {
-  const MemoryInfo& entry = InfoOf(kind);
-  const auto lo = static_cast<std::int32_t>(first - entry.targetBase);
-  const auto hi = static_cast<std::int32_t>(last - entry.targetBase);
-  target.settings().adjust = [kind, lo, hi](Session& s) {
-    ProjectSettingsRecord& ps = s.ProjectSettings;
-    switch (kind) {
-      case MemoryKind::Code:
-        ps.CodeMin = lo;
-        ps.CodeMax = hi | 0xF;  // the same blocks, and never 0 ("to the flash end")
-        break;
-      case MemoryKind::ExtRAM: ps.ExtMin = lo, ps.ExtMax = hi; break;
-      case MemoryKind::IRAM: ps.IRAMMin = lo, ps.IRAMMax = hi; break;
-      case MemoryKind::SFR: ps.SFRMin = lo, ps.SFRMax = hi; break;
-      case MemoryKind::Cfg: break;  // always the whole page
-    }
-  };
+  const auto lo = static_cast<std::int32_t>(first - InfoOf(kind).targetBase);
   // The bar stands at the address of the block just stored.
   const int step = kind == MemoryKind::SFR ? 1 : 16;
   ProgressPlan plan;
@@ -133,27 +118,17 @@ void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t 
     return static_cast<std::size_t>(std::max(position - lo + step, 0));
   };
   target.screen().SetPlan(std::move(plan));
-
-  UploadSequence& uploads = target.uploads();
-  switch (kind) {
-    case MemoryKind::Code: uploads.SpeedCodeClick(); break;
-    case MemoryKind::ExtRAM: uploads.SpeedExtClick(); break;
-    case MemoryKind::IRAM: uploads.SpeedIRAMClick(); break;
-    case MemoryKind::SFR: uploads.SpeedSFRClick(); break;
-    case MemoryKind::Cfg: uploads.SpeedCFGClick(); break;
-  }
-  target.Run([&] { return !uploads.Busy(); });
-  target.settings().adjust = nullptr;
+  target.Run([&](Engine& engine) { return engine.UploadRange(kind, first, last); });
 }
 
-int RunRead(const ReadRequest& r, Target& target) {
+void RunRead(const ReadRequest& r, Target& target) {
   const MemoryInfo& entry = *r.entry;
   std::uint32_t to = r.to;
   if (entry.kind == MemoryKind::Code) {
     const std::uint32_t flash = target.FlashBytes();
     if (!r.toGiven) to = flash - 1;
     if (to >= flash || r.from > to) {
-      throw CliFailure(kExitUsage, "the range " + Address(r.from) + "-" + Address(to) +
+      throw CliFailure(OutcomeKind::Refused, "the range " + Address(r.from) + "-" + Address(to) +
                                        " lies beyond the " + std::to_string(flash / 1024) +
                                        " KB flash of the " + target.session().TargetName);
     }
@@ -165,7 +140,7 @@ int RunRead(const ReadRequest& r, Target& target) {
   if (r.format == ReadRequest::Format::Dump) {
     PrintDump(image, entry, r.from, to);
     std::fflush(stdout);
-    return kExitOk;
+    return;
   }
   const auto begin = image.Cells().begin() + (r.from - entry.targetBase);
   const std::vector<std::uint8_t> bytes(begin, begin + (to - r.from + 1));
@@ -174,11 +149,10 @@ int RunRead(const ReadRequest& r, Target& target) {
                                : std::string(bytes.begin(), bytes.end());
   std::string error;
   if (!ReplaceFileAtomically(r.output, text, &error)) {
-    throw CliFailure(kExitRefused, "cannot write " + r.output + ": " + error);
+    throw CliFailure(OutcomeKind::BadFile, "cannot write " + r.output + ": " + error);
   }
   target.screen().Note("wrote " + std::to_string(bytes.size()) + " bytes of " + entry.name + " (" +
                        Address(r.from) + "-" + Address(to) + ") to " + r.output);
-  return kExitOk;
 }
 
 }  // namespace varnel::cli

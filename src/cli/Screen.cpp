@@ -134,7 +134,7 @@ void Screen::MessageBox(MessageKind kind, const std::string& text) {
   if (onMessage) onMessage(kind, text);
 }
 
-void Screen::RunEnded(const RunOutcome& outcome) {
+void Screen::RunEnded(const Outcome& outcome) {
   if (onRunEnded) onRunEnded(outcome);
 }
 

@@ -40,7 +40,7 @@ class Screen : public QuietUi {
   void Break();
 
   std::function<void(MessageKind, const std::string&)> onMessage;
-  std::function<void(const RunOutcome&)> onRunEnded;
+  std::function<void(const Outcome&)> onRunEnded;
   std::function<void(int ms)> onSleep;
 
   void StartProgress(const ProgressStart& how) override;
@@ -51,7 +51,7 @@ class Screen : public QuietUi {
   void ShowNotice(const std::string& caption, const std::string& text,
                   const std::string& button) override;
   void MessageBox(MessageKind kind, const std::string& text) override;
-  void RunEnded(const RunOutcome& outcome) override;
+  void RunEnded(const Outcome& outcome) override;
   void Sleep(int milliseconds) override;
 
  private:

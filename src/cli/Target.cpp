@@ -1,5 +1,5 @@
-// Opening the line and connecting: the window's connect handshake, ticked
-// as soon as each of its replies is complete instead of on a 100 ms timer.
+// Opening the line and connecting: the connect handshake, ticked as soon as
+// each of its replies is complete instead of on a 100 ms timer.
 #include "cli/Target.h"
 
 #include <algorithm>
@@ -13,8 +13,8 @@
 namespace varnel::cli {
 namespace {
 
-// The connect window's part, without a window: its timer becomes "the next
-// tick is due", and closing ends the handshake.
+// What a connect shows, without a window: its timer becomes "the next tick
+// is due", and closing ends the handshake.
 class HandshakeDisplay : public ConnectDisplay {
  public:
   void ShowTarget(const std::string&) override {}
@@ -24,7 +24,7 @@ class HandshakeDisplay : public ConnectDisplay {
   void SetButtonsEnabled(bool) override {}
   void StartTimer(int) override { tickDue = true; }
   void StopTimer() override { tickDue = false; }
-  void CloseWindow() override { closed = true; }
+  void Dismiss() override { closed = true; }
 
   bool tickDue = false;
   bool closed = false;
@@ -41,22 +41,24 @@ Target::Target(const Options& options, Screen& screen)
       screen_(screen),
       link_(screen, options.timeoutMs),
       settings_(link_.session(), options),
-      uploads_(link_.session(), settings_),
-      programming_(link_.session(), settings_) {
+      engine_(link_.session(), settings_) {
+  link_.session().AddOutcomeListener([this](const Outcome&) { ++outcomes_; });
   settings_.LoadProperties();
   const auto& texts = BaudTexts();
   if (std::find(texts.begin(), texts.end(), settings_.BaudText()) == texts.end()) {
     std::string list;
     for (const auto& t : texts) list += (list.empty() ? "" : ", ") + t;
-    throw CliFailure(kExitUsage, "baud rate '" + settings_.BaudText() + "' is not one of " + list);
+    throw CliFailure(OutcomeKind::Refused,
+                     "baud rate '" + settings_.BaudText() + "' is not one of " + list);
   }
   const std::string& name = settings_.PortName();
   if (name.empty() || name == "None") {
-    throw CliFailure(kExitUsage, "no port given: use -p PORT (or name one in the settings)");
+    throw CliFailure(OutcomeKind::Refused, "no port given: use -p PORT (or name one in the settings)");
   }
   device_ = ResolvePortDevice(name);
   if (device_.empty()) {
-    throw CliFailure(kExitUsage, "'" + name + "' names no port: give a device path or COM1..COM8");
+    throw CliFailure(OutcomeKind::Refused,
+                     "'" + name + "' names no port: give a device path or COM1..COM8");
   }
 }
 
@@ -68,12 +70,20 @@ void Target::Open() {
 }
 
 void Target::Check() const {
-  if (const auto& f = link_.Failed()) throw CliFailure(f->status, f->text);
+  if (const auto& f = link_.Failed()) throw CliFailure(*f);
 }
 
-void Target::Run(const std::function<bool()>& done) {
-  link_.RunUntil(done);
+void Target::Run(const std::function<bool(Engine&)>& verb) {
+  Session& s = session();
+  const std::uint64_t before = outcomes_;
+  if (!verb(engine_)) {
+    throw CliFailure(OutcomeKind::Refused, "the target is not connected or busy; nothing was sent");
+  }
+  link_.RunUntil([&] { return outcomes_ != before && !engine_.Busy(); });
   Check();
+  if (const auto& outcome = s.LastOutcome(); outcome && !outcome->Done()) {
+    throw CliFailure(*outcome);
+  }
 }
 
 std::uint32_t Target::FlashBytes() const {
@@ -86,24 +96,29 @@ void Target::Connect() {
   HandshakeDisplay display;
   ConnectHandshake handshake(s, display, NumberFormat{".", ""});
 
-  // The reset pulse takes its real time: the loader needs it to start.
+  // The reset pulse takes its real time: the loader needs it to start. A
+  // port that fails it is a warning: the attempt then shows whether the
+  // loader answers all the same.
   link_.SetRealWaits(true);
-  link_.SetBoxesAreWarnings(true);
-  handshake.FormCreate();
+  const std::optional<Outcome> trouble = handshake.Prepare();
   link_.SetRealWaits(false);
-  link_.SetBoxesAreWarnings(false);
+  if (trouble) {
+    screen_.Break();
+    std::fprintf(stderr, "varnel-cli: warning: %s\n", trouble->text.c_str());
+  }
   Check();
 
   // Three carriage returns, spread over the time-out, as the window sends
   // three 500 + 100 + 100 ms apart.
   const int wakeMs = std::max(100, link_.ExchangeMs(kBannerBytes) / ConnectHandshake::kRetries);
-  handshake.FormShow();
-  while (!display.closed) {
+  handshake.Start();
+  while (!display.closed && !handshake.Result()) {
     if (!display.tickDue) {
       // The window would rest here until Retry: an answer without a prompt.
-      link_.Fail(kExitNoAnswer, "the boot loader's answer on " + device_ + " holds no prompt: \"" +
-                                    TraceText(handshake.ReplyText().substr(0, 40)) +
-                                    "\" (is " + settings_.BaudText() + " baud right?)");
+      link_.Fail({OutcomeKind::NoAnswer, "the boot loader's answer on " + device_ +
+                                             " holds no prompt: \"" +
+                                             TraceText(handshake.ReplyText().substr(0, 40)) +
+                                             "\" (is " + settings_.BaudText() + " baud right?)"});
       break;
     }
     if (handshake.AwaitingReply()) {
@@ -113,12 +128,15 @@ void Target::Connect() {
       if (link_.Failed()) break;
     }
     link_.ForgetAwaited();
-    handshake.tick();
+    handshake.Tick();
   }
-  handshake.FormClose();
-  if (const auto& f = link_.Failed(); f && f->text == "Failed to connect target! Try reset it!") {
-    throw CliFailure(f->status, f->text + " (no answer on " + device_ + " at " +
-                                    settings_.BaudText() + " baud)");
+  handshake.Close();
+  if (const auto& result = handshake.Result(); result && !result->Done()) {
+    Outcome failed = *result;
+    if (failed.kind == OutcomeKind::NoAnswer) {
+      failed.text += " (no answer on " + device_ + " at " + settings_.BaudText() + " baud)";
+    }
+    throw CliFailure(failed);
   }
   Check();
 

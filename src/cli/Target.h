@@ -1,6 +1,5 @@
 // A connected target as the commands use it: the link, the settings, the
-// window's upload and programming sequences over one session, and the
-// connect handshake run to its end.
+// engine's verbs over one session, and the connect handshake run to its end.
 #pragma once
 
 #include <cstdint>
@@ -11,8 +10,7 @@
 #include "cli/Link.h"
 #include "cli/Options.h"
 #include "cli/Screen.h"
-#include "memory/UploadSequence.h"
-#include "programming/ProgrammingSequence.h"
+#include "engine/Engine.h"
 
 namespace varnel::cli {
 
@@ -30,16 +28,16 @@ class Target {
 
   // Throws the link's failure, if any.
   void Check() const;
-  // Runs the event loop until done() holds; throws the failure that ends
-  // the run first.
-  void Run(const std::function<bool()>& done);
+  // Runs a verb and the event loop until its run has ended; throws the
+  // outcome of a run that did not finish (or the failure that ended it
+  // first), and a refusal when the verb did not start at all.
+  void Run(const std::function<bool(Engine&)>& verb);
 
   Link& link() { return link_; }
   Session& session() { return link_.session(); }
   Screen& screen() { return screen_; }
   CliSettings& settings() { return settings_; }
-  UploadSequence& uploads() { return uploads_; }
-  ProgrammingSequence& programming() { return programming_; }
+  Engine& engine() { return engine_; }
 
   std::string Device() const { return device_; }
   int Baud() const;
@@ -51,8 +49,8 @@ class Target {
   Screen& screen_;
   Link link_;
   CliSettings settings_;
-  UploadSequence uploads_;
-  ProgrammingSequence programming_;
+  Engine engine_;
+  std::uint64_t outcomes_ = 0;  // runs ended so far
   std::string device_;
 };
 

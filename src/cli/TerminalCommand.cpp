@@ -236,7 +236,7 @@ int RunTerminal(const Options& options) {
     try {
       trace = std::make_unique<TraceFile>(options.trace);
     } catch (const std::runtime_error& e) {
-      throw CliFailure(kExitUsage, e.what());
+      throw CliFailure(OutcomeKind::Refused, e.what());
     }
   }
   TComm port;
@@ -247,7 +247,7 @@ int RunTerminal(const Options& options) {
     port.SetBaudRate(BaudRateFromText(settings.BaudText()));
     port.Open();
   } catch (const ECommError& e) {
-    throw CliFailure(kExitPort, "cannot open the port " + device + ": " +
+    throw CliFailure(OutcomeKind::PortFailed, "cannot open the port " + device + ": " +
                                     (e.Code() > 0 ? std::strerror(e.Code()) : e.what()));
   }
 

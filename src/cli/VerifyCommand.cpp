@@ -1,5 +1,5 @@
 // verify: every address a program file writes read back through the
-// window's CODE upload and compared with the file.
+// engine's CODE upload and compared with the file.
 #include <cstdio>
 
 #include "cli/Commands.h"
@@ -16,7 +16,7 @@ std::string NameOf(const std::string& path) {
 
 }  // namespace
 
-int RunVerify(Target& target, const ProgramImage& image) {
+void RunVerify(Target& target, const ProgramImage& image) {
   // Every 16-byte block the file writes into, in runs of adjacent blocks.
   for (const auto& [first, last] : VerifyRanges(image.data)) {
     Upload(target, MemoryKind::Code, first, last,
@@ -24,6 +24,7 @@ int RunVerify(Target& target, const ProgramImage& image) {
   }
 
   const VerifyReport report = CompareWritten(image.data, target.session().Images.CodeImage);
+  Outcome outcome = VerifyOutcome(report);
   for (const VerifyDifference& d : report.first) {
     std::printf("%sh: file %sh, target %sh\n", HD16Prev(d.address).c_str(),
                 HDPrev(d.file).c_str(), HDPrev(d.target).c_str());
@@ -33,11 +34,12 @@ int RunVerify(Target& target, const ProgramImage& image) {
   if (differ == 0) {
     std::printf("verify: %zu bytes match %s\n", image.data.size(), name.c_str());
     std::fflush(stdout);
-    return kExitOk;
+    return;
   }
   std::printf("verify: %zu of %zu bytes differ from %s\n", differ, image.data.size(), name.c_str());
   std::fflush(stdout);
-  throw CliFailure(kExitRefused, "verify: " + std::to_string(differ) + " bytes differ from " + name);
+  outcome.text = "verify: " + std::to_string(differ) + " bytes differ from " + name;
+  throw CliFailure(outcome);
 }
 
 }  // namespace varnel::cli

@@ -7,7 +7,7 @@
 namespace varnel {
 
 TF_Connect::TF_Connect(Session& session, QWidget* owner)
-    : QWidget(owner, Qt::Window), handshake_(session, *this) {
+    : QWidget(owner, Qt::Window), session_(session), handshake_(session, *this) {
   setObjectName("TF_Connect");
   setAttribute(Qt::WA_DeleteOnClose);
   setWindowTitle("Connect to target");
@@ -31,7 +31,12 @@ TF_Connect::TF_Connect(Session& session, QWidget* owner)
   timer_->setObjectName("Timer1");
   connect(timer_, &QTimer::timeout, this, &TF_Connect::Timer1Timer);
 
-  handshake_.FormCreate();
+  FormCreate();
+}
+
+void TF_Connect::FormCreate() {
+  // A port that fails the reset pulse is shown; the window opens all the same.
+  if (const auto trouble = handshake_.Prepare()) session_.Ui().MessageBox(trouble->Box(), trouble->text);
 }
 
 TF_Connect::~TF_Connect() {
@@ -56,7 +61,7 @@ QLabel* TF_Connect::AddRow(const char* caption, const char* valueName, int top) 
 
 void TF_Connect::Btn_RetryClick() { handshake_.Retry(); }
 void TF_Connect::Btn_CloseClick() { close(); }
-void TF_Connect::Timer1Timer() { handshake_.tick(); }
+void TF_Connect::Timer1Timer() { handshake_.Tick(); }
 
 void TF_Connect::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
@@ -66,14 +71,14 @@ void TF_Connect::showEvent(QShowEvent* event) {
     const QRect frame = owner->window()->frameGeometry();
     move(frame.center() - QPoint(width() / 2, height() / 2));
   }
-  handshake_.FormShow();
+  handshake_.Start();
 }
 
 void TF_Connect::closeEvent(QCloseEvent* event) {
   QWidget::closeEvent(event);
   if (event->isAccepted() && !closed_) {
     closed_ = true;
-    handshake_.FormClose();
+    handshake_.Close();
   }
 }
 
@@ -102,6 +107,6 @@ void TF_Connect::SetButtonsEnabled(bool enabled) {
 
 void TF_Connect::StartTimer(int intervalMs) { timer_->start(intervalMs); }
 void TF_Connect::StopTimer() { timer_->stop(); }
-void TF_Connect::CloseWindow() { close(); }
+void TF_Connect::Dismiss() { close(); }
 
 }  // namespace varnel

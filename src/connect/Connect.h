@@ -20,6 +20,7 @@ class TF_Connect : public QWidget, private ConnectDisplay {
   TF_Connect(Session& session, QWidget* owner = nullptr);
   ~TF_Connect() override;
 
+  void FormCreate();
   void Btn_RetryClick();
   void Btn_CloseClick();
   void Timer1Timer();
@@ -40,10 +41,11 @@ class TF_Connect : public QWidget, private ConnectDisplay {
   void SetButtonsEnabled(bool enabled) override;
   void StartTimer(int intervalMs) override;
   void StopTimer() override;
-  void CloseWindow() override;
+  void Dismiss() override;
 
   QLabel* AddRow(const char* caption, const char* valueName, int top);
 
+  Session& session_;
   ConnectHandshake handshake_;
   QLabel* target_ = nullptr;
   QLabel* firmware_ = nullptr;

@@ -39,17 +39,18 @@ ConnectHandshake::ConnectHandshake(Session& session, ConnectDisplay& display,
                                    std::optional<NumberFormat> format)
     : s_(session), display_(display), format_(std::move(format)) {}
 
-void ConnectHandshake::FormCreate() {
+std::optional<Outcome> ConnectHandshake::Prepare() {
   display_.ShowTarget({});
   display_.ShowFirmware({});
   display_.ShowSoftware({});
   display_.ShowCore({});
   awaitingReply_ = false;
   StopTimer();
-  if (s_.ProjectSettings.ControlDTR) ResetPulse();
+  if (s_.ProjectSettings.ControlDTR) return ResetPulse();
+  return std::nullopt;
 }
 
-void ConnectHandshake::ResetPulse() {
+std::optional<Outcome> ConnectHandshake::ResetPulse() {
   TargetUi& ui = s_.Ui();
   try {
     CommPort* port = s_.Port();
@@ -65,17 +66,20 @@ void ConnectHandshake::ResetPulse() {
     ui.Sleep(400);
   } catch (const ECommError& e) {
     // The window still opens; the attempt then fails for want of an answer.
-    ui.MessageBox(MessageKind::Error, e.what());
+    return Outcome{OutcomeKind::PortFailed, e.what()};
   }
+  return std::nullopt;
 }
 
-void ConnectHandshake::FormShow() {
+void ConnectHandshake::Start() {
   s_.ShowReceiveCount(false);
   Retry();
 }
 
 void ConnectHandshake::Retry() {
-  s_.RxBuffer.clear();
+  result_.reset();
+  s_.BeginRun();
+  s_.ClearRx();
   retriesLeft_ = kRetries;
   Send(cmd::kWake);
   StopTimer();
@@ -83,7 +87,7 @@ void ConnectHandshake::Retry() {
   StartTimer();
 }
 
-void ConnectHandshake::tick() {
+void ConnectHandshake::Tick() {
   StopTimer();
   timerInterval_ = kTickMs;
   if (!awaitingReply_) {
@@ -99,12 +103,11 @@ void ConnectHandshake::WaitForPrompt() {
       Send(cmd::kWake);
       StartTimer();
     } else {
-      s_.Ui().RunEnded({RunOutcome::Kind::NoAnswer, "Failed to connect target! Try reset it!"});
+      End({OutcomeKind::NoAnswer, "Failed to connect target! Try reset it!"});
     }
     return;
   }
-  replyText_ = std::move(s_.RxBuffer);
-  s_.RxBuffer.clear();
+  replyText_ = s_.TakeRx();
 
   const std::size_t prompt = replyText_.find('>');
   if (prompt == std::string::npos) return;  // stalled until Retry
@@ -134,8 +137,7 @@ void ConnectHandshake::WaitForPrompt() {
 
 void ConnectHandshake::TakeRegisterReply() {
   awaitingReply_ = false;
-  const std::string reply = std::move(s_.RxBuffer);
-  s_.RxBuffer.clear();
+  const std::string reply = s_.TakeRx();
 
   const char kind = handshakeCommand_.empty() ? '\0' : handshakeCommand_.front();
   if (kind == 'E') {
@@ -189,7 +191,8 @@ void ConnectHandshake::TakeRegisterReply() {
       StartTimer();
       display_.SetButtonsEnabled(false);
       s_.Ui().Sleep(kCloseDelayMs);
-      display_.CloseWindow();
+      End({});
+      display_.Dismiss();
       break;
     }
     default:
@@ -200,13 +203,20 @@ void ConnectHandshake::TakeRegisterReply() {
 void ConnectHandshake::RejectTarget() {
   StopTimer();
   s_.TargetConnected = false;
-  s_.Ui().RunEnded({RunOutcome::Kind::Failed, kRejected});
-  display_.CloseWindow();
+  Outcome rejected{OutcomeKind::TargetRefused, kRejected};
+  rejected.command = handshakeCommand_;
+  End(rejected);
+  display_.Dismiss();
 }
 
-void ConnectHandshake::FormClose() {
+void ConnectHandshake::End(Outcome outcome) {
+  result_ = outcome;
+  s_.Report(outcome);
+}
+
+void ConnectHandshake::Close() {
   StopTimer();
-  if (s_.TargetConnected) s_.Ui().SetTargetButtonsEnabled(true);
+  if (s_.TargetConnected) s_.OfferTarget();
 }
 
 void ConnectHandshake::Send(const std::string& command) { s_.SendString(command); }

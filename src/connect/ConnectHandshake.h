@@ -25,7 +25,7 @@ class ConnectDisplay {
   virtual void SetButtonsEnabled(bool enabled) = 0;    // Btn_Retry and Btn_Close
   virtual void StartTimer(int intervalMs) = 0;         // Timer1
   virtual void StopTimer() = 0;
-  virtual void CloseWindow() = 0;
+  virtual void Dismiss() = 0;  // the attempt is over: the display goes away
 };
 
 // The value of a register reply: the two hex digits after the echo (when
@@ -49,18 +49,24 @@ class ConnectHandshake {
   ConnectHandshake(Session& session, ConnectDisplay& display,
                    std::optional<NumberFormat> format = std::nullopt);
 
-  // Window creation: labels blank, nothing awaited, timer stopped, and the
-  // target reset through DTR/RTS when the settings ask for it.
-  void FormCreate();
-  // Window shown: receive counter off, then Retry.
-  void FormShow();
-  // Btn_RetryClick: a fresh attempt with three carriage returns.
+  // The verbs of a connect. Prepare: labels blank, nothing awaited, timer
+  // stopped, and the target reset through DTR/RTS when the settings ask for
+  // it; a port that fails the reset is returned (the attempt goes on and
+  // then fails for want of an answer).
+  std::optional<Outcome> Prepare();
+  // The first attempt: receive counter off, then Retry.
+  void Start();
+  // A fresh attempt with three carriage returns.
   void Retry();
-  // Timer1Timer.
-  void tick();
-  // Window closing, however: timer stopped, target buttons enabled when
-  // the prompt was seen.
-  void FormClose();
+  // The timer's tick: the next step of the attempt.
+  void Tick();
+  // The end, however it came: timer stopped, the target offered when the
+  // prompt was seen.
+  void Close();
+  // How the last attempt ended: none while it goes on (or stalls, an answer
+  // without a prompt, until Retry). Finished, NoAnswer or TargetRefused; it
+  // has also been reported through the session.
+  const std::optional<Outcome>& Result() const { return result_; }
 
   // Inspection.
   const std::string& HandshakeCommand() const { return handshakeCommand_; }
@@ -71,11 +77,12 @@ class ConnectHandshake {
   int TimerInterval() const { return timerInterval_; }
 
  private:
-  void ResetPulse();
+  std::optional<Outcome> ResetPulse();
   void WaitForPrompt();
   void TakeRegisterReply();
   // The error exit: the target answered, but not as an MSC121x can.
   void RejectTarget();
+  void End(Outcome outcome);
   void Send(const std::string& command);
   void StartTimer();
   void StopTimer();
@@ -89,6 +96,7 @@ class ConnectHandshake {
   std::string replyText_;
   bool timerActive_ = false;
   int timerInterval_ = kFirstTickMs;
+  std::optional<Outcome> result_;
 };
 
 }  // namespace varnel

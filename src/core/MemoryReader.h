@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/Memories.h"
+#include "core/Outcome.h"
 
 namespace varnel {
 
@@ -15,9 +16,9 @@ inline constexpr char kReadBackStopped[] = "stopped by the user";
 
 class MemoryReader {
  public:
-  // complete: every block of the range was stored; otherwise reason says
-  // why not (a refused reply, a stop request).
-  using Done = std::function<void(bool complete, const std::string& reason)>;
+  // Finished: every block of the range was stored; otherwise the outcome
+  // says why not (a refused reply, a stop request).
+  using Done = std::function<void(const Outcome& outcome)>;
   virtual ~MemoryReader() = default;
   // Reads first..last (image offsets) into the memory's image, the progress
   // display showing name; done is called once, when the read ends.

@@ -6,16 +6,17 @@
 #include <exception>
 
 namespace varnel {
-namespace {
 
-// Stands in until a window attaches, so a session never dereferences nothing.
-QuietUi nullUi;
+Session::Session() : ui_(&quiet_) {}
 
-}  // namespace
-
-Session::Session() : ui_(&nullUi) {}
-
-void Session::AttachUi(TargetUi* ui) { ui_ = ui ? ui : &nullUi; }
+void Session::AttachUi(TargetUi* ui) {
+  ui_ = ui ? ui : &quiet_;
+  // A new screen starts from what the state offers now.
+  shownToolBars_ = ToolBarsEnabled();
+  shownTargetButtons_ = TargetButtonsEnabled();
+  ui_->SetToolBarsEnabled(shownToolBars_);
+  ui_->SetTargetButtonsEnabled(shownTargetButtons_);
+}
 
 void Session::AttachPort(CommPort* port) {
   port_ = port;
@@ -31,8 +32,112 @@ void Session::SendString(const std::string& text) {
 }
 
 void Session::SendCommand(std::string_view text, const std::string& payload) {
-  LastCommand = text;
+  lastCommand_ = text;
+  PublishState();
   SendString(LastCommand.str() + payload);
+}
+
+void Session::Await(std::string_view command) {
+  lastCommand_ = command;
+  PublishState();
+}
+
+void Session::EndSequence() {
+  lastCommand_.clear();
+  PublishState();
+}
+
+void Session::AbandonPending() {
+  lastCommand_.clear();
+  programmingActive_ = false;
+  stopRequested_ = false;
+  PublishState();
+}
+
+void Session::BeginUploadAll() {
+  uploadAllActive_ = true;
+  PublishState();
+}
+
+void Session::EndUploadAll() {
+  uploadAllActive_ = false;
+  PublishState();
+}
+
+std::string Session::TakeRx() {
+  std::string taken = std::move(rxBuffer_);
+  rxBuffer_.clear();
+  return taken;
+}
+
+std::int32_t Session::TakeReplyAddress() {
+  currentAddress_ = cmd::AddressField(LastCommand.str());
+  return currentAddress_;
+}
+
+void Session::ChooseProgramFile(const std::string& path) {
+  programFile_ = path;
+  programFileChosen_ = true;
+}
+
+void Session::FollowSettingsProgramFile(const std::string& hexBin) {
+  if (!programFileChosen_) programFile_ = hexBin;
+}
+
+void Session::ForgetProgramFile() {
+  programFile_.clear();
+  programFileChosen_ = false;
+}
+
+void Session::OfferTarget() {
+  targetReady_ = true;
+  PublishState();
+}
+
+void Session::WithdrawTarget() {
+  targetReady_ = false;
+  PublishState();
+}
+
+void Session::Report(const Outcome& outcome) {
+  runOpen_ = false;
+  lastOutcome_ = outcome;
+  ui_->RunEnded(outcome);
+  for (const auto& listener : outcomeListeners_) listener(outcome);
+}
+
+namespace {
+
+// Uploads hold the toolbars while their read commands are pending.
+bool IsReadCommand(const std::string& command) {
+  if (command.empty()) return false;
+  switch (command[0]) {
+    case 'C': return command.size() > 1 && command[1] == 'R';
+    case 'X':
+    case 'I':
+    case 'F':
+    case 'R': return true;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+bool Session::ToolBarsEnabled() const {
+  return !uploadAllActive_ && !IsReadCommand(lastCommand_.str());
+}
+
+void Session::PublishState() {
+  const bool toolBars = ToolBarsEnabled();
+  if (toolBars != shownToolBars_) {
+    shownToolBars_ = toolBars;
+    ui_->SetToolBarsEnabled(toolBars);
+  }
+  const bool targetButtons = TargetButtonsEnabled();
+  if (targetButtons != shownTargetButtons_) {
+    shownTargetButtons_ = targetButtons;
+    ui_->SetTargetButtonsEnabled(targetButtons);
+  }
 }
 
 void Session::RegisterHandler(const std::string& key, ReplyHandler handler) {
@@ -44,13 +149,14 @@ void Session::RegisterRepeat(const std::string& key, std::function<std::string()
 }
 
 void Session::Comm1RxChar(CommPort& sender, int count) {
-  // A port or sequence error inside the receive event is shown and the
+  // A port or sequence error inside the receive event is reported and the
   // receive path stays usable; nothing half-read is ever dispatched, because
-  // bytes are appended only after a successful read.
+  // bytes are appended only after a successful read. This is the engine's
+  // edge for the port's exceptions: they leave it as outcomes.
   try {
     ReceiveChunk(sender, count);
   } catch (const std::exception& e) {
-    ui_->MessageBox(MessageKind::Error, e.what());
+    Report({OutcomeKind::PortFailed, e.what()});
   }
   ui_->ProcessEvents();
 }
@@ -64,7 +170,7 @@ void Session::ReceiveChunk(CommPort& sender, int count) {
   if (draining_) return;  // a late reply of a stopped run: nobody's
 
   for (int i = 0; i < got; ++i) {
-    RxBuffer.push_back(readBuffer_[static_cast<std::size_t>(i)]);
+    rxBuffer_.push_back(readBuffer_[static_cast<std::size_t>(i)]);
     ui_->SetStatusPanel(kStatusReceive, ShowRxProgress ? "Receiving ... " +
                                                              std::to_string(RxBuffer.size()) +
                                                              " byte."
@@ -72,7 +178,7 @@ void Session::ReceiveChunk(CommPort& sender, int count) {
   }
   // A reply is a few hundred bytes; a target that babbles without end must
   // not grow the buffer without end. The oldest bytes go first.
-  if (RxBuffer.size() > kMaxRxBuffer) RxBuffer.erase(0, RxBuffer.size() - kMaxRxBuffer);
+  if (rxBuffer_.size() > kMaxRxBuffer) rxBuffer_.erase(0, rxBuffer_.size() - kMaxRxBuffer);
   if (LastCommand.empty()) return;  // the handshake reads RxBuffer itself
 
   const std::string_view added(readBuffer_.data(), static_cast<std::size_t>(got));
@@ -80,14 +186,13 @@ void Session::ReceiveChunk(CommPort& sender, int count) {
     ProcessRx();
   } else if (added.find('\0') != std::string_view::npos) {
     // A NUL in an unfinished reply: the loader lost the command; ask again.
-    RxBuffer.clear();
+    rxBuffer_.clear();
     SendString(RepeatText());
   }
 }
 
 void Session::ProcessRx() {
-  const std::string reply = std::move(RxBuffer);
-  RxBuffer.clear();
+  const std::string reply = TakeRx();
   ++ReplyCount;
 
   if (StopRequested) {
@@ -95,7 +200,6 @@ void Session::ProcessRx() {
       EndStoppedSequence();
       return;
     }
-    ui_->SetToolBarsEnabled(true);
     // A line download ends itself in order through its own handler.
   }
   if (LastCommand.empty()) return;
@@ -103,20 +207,23 @@ void Session::ProcessRx() {
 }
 
 void Session::EndStoppedSequence() {
-  ui_->SetToolBarsEnabled(true);
-  StopRequested = false;
-  EndProgramming();
-  EndUploadAll();
-  EndSequence();
-  CurrentAddress = 0;
+  stopRequested_ = false;
+  programmingActive_ = false;
+  uploadAllActive_ = false;
+  lastCommand_.clear();
+  currentAddress_ = 0;
+  PublishState();
   ShowReceiveCount(true);
   for (auto& hook : stopHooks_) hook();
   // Whatever the stopped run's commands still bring in belongs to nobody:
   // it is dropped until the line has been quiet, so that it can reach
   // neither the next sequence nor the handshake.
-  RxBuffer.clear();
+  rxBuffer_.clear();
   draining_ = true;
   ui_->RefreshAllViews();
+  // A run that has not said how it ended (a programming run has, at the
+  // stop request) ends as stopped.
+  if (runOpen_) Report({OutcomeKind::Interrupted, {}});
 }
 
 int Session::LineQuietMs(int minimumMs) const {
@@ -129,7 +236,7 @@ void Session::DrainLateReplies() {
   draining_ = false;
   const int quiet = LineQuietMs(kLateQuietMs);
   DrainLine(quiet, std::max(kLateDrainMaxMs, 2 * quiet));
-  RxBuffer.clear();
+  rxBuffer_.clear();
 }
 
 void Session::DrainLine(int quietMs, int maxMs) {
@@ -156,8 +263,8 @@ void Session::DrainLine(int quietMs, int maxMs) {
     // A window whose waits let the receive path run collects the bytes in
     // RxBuffer instead; they count as traffic all the same.
     ui_->Sleep(kDrainStepMs);
-    if (!RxBuffer.empty()) {
-      RxBuffer.clear();
+    if (!rxBuffer_.empty()) {
+      rxBuffer_.clear();
       lastTraffic = Clock::now();
     }
   }

@@ -10,11 +10,13 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "core/MemoryImages.h"
+#include "core/Outcome.h"
 #include "core/ProjectSettings.h"
 #include "core/TargetUi.h"
 #include "link/CommPort.h"
@@ -91,43 +93,87 @@ class Session {
   // A few long replies' time on the line at the port's rate, at least minimumMs.
   int LineQuietMs(int minimumMs) const;
 
-  // Run-state transitions. Each flag of a run is written here and nowhere
-  // else, one place per meaning.
+  // Run-state transitions. Each field a run changes is written here and
+  // nowhere else, one place per meaning; every change that affects what the
+  // window offers is published from PublishState.
   // A sequence starts: no stop request left over from an earlier run
   // counts for it.
-  void BeginSequence() { StopRequested = false; }
+  void BeginSequence() { stopRequested_ = false; }
   // The user asked the running sequence to stop; the next complete reply
   // (or the Cancel watchdog) ends it.
-  void RequestStop() { StopRequested = true; }
+  void RequestStop() { stopRequested_ = true; }
   // The sequence has its last reply: nothing is pending any more.
-  void EndSequence() { LastCommand.clear(); }
+  void EndSequence();
+  // A command awaits its reply without being sent alone: a line download's
+  // "L" goes out with its record (SendString sends it).
+  void Await(std::string_view command);
   // A new run takes the link over: whatever still waited for a reply is
   // abandoned, so neither it nor an old stop request meets the new replies.
-  void AbandonPending() {
-    LastCommand.clear();
-    ProgrammingActive = false;
-    StopRequested = false;
-  }
-  void BeginUploadAll() { UploadAllActive = true; }
-  void EndUploadAll() { UploadAllActive = false; }
-  void BeginProgramming() { ProgrammingActive = true; }
-  void EndProgramming() { ProgrammingActive = false; }
+  void AbandonPending();
+  void BeginUploadAll();
+  void EndUploadAll();
+  void BeginProgramming() { programmingActive_ = true; }
+  void EndProgramming() { programmingActive_ = false; }
   // The receive counter of the status bar: off while a sequence shows its
   // own progress.
-  void ShowReceiveCount(bool on) { ShowRxProgress = on; }
+  void ShowReceiveCount(bool on) { showRxProgress_ = on; }
 
-  // Link state. Readable by all; the run flags are written through the
-  // transitions above.
-  std::string RxBuffer;
-  PendingCommand LastCommand;
-  bool PortOpen = false;
-  bool ShowRxProgress = true;
-  bool StopRequested = false;
-  bool ProgrammingActive = false;
+  // The receive buffer: emptied before a command whose reply is read whole,
+  // taken whole by the handshake, which reads it itself.
+  void ClearRx() { rxBuffer_.clear(); }
+  std::string TakeRx();
+
+  // The port as the session uses it: opened and closed by whoever owns the
+  // settings (the window's LoadProperties, the command line's link).
+  void NotePortOpened() { portOpen_ = true; }
+  void NotePortClosed() { portOpen_ = false; }
+
+  // Addresses of the running sequence.
+  void SetCurrentAddress(std::int32_t address) { currentAddress_ = address; }
+  void SetEndAddress(std::int32_t address) { endAddress_ = address; }
+  // The address the pending command asked for (its fixed field), made the
+  // current one: where the reply in hand belongs.
+  std::int32_t TakeReplyAddress();
+
+  // The program file: chosen directly (Open, the command line) or the one
+  // the settings name ("HexBin"), which it follows until one is chosen.
+  void ChooseProgramFile(const std::string& path);
+  void FollowSettingsProgramFile(const std::string& hexBin);
+  void ForgetProgramFile();
+
+  // The target commands are offered once a connect window closes with the
+  // target connected; a later failed attempt does not withdraw them, only
+  // the start-up does.
+  void OfferTarget();
+  void WithdrawTarget();
+
+  // Runs and their outcomes. A run that started (past its silent refusals)
+  // ends with exactly one outcome through Report; an outcome also reports a
+  // port that failed under the session while nothing ran.
+  void BeginRun() { runOpen_ = true; }
+  bool RunOpen() const { return runOpen_; }
+  void Report(const Outcome& outcome);
+  const std::optional<Outcome>& LastOutcome() const { return lastOutcome_; }
+  using OutcomeListener = std::function<void(const Outcome&)>;
+  void AddOutcomeListener(OutcomeListener listener) {
+    outcomeListeners_.push_back(std::move(listener));
+  }
+
+  // What the window offers, derived from the state above.
+  bool ToolBarsEnabled() const;
+  bool TargetButtonsEnabled() const { return targetReady_; }
+
+  // Link state, readable by all; written only through the operations above.
+  const std::string& RxBuffer = rxBuffer_;
+  const PendingCommand& LastCommand = lastCommand_;
+  const bool& PortOpen = portOpen_;
+  const bool& ShowRxProgress = showRxProgress_;
+  const bool& StopRequested = stopRequested_;
+  const bool& ProgrammingActive = programmingActive_;
+  const bool& UploadAllActive = uploadAllActive_;
+  const std::int32_t& CurrentAddress = currentAddress_;
+  const std::int32_t& EndAddress = endAddress_;
   bool TargetConnected = false;
-  bool UploadAllActive = false;
-  std::int32_t CurrentAddress = 0;
-  std::int32_t EndAddress = 0;
   // Complete replies taken by ProcessRx so far; lets a stop request tell
   // whether any reply came after it.
   std::uint64_t ReplyCount = 0;
@@ -147,8 +193,8 @@ class Session {
   // Main-window state the settings and file commands keep.
   std::string ProjectFile;
   std::string WorkDir;
-  std::string ProgramFile;
-  bool ProgramFileChosen = false;
+  const std::string& ProgramFile = programFile_;
+  const bool& ProgramFileChosen = programFileChosen_;
   static constexpr char ProgramVersion[] = "1.1";
 
   // RxBuffer keeps at most this many of the latest bytes.
@@ -159,6 +205,10 @@ class Session {
   static constexpr int kStatusProgram = 2;
 
  private:
+  // The one place the window's enabled commands are derived: called after
+  // every change of the state they depend on, it tells the screen when
+  // they change.
+  void PublishState();
   void ReceiveChunk(CommPort& sender, int count);
   void DrainLateReplies();
   static constexpr int kDrainStepMs = 5;
@@ -169,11 +219,33 @@ class Session {
   std::string RepeatText() const;
 
   CommPort* port_ = nullptr;
+  // Stands in until a screen attaches, so a session never dereferences
+  // nothing; each session has its own, as it has everything else.
+  QuietUi quiet_;
   TargetUi* ui_ = nullptr;
   std::map<std::string, ReplyHandler> handlers_;
   std::map<std::string, std::function<std::string()>> repeats_;
   std::vector<std::function<void()>> stopHooks_;
   std::vector<char> readBuffer_;
+
+  std::string rxBuffer_;
+  PendingCommand lastCommand_;
+  bool portOpen_ = false;
+  bool showRxProgress_ = true;
+  bool stopRequested_ = false;
+  bool programmingActive_ = false;
+  bool uploadAllActive_ = false;
+  bool targetReady_ = false;
+  std::int32_t currentAddress_ = 0;
+  std::int32_t endAddress_ = 0;
+  std::string programFile_;
+  bool programFileChosen_ = false;
+  bool runOpen_ = false;
+  std::optional<Outcome> lastOutcome_;
+  std::vector<OutcomeListener> outcomeListeners_;
+  // What the screen was last told.
+  bool shownToolBars_ = true;
+  bool shownTargetButtons_ = false;
 };
 
 }  // namespace varnel

@@ -10,31 +10,10 @@
 #include <vector>
 
 #include "core/Memories.h"
+#include "core/Outcome.h"
 #include "core/PropertyValues.h"
 
 namespace varnel {
-
-enum class MessageKind { Error, Information };
-
-// How a run ended, as a value; the command layer decides what to make of it
-// (a box in the window, a message and an exit status on the command line).
-struct RunOutcome {
-  enum class Kind {
-    Finished,     // done as asked
-    Refused,      // not started: the target's state forbids it
-    Failed,       // the target or a file said no
-    Interrupted,  // the user stopped it
-    NoAnswer,     // the target did not answer
-  };
-  Kind kind = Kind::Finished;
-  std::string text;
-
-  // The box the window shows for it.
-  MessageKind Box() const {
-    return kind == Kind::Failed || kind == Kind::NoAnswer ? MessageKind::Error
-                                                          : MessageKind::Information;
-  }
-};
 
 // What a progress display shows when a run starts.
 struct ProgressStart {
@@ -96,9 +75,11 @@ class TargetUi : public ProgressUi, public Prompts {
   virtual void SetMainCaption(const std::string& text) = 0;
   // Status bar: panel 0 port, 1 receive count, 2 program file.
   virtual void SetStatusPanel(int index, const std::string& text) = 0;
+  // What the session's state allows, rendered; only the session calls these,
+  // from the one place that derives them (Session::PublishState).
   // "Target tool" and "Upload tool" as whole bars (a running upload disables them).
   virtual void SetToolBarsEnabled(bool enabled) = 0;
-  // The seven target buttons.
+  // The seven target buttons (offered once a connect has found the target).
   virtual void SetTargetButtonsEnabled(bool enabled) = 0;
   // File > Close follows the open project.
   virtual void SetProjectCloseEnabled(bool enabled) = 0;
@@ -107,8 +88,8 @@ class TargetUi : public ProgressUi, public Prompts {
   virtual void RefreshView(MemoryKind kind) = 0;
   virtual void RefreshAllViews() = 0;
 
-  // A run has ended (see RunOutcome).
-  virtual void RunEnded(const RunOutcome& outcome) = 0;
+  // A run has ended with its outcome (every run does, once).
+  virtual void RunEnded(const Outcome& outcome) = 0;
 
   // Let pending input and repaints be handled (Cancel between replies).
   virtual void ProcessEvents() = 0;
@@ -139,8 +120,8 @@ class QuietUi : public TargetUi {
   void RefreshView(MemoryKind) override {}
   void RefreshAllViews() override {}
   // Unless a screen says otherwise, an outcome with a text is a box.
-  void RunEnded(const RunOutcome& outcome) override {
-    if (!outcome.text.empty() && outcome.kind != RunOutcome::Kind::Finished) {
+  void RunEnded(const Outcome& outcome) override {
+    if (!outcome.text.empty() && !outcome.Done()) {
       MessageBox(outcome.Box(), outcome.text);
     }
   }

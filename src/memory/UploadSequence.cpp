@@ -44,7 +44,7 @@ std::int32_t BlockStart(std::int32_t address) { return address & ~std::int32_t{0
 UploadSequence::UploadSequence(Session& session, SettingsSource& settings)
     : s_(session), settings_(settings) {
   // A read-back stopped by the user ends for the run that asked for it too.
-  s_.AddStopHook([this] { EndReadBack(false, kReadBackStopped); });
+  s_.AddStopHook([this] { EndReadBack({OutcomeKind::Interrupted, kReadBackStopped}); });
   auto block = [this](const std::string& reply) { HandleBlock(reply); };
   s_.RegisterHandler("CR", block);
   s_.RegisterHandler("X", block);
@@ -59,31 +59,54 @@ std::int32_t UploadSequence::FlashEndFor(int targetIdCode) {
   return FlashSizeFor(targetIdCode) - 1;
 }
 
-void UploadSequence::SpeedCodeClick() { StartSingle(MemoryKind::Code); }
-void UploadSequence::SpeedExtClick() { StartSingle(MemoryKind::ExtRAM); }
-void UploadSequence::SpeedIRAMClick() { StartSingle(MemoryKind::IRAM); }
-void UploadSequence::SpeedSFRClick() { StartSingle(MemoryKind::SFR); }
-void UploadSequence::SpeedCFGClick() { StartSingle(MemoryKind::Cfg); }
-
-void UploadSequence::StartSingle(MemoryKind kind) {
+bool UploadSequence::MayStart() {
   // A second start while replies are awaited would steal the pending
   // command and the settings of the run in progress.
-  if (Busy()) return;
+  if (Busy()) return false;
   settings_.LoadProperties();
-  if (!s_.TargetConnected) return;
-  if (!PortReady()) return;
+  if (!s_.TargetConnected) return false;
+  s_.BeginRun();
+  if (!PortReady()) return false;
   s_.BeginSequence();  // a stale Cancel must not end this upload
-  Start(kind);
+  return true;
 }
 
-void UploadSequence::SpeedAllClick() {
-  if (Busy()) return;
-  settings_.LoadProperties();
-  if (!s_.TargetConnected) return;
-  if (!PortReady()) return;
-  s_.BeginSequence();
+bool UploadSequence::Upload(MemoryKind kind) {
+  if (!MayStart()) return false;
+  Start(kind);
+  return true;
+}
+
+bool UploadSequence::UploadRange(MemoryKind kind, std::uint32_t first, std::uint32_t last) {
+  if (!MayStart()) return false;
+  const MemoryInfo& info = InfoOf(kind);
+  const auto lo = static_cast<std::int32_t>(first - info.targetBase);
+  const auto hi = static_cast<std::int32_t>(last - info.targetBase);
+  s_.ClearRx();
+  switch (kind) {
+    case MemoryKind::Code:
+      s_.SetEndAddress(hi | 0xF);  // whole blocks
+      StartRange(kind, BlockStart(lo), info.name);
+      break;
+    case MemoryKind::ExtRAM:
+      s_.SetEndAddress(hi);
+      StartRange(kind, BlockStart(lo), info.name);
+      break;
+    case MemoryKind::IRAM:
+    case MemoryKind::SFR:
+      s_.SetEndAddress(hi);
+      StartRange(kind, lo & 0xFF, info.name);
+      break;
+    case MemoryKind::Cfg:
+      Start(kind);  // always the whole page
+      break;
+  }
+  return true;
+}
+
+bool UploadSequence::UploadAll() {
+  if (!MayStart()) return false;
   s_.BeginUploadAll();
-  s_.Ui().SetToolBarsEnabled(false);
   const auto& ps = s_.ProjectSettings;
   if (ps.UploadCode) {
     Start(MemoryKind::Code);
@@ -94,38 +117,37 @@ void UploadSequence::SpeedAllClick() {
   } else {
     Start(MemoryKind::Cfg);
   }
+  return true;
 }
 
 void UploadSequence::Start(MemoryKind kind) {
-  TargetUi& ui = s_.Ui();
   const auto& ps = s_.ProjectSettings;
-  ui.SetToolBarsEnabled(false);
-  s_.RxBuffer.clear();
+  s_.ClearRx();
 
   std::int32_t first = 0;
   switch (kind) {
     case MemoryKind::Code:
       first = BlockStart(ps.CodeMin);
       if (const std::int32_t flashEnd = FlashEndFor(s_.TargetIdCode); flashEnd >= 0) {
-        s_.EndAddress = flashEnd;
+        s_.SetEndAddress(flashEnd);
       }
-      if (ps.CodeMax > 0) s_.EndAddress = ps.CodeMax;
+      if (ps.CodeMax > 0) s_.SetEndAddress(ps.CodeMax);
       break;
     case MemoryKind::ExtRAM:
       first = BlockStart(ps.ExtMin);
-      s_.EndAddress = ps.ExtMax;
+      s_.SetEndAddress(ps.ExtMax);
       break;
     case MemoryKind::IRAM:
       first = ps.IRAMMin & 0xFF;
-      s_.EndAddress = ps.IRAMMax;
+      s_.SetEndAddress(ps.IRAMMax);
       break;
     case MemoryKind::SFR:
       first = ps.SFRMin & 0xFF;
-      s_.EndAddress = ps.SFRMax;
+      s_.SetEndAddress(ps.SFRMax);
       break;
     case MemoryKind::Cfg:
       first = 0;
-      s_.EndAddress = InfoOf(MemoryKind::Cfg).lastDefault;
+      s_.SetEndAddress(InfoOf(MemoryKind::Cfg).lastDefault);
       break;
   }
   StartRange(kind, first, InfoOf(kind).name);
@@ -136,7 +158,7 @@ void UploadSequence::StartRange(MemoryKind kind, std::int32_t first, const std::
   // Nothing beyond the image is asked for: it could not be stored, and the
   // 8-bit fields would wrap round to the start of the memory.
   const MemoryImage& image = s_.Images.Of(kind);
-  s_.EndAddress = std::min<std::int32_t>(s_.EndAddress, static_cast<std::int32_t>(image.Size()) - 1);
+  s_.SetEndAddress(std::min<std::int32_t>(s_.EndAddress, static_cast<std::int32_t>(image.Size()) - 1));
 
   const bool fromZero = kind == MemoryKind::Code || kind == MemoryKind::ExtRAM ||
                         kind == MemoryKind::Cfg;
@@ -182,15 +204,15 @@ void UploadSequence::Decode16bData(std::string_view data, std::int32_t start) {
 
 void UploadSequence::HandleBlock(const std::string& reply) {
   const MemoryKind kind = KindOfCommand(s_.LastCommand.front());
-  s_.CurrentAddress = cmd::AddressField(s_.LastCommand.str());
+  s_.TakeReplyAddress();
   const std::string data = DataText(reply);
-  if (const std::string fault = ReplyFault(reply, data); !fault.empty()) {
-    EndWithError(kind, fault);
+  if (Outcome fault = ReplyFault(reply, data); !fault.text.empty()) {
+    EndWithError(kind, std::move(fault));
     return;
   }
   Decode16bData(data, s_.CurrentAddress);
   UpdateProgress();
-  s_.CurrentAddress += 16;
+  s_.SetCurrentAddress(s_.CurrentAddress + 16);
   if (s_.CurrentAddress > s_.EndAddress) {
     Finish(kind);
   } else {
@@ -198,10 +220,14 @@ void UploadSequence::HandleBlock(const std::string& reply) {
   }
 }
 
-std::string UploadSequence::ReplyFault(const std::string& reply, const std::string& data) const {
+Outcome UploadSequence::ReplyFault(const std::string& reply, const std::string& data) const {
   const std::string& command = s_.LastCommand;
-  const std::string where = std::string(InfoOf(KindOfCommand(command.front())).name) + " at " +
-                            HD16Prev(s_.CurrentAddress) + "h";
+  const std::string memory = InfoOf(KindOfCommand(command.front())).name;
+  const std::string where = memory + " at " + HD16Prev(s_.CurrentAddress) + "h";
+  Outcome fault{OutcomeKind::DamagedReplies, {}};
+  fault.address = static_cast<std::uint32_t>(s_.CurrentAddress);
+  fault.command = command;
+  fault.memory = memory;
   // An echo of another read command: a reply out of step with what was asked.
   const std::size_t letters = command.front() == 'F' ? 1 : 2;
   if (command.size() > letters && reply.size() >= command.size() &&
@@ -210,14 +236,18 @@ std::string UploadSequence::ReplyFault(const std::string& reply, const std::stri
       std::all_of(reply.begin() + static_cast<long>(letters),
                   reply.begin() + static_cast<long>(command.size()), IsHexDigit) &&
       (reply.size() == command.size() || !IsHexDigit(reply[command.size()]))) {
-    return "The target answered " + reply.substr(0, command.size()) + " to " + command +
-           " for " + where + ". Upload stopped.";
+    fault.text = "The target answered " + reply.substr(0, command.size()) + " to " + command +
+                 " for " + where + ". Upload stopped.";
+    return fault;
   }
   // "?" or any reply without a single digit pair: nothing to store.
   const std::string digits = SeparateChar(data);
   if (digits.size() < 2 || !IsHexDigit(digits[0]) || !IsHexDigit(digits[1])) {
-    return "The target's reply to " + command + " holds no data for " + where +
-           ". Upload stopped.";
+    // The loader's "?" refuses the address; anything else is damaged.
+    if (digits == "?") fault.kind = OutcomeKind::TargetRefused;
+    fault.text = "The target's reply to " + command + " holds no data for " + where +
+                 ". Upload stopped.";
+    return fault;
   }
   return {};
 }
@@ -226,60 +256,58 @@ bool UploadSequence::PortReady() {
   // The reload has reopened what it could; a closed port would leave the
   // upload waiting for a reply that cannot come.
   if (s_.PortOpen) return true;
-  s_.Ui().RunEnded({RunOutcome::Kind::Failed, ClosedPortText(settings_)});
+  s_.Report({OutcomeKind::PortFailed, ClosedPortText(settings_)});
   return false;
 }
 
-void UploadSequence::EndWithError(MemoryKind kind, const std::string& text) {
+void UploadSequence::EndWithError(MemoryKind kind, Outcome outcome) {
   TargetUi& ui = s_.Ui();
-  s_.CurrentAddress = 0;
+  s_.SetCurrentAddress(0);
   s_.EndSequence();
   s_.EndUploadAll();
   if (ui.ProgressOpen()) ui.EndProgress();
   ui.RefreshView(kind);
   s_.ShowReceiveCount(true);
-  ui.SetToolBarsEnabled(true);
   // A read-back for another run reports to that run; it says what it failed.
   if (readBackDone_) {
-    EndReadBack(false, text);
+    EndReadBack(std::move(outcome));
     return;
   }
-  ui.RunEnded({RunOutcome::Kind::Failed, text});
+  s_.Report(outcome);
 }
 
 void UploadSequence::ReadBack(MemoryKind kind, std::int32_t first, std::int32_t last,
                               const std::string& name, Done done) {
   if (Busy()) {
-    if (done) done(false, "another sequence is running");
+    if (done) done({OutcomeKind::Refused, "another sequence is running"});
     return;
   }
   if (!s_.PortOpen) {
-    if (done) done(false, ClosedPortText(settings_));
+    if (done) done({OutcomeKind::PortFailed, ClosedPortText(settings_)});
     return;
   }
   readBackDone_ = std::move(done);
   s_.BeginSequence();
-  s_.Ui().SetToolBarsEnabled(false);
-  s_.RxBuffer.clear();
-  s_.EndAddress = last;
+  s_.ClearRx();
+  s_.SetEndAddress(last);
   StartRange(kind, kind == MemoryKind::SFR || kind == MemoryKind::IRAM ? first : BlockStart(first),
              name);
 }
 
-void UploadSequence::EndReadBack(bool complete, const std::string& reason) {
+void UploadSequence::EndReadBack(const Outcome& outcome) {
   if (!readBackDone_) return;
   Done done = std::move(readBackDone_);
   readBackDone_ = nullptr;
-  done(complete, reason);
+  done(outcome);
 }
 
 void UploadSequence::HandleRegister(const std::string& reply) {
-  s_.CurrentAddress = cmd::AddressField(s_.LastCommand.str());
+  s_.TakeReplyAddress();
   const std::string stripped = SeparateChar(DataText(reply));
   const std::int32_t value = DecPrev(std::string_view(stripped).substr(0, 2));
   s_.Images.SFRImage.Write(s_.CurrentAddress, static_cast<std::uint8_t>(value & 0xFF));
   UpdateProgress();
-  s_.CurrentAddress += 1;
+  s_.SetCurrentAddress(s_.CurrentAddress + 1);
   if (s_.CurrentAddress > s_.EndAddress) {
     Finish(MemoryKind::SFR);
   } else {
@@ -293,16 +321,22 @@ void UploadSequence::UpdateProgress() {
 
 void UploadSequence::Finish(MemoryKind kind) {
   TargetUi& ui = s_.Ui();
-  s_.CurrentAddress = 0;
+  s_.SetCurrentAddress(0);
   s_.EndSequence();
   if (ui.ProgressOpen()) ui.EndProgress();
   ui.RefreshView(kind);
   s_.ShowReceiveCount(true);
-  StartNextOfRun(kind);
-  EndReadBack(true, {});
+  if (readBackDone_) {
+    EndReadBack({});
+    return;
+  }
+  if (StartNextOfRun(kind)) return;
+  Outcome done;
+  done.memory = InfoOf(kind).name;
+  s_.Report(done);
 }
 
-void UploadSequence::StartNextOfRun(MemoryKind finished) {
+bool UploadSequence::StartNextOfRun(MemoryKind finished) {
   const auto& ps = s_.ProjectSettings;
   const bool run = s_.UploadAllActive;
   switch (finished) {
@@ -310,13 +344,13 @@ void UploadSequence::StartNextOfRun(MemoryKind finished) {
       if (run) {
         Start(ps.UploadExtRAM ? MemoryKind::ExtRAM
                               : ps.UploadSFR ? MemoryKind::SFR : MemoryKind::Cfg);
-        return;
+        return true;
       }
       break;
     case MemoryKind::ExtRAM:
       if (run) {
         Start(ps.UploadSFR ? MemoryKind::SFR : MemoryKind::Cfg);
-        return;
+        return true;
       }
       break;
     case MemoryKind::IRAM:
@@ -324,15 +358,15 @@ void UploadSequence::StartNextOfRun(MemoryKind finished) {
     case MemoryKind::SFR:
       if (run) {
         Start(MemoryKind::Cfg);
-        return;
+        return true;
       }
       break;
     case MemoryKind::Cfg:
       s_.EndUploadAll();
-      s_.RxBuffer.clear();
+      s_.ClearRx();
       break;
   }
-  s_.Ui().SetToolBarsEnabled(true);
+  return false;
 }
 
 }  // namespace varnel

@@ -20,14 +20,17 @@ class UploadSequence : public MemoryReader {
   UploadSequence(const UploadSequence&) = delete;
   UploadSequence& operator=(const UploadSequence&) = delete;
 
-  // User commands. Each reloads the settings, needs a connected target and
-  // is refused (without any effect) while another sequence is running.
-  void SpeedCodeClick();
-  void SpeedExtClick();
-  void SpeedIRAMClick();
-  void SpeedSFRClick();
-  void SpeedCFGClick();
-  void SpeedAllClick();
+  // Verbs. Each reloads the settings, needs a connected target and is
+  // refused without any effect (and false) while another sequence is
+  // running; once started (true) the run ends with one outcome through the
+  // session.
+  // One memory over the range the settings give it.
+  bool Upload(MemoryKind kind);
+  // Target addresses first..last of one memory (the configuration page is
+  // always read whole).
+  bool UploadRange(MemoryKind kind, std::uint32_t first, std::uint32_t last);
+  // The memories the settings select, one after the other.
+  bool UploadAll();
 
   // Stores the hex digit pairs of a block reply (echo already cut) into the
   // image named by the pending command, from start on.
@@ -45,21 +48,23 @@ class UploadSequence : public MemoryReader {
   static std::int32_t FlashEndFor(int targetIdCode);
 
  private:
-  void StartSingle(MemoryKind kind);
+  // The silent refusals and the port check every verb begins with.
+  bool MayStart();
   void Start(MemoryKind kind);
   // Reads first..EndAddress, the progress display showing name.
   void StartRange(MemoryKind kind, std::int32_t first, const std::string& name);
-  void EndReadBack(bool complete, const std::string& reason);
+  void EndReadBack(const Outcome& outcome);
   void HandleBlock(const std::string& reply);
   void HandleRegister(const std::string& reply);
   void UpdateProgress();
   void Finish(MemoryKind kind);
-  void StartNextOfRun(MemoryKind finished);
+  // Starts the next memory of an Upload All run; false when none follows.
+  bool StartNextOfRun(MemoryKind finished);
   std::string DataText(const std::string& reply) const;
   // Why a block reply cannot be stored (no digit pair, another address's
-  // echo), or empty when it can.
-  std::string ReplyFault(const std::string& reply, const std::string& data) const;
-  void EndWithError(MemoryKind kind, const std::string& text);
+  // echo), or an outcome without text when it can.
+  Outcome ReplyFault(const std::string& reply, const std::string& data) const;
+  void EndWithError(MemoryKind kind, Outcome outcome);
   bool PortReady();
 
   Session& s_;

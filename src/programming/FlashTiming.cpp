@@ -55,7 +55,7 @@ void SetupFlashTime(Session& session) {
   // Their replies are thrown away, also those still under way when the last
   // wait ends, so the first erase handler sees only its own reply.
   session.DrainLine(TimingQuietMs(session), kTimingDrainMaxMs);
-  session.RxBuffer.clear();
+  session.ClearRx();
   session.Ui().SetStatusPanel(Session::kStatusReceive, "");
   session.ShowReceiveCount(false);
 }

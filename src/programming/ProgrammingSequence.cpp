@@ -32,6 +32,13 @@ constexpr char kCaption[] = "Programming target";
 constexpr char kVerifyName[] = "Verify";
 constexpr char kNotVerified[] = "Programming target finished, but the flash was not verified: ";
 
+// A reply that is neither "ok" nor "x": the loader's "?" refuses the
+// address; anything else did not come through whole.
+OutcomeKind UnknownReplyKind(const std::string& stripped) {
+  return stripped.find('?') != std::string::npos ? OutcomeKind::TargetRefused
+                                                  : OutcomeKind::DamagedReplies;
+}
+
 }  // namespace
 
 ProgrammingSequence::ProgrammingSequence(Session& session, SettingsSource& settings)
@@ -45,19 +52,31 @@ ProgrammingSequence::ProgrammingSequence(Session& session, SettingsSource& setti
   s_.RegisterRepeat("L", [this] { return lastSent_.empty() ? s_.LastCommand.str() : lastSent_; });
 }
 
-void ProgrammingSequence::SpeedProgClick() {
-  if (!s_.TargetConnected) return;
+bool ProgrammingSequence::LoadSettings(const ProgramOptions& options) {
   settings_.LoadProperties();
-  if (!s_.PortOpen) {
-    // The reload reopened what it could; nothing could answer a closed port.
-    Report(RunOutcome::Kind::Failed, ClosedPortText(settings_));
-    return;
-  }
+  ProjectSettingsRecord& ps = s_.ProjectSettings;
+  if (options.massErase) ps.MassErase = *options.massErase;
+  if (options.erasePS1) ps.ErasePS1 = *options.erasePS1;
+  if (options.progFlash) ps.ProgFlash = *options.progFlash;
+  if (options.progPS1) ps.ProgPS1 = *options.progPS1;
+  if (options.verify) ps.Verify = *options.verify;
+  if (options.hcr1) s_.Images.CfgImage.Write(MemoryImages::kHCR1Offset, *options.hcr1);
+  if (options.hcr0) s_.Images.CfgImage.Write(MemoryImages::kHCR0Offset, *options.hcr0);
+  s_.BeginRun();
+  if (s_.PortOpen) return true;
+  // The reload reopened what it could; nothing could answer a closed port.
+  Report(OutcomeKind::PortFailed, ClosedPortText(settings_));
+  return false;
+}
+
+bool ProgrammingSequence::Program(const ProgramOptions& options) {
+  if (!s_.TargetConnected) return false;
+  if (!LoadSettings(options)) return true;
   const ProjectSettingsRecord& settings = s_.ProjectSettings;
   const int hcr0 = s_.Images.CfgImage.Read(MemoryImages::kHCR0Offset);
   if (!(hcr0 & kEpmaBit) && !settings.ErasePS1) {
-    Report(RunOutcome::Kind::Refused, kEpmaRefused);
-    return;
+    Report(OutcomeKind::Refused, kEpmaRefused);
+    return true;
   }
 
   // A new run takes the link over: whatever still waited for a reply is
@@ -67,45 +86,57 @@ void ProgrammingSequence::SpeedProgClick() {
   flashWritten_ = false;
   s_.AbandonPending();
 
-  // The file is prepared and checked before anything is sent: a bad file
-  // must not cost the chip its flash.
-  std::string error;
-  if (!DownloadFile(s_, HexLineCount, error)) {
-    Report(RunOutcome::Kind::Failed, error);
-    return;
-  }
-  const std::string& hexFile = s_.ProjectSettings.HexBinFile;
+  // The file is read once, prepared and checked before anything is sent:
+  // a bad file must not cost the chip its flash.
   const std::int32_t flash = FlashSizeFor(s_.TargetIdCode);
-  ProgramCheck check = CheckProgramFile(
-      hexFile, static_cast<std::uint32_t>(flash > 0 ? flash : MemoryImages::kCodeSize));
-  if (!check.ok) {
-    Report(RunOutcome::Kind::Failed, check.error);
-    return;
+  PreparedDownload prepared = PrepareDownload(
+      s_, HexLineCount, static_cast<std::uint32_t>(flash > 0 ? flash : MemoryImages::kCodeSize),
+      lineFile_);
+  if (!prepared.outcome.Done()) {
+    Report(prepared.outcome);
+    return true;
   }
-  Written = std::move(check.data);
+  Written = std::move(prepared.written);
 
   SetupFlashTime(s_);
-  if (!lineFile_.Open(hexFile)) {
-    Report(RunOutcome::Kind::Failed, "Can't open file " + hexFile + ": " + lineFile_.ErrorText());
-    return;
-  }
   s_.BeginProgramming();
   PrepareTarget();
   if (!s_.LastCommand.empty()) {
     s_.Ui().Sleep(kEraseSettleMs);
-    return;
+    return true;
   }
   // Neither erase step selected: carry on as after an erase.
   ContinueAfterErase();
+  return true;
+}
+
+bool ProgrammingSequence::Erase(EraseScope scope) {
+  if (!s_.TargetConnected) return false;
+  ProgramOptions erase;
+  erase.massErase = scope != EraseScope::CfgOnly;
+  erase.erasePS1 = scope != EraseScope::Flash;
+  erase.progFlash = erase.progPS1 = erase.verify = false;
+  if (!LoadSettings(erase)) return true;
+  lineFile_.Close();
+  lastSent_.clear();
+  flashWritten_ = false;
+  Written.clear();
+  s_.AbandonPending();
+  // Erasing is timed by the flash timing, as in a programming run.
+  SetupFlashTime(s_);
+  s_.BeginProgramming();
+  PrepareTarget();
+  s_.Ui().Sleep(kEraseSettleMs);
+  return true;
 }
 
 void ProgrammingSequence::PrepareTarget() {
   const ProjectSettingsRecord& settings = s_.ProjectSettings;
   if (settings.MassErase) {
-    s_.RxBuffer.clear();
+    s_.ClearRx();
     s_.SendCommand(cmd::kEraseFlash);
   } else if (settings.ErasePS1) {
-    s_.RxBuffer.clear();
+    s_.ClearRx();
     s_.SendCommand(cmd::kEraseConfig);
   }
 }
@@ -113,16 +144,16 @@ void ProgrammingSequence::PrepareTarget() {
 void ProgrammingSequence::EraseReply(const std::string& reply) {
   const std::string stripped = SeparateChar(reply);
   if (stripped == "ok") {
-    s_.CurrentAddress = cmd::AddressField(s_.LastCommand.str());
+    s_.TakeReplyAddress();
     if (s_.CurrentAddress < kConfigBase && s_.ProjectSettings.ErasePS1) {
       s_.SendCommand(cmd::kEraseConfig);
       return;
     }
     ContinueAfterErase();
   } else if (stripped == "x") {
-    EndRunWithError(kEraseFailed);
+    EndRunWithError(OutcomeKind::TargetRefused, kEraseFailed);
   } else {
-    EndRunWithError(kEraseUnknown);
+    EndRunWithError(UnknownReplyKind(stripped), kEraseUnknown);
   }
 }
 
@@ -133,15 +164,16 @@ void ProgrammingSequence::ContinueAfterErase() {
     StartConfigWrite();
   } else {
     EndRun();
+    Report(OutcomeKind::Finished, "");
   }
 }
 
 void ProgrammingSequence::StartLineDownload() {
-  s_.LastCommand = "L";  // the record itself follows in the same write
+  s_.Await("L");  // the record itself follows in the same write
   std::string first;
   const HexLineFile::Result r = lineFile_.Next(first);
   if (r == HexLineFile::Result::Error) {
-    EndRunWithError("Can't open file " + s_.ProgramFile + " !");
+    EndRunWithError(OutcomeKind::BadFile, "Can't open file " + s_.ProgramFile + " !");
     return;
   }
   CloseProgress();
@@ -166,7 +198,7 @@ void ProgrammingSequence::StartLineDownload() {
 void ProgrammingSequence::LineReply(const std::string& reply) {
   const std::string stripped = SeparateChar(reply);
   if (s_.ProgrammingActive && s_.StopRequested) {
-    Report(RunOutcome::Kind::Interrupted, kInterrupted);
+    Report(OutcomeKind::Interrupted, kInterrupted);
     lineFile_.Close();
     SendLine(cmd::kEndRecord);
     s_.EndProgramming();
@@ -188,11 +220,11 @@ void ProgrammingSequence::LineReply(const std::string& reply) {
       Complete(notice);
     }
   } else if (stripped == "X") {
-    EndRunWithError(kWriteError);
+    EndRunWithError(OutcomeKind::TargetRefused, kWriteError);
   } else if (stripped == "E") {
-    EndRunWithError(kChecksumError);
+    EndRunWithError(OutcomeKind::TargetRefused, kChecksumError);
   } else if (stripped.empty()) {
-    EndRunWithError(kModeRefused);
+    EndRunWithError(OutcomeKind::TargetRefused, kModeRefused);
   }
   // Anything else, "." after the end record included, waits for the next reply.
 }
@@ -207,7 +239,7 @@ void ProgrammingSequence::SendNextLine() {
       s_.EndProgramming();
       return;
     case HexLineFile::Result::Error:
-      EndRunWithError("Can't open file " + s_.ProgramFile + " !");
+      EndRunWithError(OutcomeKind::BadFile, "Can't open file " + s_.ProgramFile + " !");
       return;
     case HexLineFile::Result::Line:
       break;
@@ -226,7 +258,7 @@ void ProgrammingSequence::SendLine(const std::string& text) {
 }
 
 void ProgrammingSequence::StartConfigWrite() {
-  s_.EndAddress = kConfigLast;
+  s_.SetEndAddress(kConfigLast);
   s_.SendCommand(
       cmd::WriteConfig(kConfigLast - 1, s_.Images.CfgImage.Read(MemoryImages::kHCR1Offset)));
 }
@@ -234,7 +266,7 @@ void ProgrammingSequence::StartConfigWrite() {
 void ProgrammingSequence::ConfigWriteReply(const std::string& reply) {
   const std::string stripped = SeparateChar(reply);
   if (stripped == "ok") {
-    s_.CurrentAddress = cmd::AddressField(s_.LastCommand.str());
+    s_.TakeReplyAddress();
     if (s_.CurrentAddress == s_.EndAddress) {
       // Complete. The state is settled before the notice, whose wait may let
       // the window run other commands.
@@ -249,9 +281,9 @@ void ProgrammingSequence::ConfigWriteReply(const std::string& reply) {
       s_.SendCommand(cmd::WriteConfig(next, s_.Images.CfgImage.Read(next - kConfigBase)));
     }
   } else if (stripped == "x") {
-    EndRunWithError(kEraseFailed);
+    EndRunWithError(OutcomeKind::TargetRefused, kEraseFailed);
   } else {
-    EndRunWithError(kConfigUnknown);
+    EndRunWithError(UnknownReplyKind(stripped), kConfigUnknown);
   }
 }
 
@@ -260,7 +292,7 @@ void ProgrammingSequence::Complete(bool notice) {
   if (verify) {
     noticePending_ = notice;
     if (!reader_) {
-      Report(RunOutcome::Kind::Failed, kNotVerified + std::string("no way to read the flash back."));
+      Report(OutcomeKind::Refused, kNotVerified + std::string("no way to read the flash back."));
       return;
     }
     verifyRanges_ = VerifyRanges(Written);
@@ -268,7 +300,7 @@ void ProgrammingSequence::Complete(bool notice) {
     return;
   }
   if (notice) ShowCompletionNotice(kFinished);
-  Report(RunOutcome::Kind::Finished, notice ? kFinished : "");
+  Report(OutcomeKind::Finished, notice ? kFinished : "");
 }
 
 void ProgrammingSequence::VerifyNext(std::size_t range) {
@@ -279,12 +311,10 @@ void ProgrammingSequence::VerifyNext(std::size_t range) {
   const auto [first, last] = verifyRanges_[range];
   reader_->ReadBack(MemoryKind::Code, static_cast<std::int32_t>(first),
                     static_cast<std::int32_t>(last), kVerifyName,
-                    [this, range](bool complete, const std::string& reason) {
-                      if (!complete) {
+                    [this, range](const Outcome& read) {
+                      if (!read.Done()) {
                         // Never a success: the flash was not compared.
-                        Report(reason == kReadBackStopped ? RunOutcome::Kind::Interrupted
-                                                        : RunOutcome::Kind::Failed,
-                               kNotVerified + reason);
+                        Report(read.kind, kNotVerified + read.text);
                         return;
                       }
                       VerifyNext(range + 1);
@@ -294,13 +324,13 @@ void ProgrammingSequence::VerifyNext(std::size_t range) {
 void ProgrammingSequence::FinishVerify() {
   const VerifyReport report = CompareWritten(Written, s_.Images.CodeImage);
   if (!report.ok()) {
-    Report(RunOutcome::Kind::Failed, VerifyFailureText(report));
+    Report(VerifyOutcome(report));
     return;
   }
-  const std::string text =
-      std::string(kFinished) + " Verified " + std::to_string(report.compared) + " bytes.";
-  if (noticePending_) ShowCompletionNotice(text);
-  Report(RunOutcome::Kind::Finished, text);
+  Outcome done = VerifyOutcome(report);
+  done.text = std::string(kFinished) + " Verified " + std::to_string(report.compared) + " bytes.";
+  if (noticePending_) ShowCompletionNotice(done.text);
+  Report(done);
 }
 
 void ProgrammingSequence::ShowCompletionNotice(const std::string& text) {
@@ -325,13 +355,24 @@ void ProgrammingSequence::EndRun() {
   CloseProgress();
 }
 
-void ProgrammingSequence::EndRunWithError(const std::string& text) {
+void ProgrammingSequence::EndRunWithError(OutcomeKind kind, const std::string& text) {
+  // The command refused is named before the run forgets it.
+  Outcome outcome{kind, text};
+  outcome.command = s_.LastCommand.front() == 'L' ? lastSent_ : s_.LastCommand.str();
+  if (s_.LastCommand.front() != 'L') outcome.address = static_cast<std::uint32_t>(s_.CurrentAddress);
   EndRun();
-  Report(RunOutcome::Kind::Failed, text);
+  Report(outcome);
 }
 
-void ProgrammingSequence::Report(RunOutcome::Kind kind, const std::string& text) {
-  s_.Ui().RunEnded(RunOutcome{kind, text});
+void ProgrammingSequence::Report(OutcomeKind kind, const std::string& text) {
+  Report(Outcome{kind, text});
+}
+
+void ProgrammingSequence::Report(Outcome outcome) {
+  outcome.memory = InfoOf(MemoryKind::Code).name;
+  outcome.bytes = Written.size();
+  outcome.lines = static_cast<std::size_t>(std::max(HexLineCount, 0));
+  s_.Report(outcome);
 }
 
 }  // namespace varnel

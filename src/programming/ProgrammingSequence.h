@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,6 +20,16 @@ namespace varnel {
 
 class Session;
 class SettingsSource;
+
+// What a caller lays over the settings for one run (none: as the settings say).
+struct ProgramOptions {
+  std::optional<bool> massErase, erasePS1, progFlash, progPS1, verify;
+  std::optional<std::uint8_t> hcr0, hcr1;
+};
+
+// What an erase clears: the flash, the flash and the configuration page, or
+// the configuration page alone.
+enum class EraseScope { Flash, WithCfg, CfgOnly };
 
 class ProgrammingSequence {
  public:
@@ -33,8 +44,13 @@ class ProgrammingSequence {
   // verify can be done.
   void SetReader(MemoryReader* reader) { reader_ = reader; }
 
-  // The user command "Program": starts a run when a target is connected.
-  void SpeedProgClick();
+  // Verbs. Without a connected target they do nothing at all (false);
+  // otherwise (true) the run ends with one outcome through the session.
+  // A programming run: erase, download, configuration write as the
+  // settings (and options over them) select, then verify when asked.
+  bool Program(const ProgramOptions& options = {});
+  // The erase steps of a programming run alone.
+  bool Erase(EraseScope scope);
   // Sends the first erase command the settings select, if any.
   void PrepareTarget();
 
@@ -55,9 +71,14 @@ class ProgrammingSequence {
   void StartConfigWrite();
   void SendLine(const std::string& text);
   void CloseProgress();
+  // The settings reloaded, the options laid over them; false (reported)
+  // when the port is closed.
+  bool LoadSettings(const ProgramOptions& options);
   void EndRun();
-  void EndRunWithError(const std::string& text);
-  void Report(RunOutcome::Kind kind, const std::string& text);
+  void EndRunWithError(OutcomeKind kind, const std::string& text);
+  void Report(OutcomeKind kind, const std::string& text);
+  // Every end of a run goes out here, with the run's facts added.
+  void Report(Outcome outcome);
   void ShowCompletionNotice(const std::string& text);
   // The run wrote everything it was asked to: verify, or finish.
   void Complete(bool notice);

@@ -47,4 +47,17 @@ std::string VerifyFailureText(const VerifyReport& report) {
   return text;
 }
 
+Outcome VerifyOutcome(const VerifyReport& report) {
+  Outcome outcome;
+  outcome.memory = InfoOf(MemoryKind::Code).name;
+  outcome.compared = report.compared;
+  outcome.differing = report.differing;
+  if (!report.ok()) {
+    outcome.kind = OutcomeKind::VerifyDifferences;
+    outcome.text = VerifyFailureText(report);
+    outcome.address = report.first.front().address;
+  }
+  return outcome;
+}
+
 }  // namespace varnel

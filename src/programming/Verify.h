@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/MemoryImages.h"
+#include "core/Outcome.h"
 
 namespace varnel {
 
@@ -36,5 +37,9 @@ VerifyReport CompareWritten(const std::map<std::uint32_t, std::uint8_t>& written
 
 // "3 of 144 bytes differ from the file; first: 0010h file 02h, target 03h; ..."
 std::string VerifyFailureText(const VerifyReport& report);
+
+// The report as an outcome: Finished, or VerifyDifferences with the failure
+// text and the first differing address; both with the counts.
+Outcome VerifyOutcome(const VerifyReport& report);
 
 }  // namespace varnel

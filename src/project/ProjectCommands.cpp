@@ -36,31 +36,32 @@ std::optional<PropertyValues> ProjectCommands::RunDialog(const std::string& proj
   return session_.Ui().EditProperties(request);
 }
 
-void ProjectCommands::Configure1Click() {
+Outcome ProjectCommands::Configure1Click() {
   const auto values = RunDialog(session_.ProjectFile, ReadPropertyValues(settings_.OpenStore()),
                                 PropertiesRequest::Mode::Configure);
-  settings_.FinishConfigure(values ? &*values : nullptr);
+  return settings_.FinishConfigure(values ? &*values : nullptr);
 }
 
-void ProjectCommands::SpeedNewClick() {
+Outcome ProjectCommands::SpeedNewClick() {
   const std::string path = session_.Ui().ChooseFile(FileChoice::NewProject, session_.WorkDir);
-  if (path.empty()) return;
+  if (path.empty()) return {};
   // From here on the chosen file is the open project, whatever the dialog.
   session_.ProjectFile = path;
   // A new project starts from the per-user store, not from the file.
   const auto values = RunDialog(path, ReadNewProjectValues(settings_.OpenUserStore()),
                                 PropertiesRequest::Mode::NewProject);
   // A failed write is reported and the settings are then left as they were.
-  settings_.FinishNewProject(values ? &*values : nullptr);
+  return settings_.FinishNewProject(values ? &*values : nullptr);
 }
 
-void ProjectCommands::SpeedOpenClick() {
+Outcome ProjectCommands::SpeedOpenClick() {
   const std::string path = session_.Ui().ChooseFile(FileChoice::OpenFile, session_.WorkDir);
-  if (path.empty()) return;
+  if (path.empty()) return {};
   std::error_code ec;
   std::filesystem::path file = std::filesystem::absolute(path, ec);
   if (ec) file = path;
-  settings_.WriteWorkDir(file.parent_path().string() + '/');
+  // A working folder that cannot be recorded is reported; the file opens all the same.
+  Outcome recorded = settings_.WriteWorkDir(file.parent_path().string() + '/');
 
   const std::string extension = UpperExtension(file);
   if (extension == "PRJ") {
@@ -69,10 +70,10 @@ void ProjectCommands::SpeedOpenClick() {
     settings_.LoadProperties();
   } else if (extension == "HEX" || extension == "BIN") {
     // A raw image is chosen as an Intel HEX file is: programming converts it.
-    session_.ProgramFile = file.string();
-    session_.ProgramFileChosen = true;
+    session_.ChooseProgramFile(file.string());
     session_.Ui().SetStatusPanel(Session::kStatusProgram, "Prog.: " + session_.ProgramFile);
   }
+  return recorded;
 }
 
 void ProjectCommands::Close1Click() {

@@ -16,10 +16,12 @@ class ProjectCommands {
  public:
   ProjectCommands(Session& session, Settings& settings);
 
-  void SpeedNewClick();
-  void SpeedOpenClick();
+  // Each ends with an outcome: Finished, or BadFile when a settings file
+  // could not be written (the window shows its message in an error box).
+  Outcome SpeedNewClick();
+  Outcome SpeedOpenClick();
   void Close1Click();
-  void Configure1Click();
+  Outcome Configure1Click();
 
  private:
   // Shows the properties dialog filled with the values; the values confirmed,

@@ -85,8 +85,8 @@ std::string VersionKeyText(std::string_view programVersion) {
   return std::string(programVersion.substr(0, blank + 1));
 }
 
-bool SaveProperties(SettingsStore& store, const PropertyValues& values, SaveLayout layout,
-                    std::string_view programVersion, TargetUi& ui) {
+Outcome SaveProperties(SettingsStore& store, const PropertyValues& values, SaveLayout layout,
+                       std::string_view programVersion) {
   for (const Field& field : kFields) {
     if (layout == SaveLayout::NewProject && NotInNewProject(field.key)) continue;
     const char* sectionName = KeyOf(field.key).section;
@@ -99,12 +99,9 @@ bool SaveProperties(SettingsStore& store, const PropertyValues& values, SaveLayo
     } else {
       ok = store.WriteText(sectionName, field.key, VersionKeyText(programVersion), &message);
     }
-    if (!ok) {
-      ui.MessageBox(MessageKind::Error, message);
-      return false;
-    }
+    if (!ok) return {OutcomeKind::BadFile, message};
   }
-  return true;
+  return {};
 }
 
 }  // namespace varnel

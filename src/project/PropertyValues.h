@@ -7,7 +7,7 @@
 #include <string>
 
 #include "core/PropertyValues.h"
-#include "core/TargetUi.h"
+#include "core/Outcome.h"
 #include "project/SettingsStore.h"
 
 namespace varnel {
@@ -30,9 +30,10 @@ PropertyValues ReadNewProjectValues(const SettingsStore& userStore);
 std::string VersionKeyText(std::string_view programVersion);
 
 // Writes the values in key-table order. The first key that cannot be
-// written ends the save with its message in an error box; keys written
-// before it stay written, later ones are not written. False then.
-bool SaveProperties(SettingsStore& store, const PropertyValues& values, SaveLayout layout,
-                    std::string_view programVersion, TargetUi& ui);
+// written ends the save: keys written before it stay written, later ones
+// are not written, and the outcome (BadFile) carries the store's message,
+// which the window shows in an error box.
+Outcome SaveProperties(SettingsStore& store, const PropertyValues& values, SaveLayout layout,
+                       std::string_view programVersion);
 
 }  // namespace varnel

@@ -52,12 +52,12 @@ std::string Settings::PortStatusText() const {
 void Settings::ClosePortIfOpen() {
   CommPort* port = session_.Port();
   if (port && (session_.PortOpen || port->IsOpen())) port->Close();
-  session_.PortOpen = false;
+  session_.NotePortClosed();
 }
 
 void Settings::OpenPortNamed(const std::string& name) {
   CommPort* port = session_.Port();
-  session_.PortOpen = true;
+  session_.NotePortOpened();
   portError_.clear();
   try {
     if (!port) throw ECommError("Error accessing specified device", -1);
@@ -66,10 +66,10 @@ void Settings::OpenPortNamed(const std::string& name) {
   } catch (const std::exception& e) {
     // An absent or busy port only shows as "Closed", its reason kept for
     // the status bar; the next LoadProperties tries it again.
-    session_.PortOpen = false;
+    session_.NotePortClosed();
     portError_ = e.what();
   } catch (...) {
-    session_.PortOpen = false;
+    session_.NotePortClosed();
     portError_ = "Error accessing specified device";
   }
 }
@@ -122,8 +122,8 @@ void Settings::StartUp(const PortListBuilder& buildPortList) {
   ps.PortName = store.ReadText(section::Properties, "Port", store.PortDefault());
   if (s.WorkDir.empty()) s.WorkDir = HomeFolder();
 
-  // 4. The connect handshake enables the target buttons.
-  s.Ui().SetTargetButtonsEnabled(false);
+  // 4. The connect handshake offers the target commands.
+  s.WithdrawTarget();
 
   // 5.
   s.Images.FillAll(0xFF);
@@ -132,13 +132,13 @@ void Settings::StartUp(const PortListBuilder& buildPortList) {
   s.BeginSequence();  // no stop request from before the start
   ps.BaudText = "9600";
   if (s.Port()) s.Port()->SetBaudRate(br9600);
-  s.EndAddress = 0x0FFF;
+  s.SetEndAddress(0x0FFF);
 
   // 7.
   if (ps.PortName != kNone) {
     OpenPortNamed(ps.PortName);
   } else {
-    s.PortOpen = false;
+    s.NotePortClosed();
     portError_.clear();
   }
 
@@ -146,8 +146,7 @@ void Settings::StartUp(const PortListBuilder& buildPortList) {
   s.Ui().SetStatusPanel(Session::kStatusPort, PortStatusText());
 
   // 9.
-  s.ProgramFile.clear();
-  s.ProgramFileChosen = false;
+  s.ForgetProgramFile();
 
   // 10.
   LoadProperties();
@@ -157,7 +156,7 @@ void Settings::ShutDown(const std::function<void()>& freeViews,
                         const std::function<void()>& closeProgramFile) {
   if (freeViews) freeViews();
   if (session_.PortOpen && session_.Port()) session_.Port()->Close();
-  session_.PortOpen = false;
+  session_.NotePortClosed();
   if (closeProgramFile) closeProgramFile();
   portList_.clear();
 }
@@ -218,7 +217,7 @@ void Settings::LoadProperties() {
   ApplyPort();
 
   // 10-11.
-  if (!s.ProgramFileChosen) s.ProgramFile = ps.HexBinFile;
+  s.FollowSettingsProgramFile(ps.HexBinFile);
   s.Ui().SetStatusPanel(Session::kStatusProgram, "Prog.: " + s.ProgramFile);
 }
 
@@ -260,33 +259,36 @@ void Settings::ApplyPort() {
   s.Ui().SetStatusPanel(Session::kStatusPort, PortStatusText());
 }
 
-bool Settings::SaveProperties(const PropertyValues& values, SaveLayout layout) {
+Outcome Settings::SaveProperties(const PropertyValues& values, SaveLayout layout) {
   SettingsStore store = OpenStore();
-  return varnel::SaveProperties(store, values, layout, Session::ProgramVersion, session_.Ui());
+  return varnel::SaveProperties(store, values, layout, Session::ProgramVersion);
 }
 
-bool Settings::FinishConfigure(const PropertyValues* confirmed) {
+Outcome Settings::FinishConfigure(const PropertyValues* confirmed) {
   if (confirmed) {
     // Saved first, so a save that fails leaves the program file as it was.
-    if (!SaveProperties(*confirmed)) return false;
-    if (!session_.ProgramFileChosen) session_.ProgramFile = confirmed->HexBin;
+    if (Outcome saved = SaveProperties(*confirmed); !saved.Done()) return saved;
+    session_.FollowSettingsProgramFile(confirmed->HexBin);
   }
   LoadProperties();
-  return true;
+  return {};
 }
 
-bool Settings::FinishNewProject(const PropertyValues* confirmed) {
-  if (confirmed && !SaveProperties(*confirmed, SaveLayout::NewProject)) return false;
+Outcome Settings::FinishNewProject(const PropertyValues* confirmed) {
+  if (confirmed) {
+    if (Outcome saved = SaveProperties(*confirmed, SaveLayout::NewProject); !saved.Done()) {
+      return saved;
+    }
+  }
   LoadProperties();
-  return true;
+  return {};
 }
 
-bool Settings::WriteWorkDir(const std::string& folder) {
+Outcome Settings::WriteWorkDir(const std::string& folder) {
   SettingsStore store = OpenUserStore();
   std::string message;
-  if (store.WriteText(section::Properties, "WorkDir", folder, &message)) return true;
-  session_.Ui().MessageBox(MessageKind::Error, message);
-  return false;
+  if (store.WriteText(section::Properties, "WorkDir", folder, &message)) return {};
+  return {OutcomeKind::BadFile, message};
 }
 
 }  // namespace varnel

@@ -46,24 +46,25 @@ class Settings : public SettingsSource {
 
   void LoadProperties() override;
 
+  // Every write below ends with an outcome: Finished, or BadFile with the
+  // store's message for the first key that could not be written (the window
+  // shows it in an error box).
   // The saving half of the configure command. confirmed is null when the
   // dialog was cancelled. Confirmed: ProgramFile follows "HexBin" unless a
   // program file was chosen directly, then every key is written. The
-  // settings are reloaded afterwards, unless a write failed: then its
-  // message was shown and false is returned.
-  bool FinishConfigure(const PropertyValues* confirmed);
+  // settings are reloaded afterwards, unless a write failed.
+  Outcome FinishConfigure(const PropertyValues* confirmed);
   // The end of New, once ProjectFile names the new project: confirmed, the
   // values are written in the new-project layout; then, unless a write
   // failed, the settings are reloaded (so the new project's port opens).
   // ProgramFile is left to the reload.
-  bool FinishNewProject(const PropertyValues* confirmed);
-  // Writes the values to the current store; false after a failed write
-  // (its message shown).
-  bool SaveProperties(const PropertyValues& values, SaveLayout layout = SaveLayout::Properties);
+  Outcome FinishNewProject(const PropertyValues* confirmed);
+  // Writes the values to the current store.
+  Outcome SaveProperties(const PropertyValues& values, SaveLayout layout = SaveLayout::Properties);
   // Records the folder of a file the user opened as the per-user store's
   // "WorkDir"; the working folder in memory stays as it is until the next
-  // start. False after a failed write (its message shown).
-  bool WriteWorkDir(const std::string& folder);
+  // start.
+  Outcome WriteWorkDir(const std::string& folder);
 
   const std::vector<std::string>& PortList() const { return portList_; }
   // The port list built again, as start-up built it: adapters come and go

@@ -34,7 +34,7 @@ TEST_F(CliTest, PortsListsAPortAvailableOrBusyByWhetherAnotherProgramHoldsIt) {
   WriteFile("Varnel/Varnel.ini", "[Ports]\nCOM1=" + target->SlavePath() + "\n");
   CliResult r = RunBare({"ports"});
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("COM1\t" + target->SlavePath() + "\tavailable\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("COM1\t" + target->SlavePath() + "\tavailable\t"), std::string::npos) << r.out;
   EXPECT_EQ(r.err.find("dialout"), std::string::npos) << r.err;
 
   const int held = ::open(target->SlavePath().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
@@ -43,7 +43,7 @@ TEST_F(CliTest, PortsListsAPortAvailableOrBusyByWhetherAnotherProgramHoldsIt) {
   r = RunBare({"ports"});
   ::close(held);
   ASSERT_EQ(r.status, 0) << r.err;
-  EXPECT_NE(r.out.find("COM1\t" + target->SlavePath() + "\tbusy\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("COM1\t" + target->SlavePath() + "\tbusy\t"), std::string::npos) << r.out;
   EXPECT_EQ(r.err.find("dialout"), std::string::npos) << r.err;
 }
 

@@ -21,8 +21,8 @@ class HandshakeTest : public ::testing::Test {
     QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
     session.AttachUi(&ui);
     session.AttachPort(&port);
-    session.PortOpen = true;
-    handshake.FormCreate();
+    session.NotePortOpened();
+    handshake.Prepare();
   }
   // What the port got since the last call.
   std::vector<std::string> Sent() {
@@ -40,13 +40,13 @@ class HandshakeTest : public ::testing::Test {
 };
 
 TEST_F(HandshakeTest, BannerPathIdentifiesAndEstimatesTheClock) {
-  handshake.FormShow();
+  handshake.Start();
   EXPECT_FALSE(session.ShowRxProgress);
   EXPECT_EQ(Sent(), std::vector<std::string>{"\r"});
   EXPECT_EQ(display.timer, 500);
 
   port.Deliver("\r\nMSC1210 Ver:0.23 boot loader\r\n>");
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(Sent(), (std::vector<std::string>{"RRE9", "E"}));
   EXPECT_EQ(session.FirmwareVersion, "0.23 boot");
   EXPECT_EQ(display.firmware, "0.23 boot");
@@ -55,11 +55,11 @@ TEST_F(HandshakeTest, BannerPathIdentifiesAndEstimatesTheClock) {
   EXPECT_EQ(display.timer, 100);
 
   port.Deliver("RRE9 03\r\n>E\r\n>");
-  handshake.tick();  // the echoed replies are thrown away
+  handshake.Tick();  // the echoed replies are thrown away
   EXPECT_EQ(Sent(), std::vector<std::string>{"RRE9"});
 
   port.Deliver("03\r\n>");
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(session.TargetName, "MSC1210Y5");
   EXPECT_EQ(session.TargetIdCode, 3);
   EXPECT_EQ(display.target, "MSC1210Y5");
@@ -68,10 +68,10 @@ TEST_F(HandshakeTest, BannerPathIdentifiesAndEstimatesTheClock) {
   EXPECT_EQ(Sent(), std::vector<std::string>{"RRCA"});
 
   port.Deliver("DC\r\n>");
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(Sent(), std::vector<std::string>{"RRCB"});
   port.Deliver("FF\r\n>");
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(session.CoreClockHz, 11059200);
   EXPECT_EQ(display.core, "approx. 11.10MHz");
   EXPECT_EQ(session.Images.SFRImage.Read(0xCA), 0xDC);
@@ -82,43 +82,43 @@ TEST_F(HandshakeTest, BannerPathIdentifiesAndEstimatesTheClock) {
   EXPECT_EQ(ui.sleptMs, 1500);
   EXPECT_TRUE(display.closed);
 
-  handshake.FormClose();
+  handshake.Close();
   EXPECT_EQ(display.timer, -1);
   EXPECT_TRUE(ui.targetButtonsEnabled);
 }
 
 TEST_F(HandshakeTest, BarePromptSkipsTheEchoStep) {
-  handshake.FormShow();
+  handshake.Start();
   Sent();
   port.Deliver("\r\n>");
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(Sent(), std::vector<std::string>{"RRE9"});
   EXPECT_EQ(handshake.HandshakeCommand(), "RRE9");
   port.Deliver("07\r\n>");
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(session.TargetName, "MSC1211Y5");
 }
 
 TEST_F(HandshakeTest, NoAnswerAfterThreeCarriageReturnsFails) {
-  handshake.FormShow();
-  handshake.tick();
-  handshake.tick();
+  handshake.Start();
+  handshake.Tick();
+  handshake.Tick();
   EXPECT_TRUE(ui.boxes.empty());
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(Sent(), (std::vector<std::string>{"\r", "\r", "\r"}));
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "Failed to connect target! Try reset it!");
   EXPECT_EQ(display.timer, -1);
   EXPECT_FALSE(session.TargetConnected);
 
-  handshake.FormClose();
+  handshake.Close();
   EXPECT_FALSE(ui.targetButtonsEnabled);  // nothing answered
 }
 
 TEST_F(HandshakeTest, TextWithoutAPromptStallsUntilRetry) {
-  handshake.FormShow();
+  handshake.Start();
   port.Deliver("garbage");
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(display.timer, -1);
   EXPECT_TRUE(ui.boxes.empty());
   handshake.Retry();
@@ -127,22 +127,22 @@ TEST_F(HandshakeTest, TextWithoutAPromptStallsUntilRetry) {
 }
 
 TEST_F(HandshakeTest, RetryWhileAwaitingTakesTheTextAsTheReply) {
-  handshake.FormShow();
+  handshake.Start();
   port.Deliver(">");
-  handshake.tick();
+  handshake.Tick();
   handshake.Retry();
   port.Deliver("04\r\n>");  // whatever came after the carriage return
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(session.TargetName, "MSC1211Y2");
 }
 
 TEST_F(HandshakeTest, ShortBannerVersionAndMissingRegisterReply) {
-  handshake.FormShow();
+  handshake.Start();
   port.Deliver("loader v:1.2\r\n>");
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(session.FirmwareVersion, "1.2\r\n>");
-  handshake.tick();  // "E" step
-  handshake.tick();  // no reply at all: no register value, the target is rejected
+  handshake.Tick();  // "E" step
+  handshake.Tick();  // no reply at all: no register value, the target is rejected
   EXPECT_EQ(session.TargetName, "");
   EXPECT_FALSE(session.TargetConnected);
   EXPECT_TRUE(display.closed);
@@ -152,16 +152,16 @@ TEST_F(HandshakeTest, ShortBannerVersionAndMissingRegisterReply) {
 
 TEST_F(HandshakeTest, RegisterRepliesWithEchoAndImplausibleClocks) {
   // Woken by hand with echo on: a bare prompt, so no "E" goes out.
-  handshake.FormShow();
+  handshake.Start();
   port.Deliver(">");
-  handshake.tick();
+  handshake.Tick();
   port.Deliver("RRE9 03\r\n>");
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(session.TargetName, "MSC1210Y5");
   port.Deliver("RRCA DC\r\n>");
-  handshake.tick();
+  handshake.Tick();
   port.Deliver("RRCB FF\r\n>");
-  handshake.tick();
+  handshake.Tick();
   EXPECT_EQ(session.CoreClockHz, 11059200);
   EXPECT_TRUE(session.TargetConnected);
   EXPECT_TRUE(ui.boxes.empty());
@@ -174,16 +174,16 @@ TEST_F(HandshakeTest, RegisterRepliesWithEchoAndImplausibleClocks) {
   EXPECT_TRUE(PlausibleClock(33000000));
 
   // A reload that gives 550 MHz: rejected before any flash timing uses it.
-  handshake.FormCreate();
-  handshake.FormShow();
+  handshake.Prepare();
+  handshake.Start();
   port.Deliver(">");
-  handshake.tick();
+  handshake.Tick();
   port.Deliver("03>");
-  handshake.tick();
+  handshake.Tick();
   port.Deliver("00>");
-  handshake.tick();
+  handshake.Tick();
   port.Deliver("F9>");
-  handshake.tick();
+  handshake.Tick();
   EXPECT_FALSE(session.TargetConnected);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "Connecting error! Reset device and try connect again.");
@@ -191,14 +191,15 @@ TEST_F(HandshakeTest, RegisterRepliesWithEchoAndImplausibleClocks) {
 
 TEST_F(HandshakeTest, ResetPulseThroughTheModemLines) {
   session.ProjectSettings.ControlDTR = true;
-  handshake.FormCreate();
+  handshake.Prepare();
   EXPECT_TRUE(port.dtr);
   EXPECT_TRUE(port.rts);
   EXPECT_EQ(ui.sleptMs, 480);
 
   port.open = false;
   ui.sleptMs = 0;
-  handshake.FormCreate();
+  // The connect window shows what the reset returns.
+  if (const auto trouble = handshake.Prepare()) ui.RunEnded(*trouble);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "Port not open, unable to complete operation (Error: -1) ");
   EXPECT_EQ(ui.sleptMs, 0);

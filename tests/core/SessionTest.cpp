@@ -16,7 +16,7 @@ class SessionTest : public ::testing::Test {
   void SetUp() override {
     session.AttachUi(&ui);
     session.AttachPort(&port);
-    session.PortOpen = true;
+    session.NotePortOpened();
     for (const char* key : {"CR", "CW", "F", "I", "L", "M", "R", "X"}) {
       session.RegisterHandler(key, [this, key](const std::string& reply) {
         routed.push_back(std::string(key) + "|" + reply);
@@ -33,7 +33,7 @@ class SessionTest : public ::testing::Test {
 TEST_F(SessionTest, SendStringWritesOneUnterminatedWriteOnlyWhenItCan) {
   session.SendString("RRE9");
   session.SendString("");
-  session.PortOpen = false;
+  session.NotePortClosed();
   session.SendString("RRCA");
   ASSERT_EQ(port.writes.size(), 1u);
   EXPECT_EQ(port.writes[0], "RRE9");
@@ -49,7 +49,7 @@ TEST_F(SessionTest, StoredCommandKeepsTenCharactersAndTheSentTextIsTheStoredOne)
 }
 
 TEST_F(SessionTest, ReplyIsDispatchedOnceWhenAChunkEndsInATerminator) {
-  session.LastCommand = "CR0000";
+  session.Await("CR0000");
   port.Deliver("CR0000 00 11 ");
   port.Deliver("22\r\n");
   EXPECT_TRUE(routed.empty());
@@ -59,15 +59,15 @@ TEST_F(SessionTest, ReplyIsDispatchedOnceWhenAChunkEndsInATerminator) {
   EXPECT_TRUE(session.RxBuffer.empty());
 
   routed.clear();
-  session.LastCommand = "L:1000";
+  session.Await("L:1000");
   port.Deliver("$");  // each of the three terminators completes
-  session.LastCommand = "M0000";
+  session.Await("M0000");
   port.Deliver("ok.");
   EXPECT_EQ(routed, (std::vector<std::string>{"L|$", "M|ok."}));
 }
 
 TEST_F(SessionTest, LineEndsAndInnerTerminatorsNeverCompleteAReply) {
-  session.LastCommand = "RRE9";
+  session.Await("RRE9");
   port.Deliver("3F\r\n");
   port.Deliver("a>b");
   EXPECT_TRUE(routed.empty());
@@ -85,7 +85,7 @@ TEST_F(SessionTest, WithoutAPendingCommandTextOnlyAccumulates) {
 }
 
 TEST_F(SessionTest, ReceiveCountShowsReplyLengthAndRestartsAfterEachReply) {
-  session.LastCommand = "RR80";
+  session.Await("RR80");
   port.Deliver("ab");
   port.Deliver("c>");
   port.Deliver("d>");
@@ -93,13 +93,13 @@ TEST_F(SessionTest, ReceiveCountShowsReplyLengthAndRestartsAfterEachReply) {
             (std::vector<std::string>{"Receiving ... 1 byte.", "Receiving ... 2 byte.",
                                       "Receiving ... 3 byte.", "Receiving ... 4 byte.",
                                       "Receiving ... 1 byte.", "Receiving ... 2 byte."}));
-  session.ShowRxProgress = false;
+  session.ShowReceiveCount(false);
   port.Deliver("x");
   EXPECT_EQ(ui.receivePanelHistory.back(), "");
 }
 
 TEST_F(SessionTest, NulInAnUnfinishedReplyRepeatsThePendingCommand) {
-  session.LastCommand = "CR0010";
+  session.Await("CR0010");
   port.Deliver(std::string("12\0" "3", 4));
   EXPECT_TRUE(session.RxBuffer.empty());
   ASSERT_EQ(port.writes.size(), 1u);
@@ -115,9 +115,9 @@ TEST_F(SessionTest, NulInAnUnfinishedReplyRepeatsThePendingCommand) {
 
 TEST_F(SessionTest, NulRepeatSendsWhatASequenceRegisteredForItsKeyOnly) {
   session.RegisterRepeat("L", [] { return std::string(":0300300002337A1E"); });
-  session.LastCommand = "L";
+  session.Await("L");
   port.Deliver(std::string("\0", 1));
-  session.LastCommand = "M0000";  // other commands still repeat themselves
+  session.Await("M0000");  // other commands still repeat themselves
   port.Deliver(std::string("\0", 1));
   EXPECT_EQ(port.writes, (std::vector<std::string>{":0300300002337A1E", "M0000"}));
 }
@@ -128,14 +128,14 @@ TEST_F(SessionTest, RoutesByFirstLetterAndByTwoLettersForC) {
       {"L:0300", "L"},  {"M8000", "M"},     {"RRE9", "R"}, {"XR0000", "X"}};
   for (auto [command, key] : cases) {
     routed.clear();
-    session.LastCommand = command;
+    session.Await(command);
     port.Deliver(">");
     ASSERT_EQ(routed.size(), 1u) << command;
     EXPECT_EQ(routed[0], std::string(key) + "|>");
   }
   routed.clear();
   for (const char* command : {"CX0000", "E", "Z", "C"}) {
-    session.LastCommand = command;
+    session.Await(command);
     port.Deliver(">");
   }
   EXPECT_TRUE(routed.empty());
@@ -146,9 +146,9 @@ TEST_F(SessionTest, StopRequestEndsAnUploadAtItsNextReply) {
   bool hookRan = false;
   session.AddStopHook([&] { hookRan = true; });
   ui.toolBarsEnabled = false;
-  session.UploadAllActive = true;
-  session.LastCommand = "RR85";
-  session.StopRequested = true;
+  session.BeginUploadAll();
+  session.Await("RR85");
+  session.RequestStop();
   port.Deliver("3F\r\n>");
   EXPECT_TRUE(routed.empty());
   EXPECT_TRUE(session.LastCommand.empty());
@@ -161,9 +161,9 @@ TEST_F(SessionTest, StopRequestEndsAnUploadAtItsNextReply) {
 }
 
 TEST_F(SessionTest, StopRequestDuringALineDownloadReachesTheLineHandler) {
-  session.ProgrammingActive = true;
-  session.StopRequested = true;
-  session.LastCommand = "L:10000000";
+  session.BeginProgramming();
+  session.RequestStop();
+  session.Await("L:10000000");
   port.Deliver(".");
   ASSERT_EQ(routed.size(), 1u);
   EXPECT_EQ(routed[0], "L|.");
@@ -171,19 +171,21 @@ TEST_F(SessionTest, StopRequestDuringALineDownloadReachesTheLineHandler) {
 
   // Not programming: even an "L" command ends on the stop branch.
   routed.clear();
-  session.ProgrammingActive = false;
+  session.EndProgramming();
   port.Deliver(".");
   EXPECT_TRUE(routed.empty());
   EXPECT_FALSE(session.StopRequested);
 }
 
 TEST_F(SessionTest, PortErrorInTheReceivePathIsShownAndReceivingGoesOn) {
-  session.LastCommand = "CR0000";
+  session.Await("CR0000");
   port.Deliver("00 11");
   port.failRead = true;
   port.Deliver(">");
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "Read error (Error: 5) ");
+  ASSERT_TRUE(session.LastOutcome());  // the engine's edge: the exception became an outcome
+  EXPECT_EQ(session.LastOutcome()->kind, OutcomeKind::PortFailed);
   EXPECT_TRUE(routed.empty());
   EXPECT_EQ(session.RxBuffer, "00 11");  // nothing half-appended
 
@@ -195,7 +197,7 @@ TEST_F(SessionTest, PortErrorInTheReceivePathIsShownAndReceivingGoesOn) {
 
 TEST_F(SessionTest, HandlerErrorIsShownAndTheGuiStillGetsItsTurn) {
   session.RegisterHandler("R", [](const std::string&) { throw ECommError("Write error", 32); });
-  session.LastCommand = "RR80";
+  session.Await("RR80");
   const int before = ui.processEventsCount;
   port.Deliver("00>");
   ASSERT_EQ(ui.boxes.size(), 1u);
@@ -204,7 +206,7 @@ TEST_F(SessionTest, HandlerErrorIsShownAndTheGuiStillGetsItsTurn) {
 }
 
 TEST_F(SessionTest, ReadsNoMoreThanTheReadBufferHolds) {
-  session.LastCommand = "CR0000";
+  session.Await("CR0000");
   port.incoming = std::string(5000, '0') + ">";
   port.OnRxChar(port, 5001);
   EXPECT_EQ(session.RxBuffer.size(), 4096u);
@@ -226,12 +228,12 @@ TEST(SessionBabble, TheReceiveBufferStaysBoundedAndRepliesStillArrive) {
   Session session;
   testing::ScriptedPort port;
   session.AttachPort(&port);
-  session.PortOpen = true;
+  session.NotePortOpened();
   std::vector<std::string> replies;
   session.RegisterHandler("CR", [&](const std::string& reply) { replies.push_back(reply); });
   const std::string chunk = "0123456789ABCDE ";
   for (bool pending : {true, false}) {
-    if (pending) session.LastCommand = "CR0000";
+    if (pending) session.Await("CR0000");
     std::size_t largest = 0;
     for (int i = 0; i < 4 * 65536; ++i) {  // 4 MB in 16-byte chunks
       port.Deliver(chunk);
@@ -240,13 +242,78 @@ TEST(SessionBabble, TheReceiveBufferStaysBoundedAndRepliesStillArrive) {
     EXPECT_LE(session.RxBuffer.size(), Session::kMaxRxBuffer);
     EXPECT_LE(largest, 4 * Session::kMaxRxBuffer);
     EXPECT_EQ(session.RxBuffer.substr(session.RxBuffer.size() - 16), chunk);
-    session.LastCommand.clear();
-    session.RxBuffer.clear();
+    session.EndSequence();
+    session.ClearRx();
   }
-  session.LastCommand = "CR0000";
+  session.Await("CR0000");
   port.Deliver("00 11>");
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0], "00 11>");
+}
+
+}  // namespace
+}  // namespace varnel
+
+namespace varnel {
+namespace {
+
+// What the window offers follows the session's state, and a new screen
+// starts from it.
+TEST_F(SessionTest, ToolbarsAndTargetButtonsAreDerivedFromTheState) {
+  EXPECT_TRUE(ui.toolBarsEnabled);
+  EXPECT_FALSE(ui.targetButtonsEnabled);
+  session.SendCommand("CR0000");  // an upload's read is pending
+  EXPECT_FALSE(ui.toolBarsEnabled);
+  session.EndSequence();
+  EXPECT_TRUE(ui.toolBarsEnabled);
+  session.SendCommand("M0000");  // a programming run leaves them enabled
+  EXPECT_TRUE(ui.toolBarsEnabled);
+  session.AbandonPending();
+
+  session.BeginUploadAll();  // between two memories of the run, too
+  EXPECT_FALSE(ui.toolBarsEnabled);
+  session.SendCommand("XR0000");
+  session.EndSequence();
+  EXPECT_FALSE(ui.toolBarsEnabled);
+  session.EndUploadAll();
+  EXPECT_TRUE(ui.toolBarsEnabled);
+
+  session.OfferTarget();
+  EXPECT_TRUE(ui.targetButtonsEnabled);
+  session.SendCommand("IR00");
+  RecordingUi second;
+  second.targetButtonsEnabled = false;
+  session.AttachUi(&second);
+  EXPECT_TRUE(second.targetButtonsEnabled);
+  EXPECT_FALSE(second.toolBarsEnabled);
+  session.WithdrawTarget();
+  EXPECT_FALSE(second.targetButtonsEnabled);
+  EXPECT_TRUE(ui.targetButtonsEnabled);  // the first screen hears no more
+}
+
+// A run ends with one outcome: a stopped run that has not said how it
+// ended ends Interrupted; one that has (a programming run at the stop
+// request) is not reported twice. Listeners hear what the screen hears.
+TEST_F(SessionTest, AStoppedRunEndsWithOneOutcome) {
+  std::vector<Outcome> heard;
+  session.AddOutcomeListener([&](const Outcome& o) { heard.push_back(o); });
+  session.BeginRun();
+  session.SendCommand("CR0000");
+  session.RequestStop();
+  port.Deliver("CR0000 00\r\n>");
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_EQ(heard[0].kind, OutcomeKind::Interrupted);
+  EXPECT_FALSE(session.RunOpen());
+  EXPECT_EQ(ui.outcomes.size(), 1u);
+  EXPECT_TRUE(ui.boxes.empty());  // no text: no box
+
+  session.BeginRun();
+  session.SendCommand("M0000");
+  session.Report({OutcomeKind::Interrupted, "said so"});
+  session.RequestStop();
+  port.Deliver("ok\r\n>");
+  EXPECT_EQ(heard.size(), 2u);
+  EXPECT_EQ(session.LastOutcome()->text, "said so");
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ class CancelE2E : public TargetLink, public ::testing::WithParamInterface<Cancel
     reload.onLoad = [this] {
       session.ProjectSettings = settings;
       session.Images.CfgImage.Write(MemoryImages::kHCR0Offset, 0xFE);
-      session.ProgramFile = settings.HexBinFile;
+      session.ChooseProgramFile(settings.HexBinFile);
     };
     StartTarget();
     Connect();
@@ -80,9 +80,9 @@ TEST_P(CancelE2E, LeavesTheSessionIdleAndEveryCommandWorking) {
     QTest::mouseClick(w->Btn_Cancel(), Qt::LeftButton);
   };
   if (c.programming) {
-    run.SpeedProgClick();
+    run.Program();
   } else {
-    uploads.SpeedCodeClick();
+    uploads.Upload(MemoryKind::Code);
   }
   // The watchdog ends an unanswered stop about a second after the click.
   ASSERT_TRUE(RunUntilIdle([&] { return !Idle(); })) << c.name;
@@ -103,10 +103,10 @@ TEST_P(CancelE2E, LeavesTheSessionIdleAndEveryCommandWorking) {
   Connect();
   ASSERT_TRUE(session.TargetConnected) << c.name;
   target->Load(sim::Memory::Code, 0x100, std::vector<std::uint8_t>{1, 2, 3, 4});
-  uploads.SpeedCodeClick();
+  uploads.Upload(MemoryKind::Code);
   ASSERT_TRUE(RunUntilIdle([&] { return uploads.Busy(); })) << c.name;
   EXPECT_EQ(session.Images.CodeImage.Read(0x102), 3) << c.name;
-  run.SpeedProgClick();
+  run.Program();
   ASSERT_TRUE(RunUntilIdle([&] { return !Idle(); })) << c.name;
   EXPECT_EQ(ui.boxes.size(), boxesAfterCancel) << c.name << ": " << ui.boxes.back().text;
   EXPECT_EQ(target->Read(sim::Memory::Code)[0], 0x02) << c.name;  // blink's first byte

@@ -62,7 +62,7 @@ TEST_F(ConnectUploadTest, ALoaderWokenByHandIsNamedFromTheDigitsAfterTheEcho) {
   StartTarget();
   comm.Write("\r", 1);
   ASSERT_TRUE(PumpUntil([&] { return session.RxBuffer.ends_with('>'); }));
-  session.RxBuffer.clear();
+  session.ClearRx();
   Connect();
   EXPECT_TRUE(session.TargetConnected);
   EXPECT_EQ(session.TargetName, "MSC1210Y5");
@@ -113,7 +113,7 @@ TEST_F(ConnectUploadTest, CodeUploadMatchesTheTargetByteForByte) {
   target->Load(Memory::Code, 0, flash);
   Connect();
   settings.CodeMax = 0;  // the identified flash size: 32 KB
-  upload.SpeedCodeClick();
+  upload.Upload(MemoryKind::Code);
   ASSERT_TRUE(RunUntilIdle([&] { return Busy(); }));
   ExpectSame(MemoryKind::Code, Memory::Code, 0, 0x7FFF);
   EXPECT_EQ(target->Transcript().back(), "CR7FF0");
@@ -137,7 +137,7 @@ TEST_F(ConnectUploadTest, UploadAllWithEachSelection) {
     settings.UploadCode = c.code, settings.UploadExtRAM = c.ext, settings.UploadSFR = c.sfr;
     target->ClearTranscript();
     const int windows = ui.progressCreated;
-    upload.SpeedAllClick();
+    upload.UploadAll();
     ASSERT_TRUE(RunUntilIdle([&] { return Busy(); }));
     EXPECT_EQ(CommandLetters(), c.letters);
     EXPECT_EQ(ui.progressCreated - windows, static_cast<int>(std::string(c.letters).size()));
@@ -173,7 +173,7 @@ TEST_F(ConnectUploadTest, RepliesWithAndWithoutEchoInSmallPieces) {
       c.chunkGapMs = 1;
     });
     session.Images.FillAll();
-    upload.SpeedAllClick();
+    upload.UploadAll();
     ASSERT_TRUE(RunUntilIdle([&] { return Busy(); }));
     EXPECT_EQ(target->EchoOn(), echo);
     ExpectSame(MemoryKind::Code, Memory::Code, 0, 0x13F);
@@ -187,7 +187,7 @@ TEST_F(ConnectUploadTest, CancelMidRunEndsAtTheNextReply) {
   StartTarget();
   Connect();
   settings.CodeMax = 0;
-  upload.SpeedAllClick();
+  upload.UploadAll();
   ASSERT_TRUE(PumpUntil([&] { return session.CurrentAddress >= 0x1000; }, 10000));
   ASSERT_TRUE(ui.ProgressIsOpen());
   QTest::mouseClick(ui.host.ProgressWindow()->Btn_Cancel(), Qt::LeftButton);
@@ -207,7 +207,7 @@ TEST_F(ConnectUploadTest, SilentTargetThenCancel) {
   Connect();
   const std::size_t before = target->CommandCount();
   target->Modify([&](sim::TargetSimConfig& c) { c.silentAfter = static_cast<int>(before) + 5; });
-  upload.SpeedSFRClick();
+  upload.Upload(MemoryKind::SFR);
   ASSERT_TRUE(PumpUntil([&] { return target->CommandCount() >= before + 6; }, 5000));
   PumpFor(50);
   EXPECT_TRUE(Busy());  // no reply will come

@@ -136,13 +136,13 @@ TEST(MainWindowEndToEnd, ADeadPortIsReopenedOrReportedOnce) {
 
   target->Stop();
   target.reset();
-  main.Uploads().SpeedCodeClick();
+  main.SpeedCodeClick();
   EXPECT_TRUE(s.LastCommand.empty());
   EXPECT_FALSE(main.Progress().ProgressOpen());
   ASSERT_EQ(boxes.size(), 1u);
   EXPECT_NE(boxes[0].find("(Error: "), std::string::npos) << boxes[0];
 
-  main.Programming().SpeedProgClick();
+  main.SpeedProgClick();
   EXPECT_EQ(boxes.size(), 2u);
   EXPECT_TRUE(s.LastCommand.empty());
   main.Connect1Click();

@@ -65,7 +65,7 @@ class ProgrammingE2E : public TargetLink {
       session.ProjectSettings = settings;
       session.Images.CfgImage.Write(MemoryImages::kHCR1Offset, static_cast<std::uint8_t>(hcr1));
       session.Images.CfgImage.Write(MemoryImages::kHCR0Offset, static_cast<std::uint8_t>(hcr0));
-      session.ProgramFile = settings.HexBinFile;
+      session.ChooseProgramFile(settings.HexBinFile);
     };
     StartTarget();
     target->Fill(Memory::Code, 0x5A);  // old code, so the erase shows
@@ -75,7 +75,7 @@ class ProgrammingE2E : public TargetLink {
   }
 
   bool Run() {
-    run.SpeedProgClick();
+    run.Program();
     return RunUntilIdle([&] { return !session.LastCommand.empty() || session.ProgrammingActive; });
   }
   std::vector<std::string> Boxes() const {
@@ -175,7 +175,7 @@ TEST_F(ProgrammingE2E, BadFilesAreRefusedWithNothingOnTheLine) {
     settings.HexBinFile = path;
     ui.boxes.clear();
     target->ClearTranscript();
-    run.SpeedProgClick();
+    run.Program();
     EXPECT_TRUE(target->Transcript().empty()) << c.name;  // not even the timing writes
     ASSERT_EQ(ui.boxes.size(), 1u) << c.name;
     EXPECT_EQ(ui.boxes[0].text.rfind(c.box, 0), 0u) << c.name << ": " << ui.boxes[0].text;

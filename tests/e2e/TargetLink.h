@@ -63,7 +63,7 @@ class TargetLink : public ::testing::Test {
     comm.SetBaudRate(rate);
     comm.Open();
     session.AttachPort(&comm);
-    session.PortOpen = true;
+    session.NotePortOpened();
     settings.BaudText = std::to_string(BaudRateValue(rate));
     session.ProjectSettings = settings;
   }
@@ -73,8 +73,8 @@ class TargetLink : public ::testing::Test {
   RecordingDisplay Connect() {
     RecordingDisplay display;
     ConnectHandshake handshake(session, display);
-    handshake.FormCreate();
-    handshake.FormShow();
+    handshake.Prepare();
+    handshake.Start();
     while (!display.closed) {
       if (display.timer < 0) {
         ADD_FAILURE() << "handshake stalled after " << handshake.HandshakeCommand();
@@ -89,9 +89,9 @@ class TargetLink : public ::testing::Test {
         ADD_FAILURE() << "no reply to " << handshake.HandshakeCommand();
         break;
       }
-      handshake.tick();
+      handshake.Tick();
     }
-    handshake.FormClose();
+    handshake.Close();
     // The window waits 1.5 s before it closes (instant here): by then the
     // reply to the last "RRE9" is in, and the next sequence clears it.
     if (display.closed && !PumpUntil([&] { return session.RxBuffer.ends_with('>'); })) {

@@ -27,7 +27,7 @@ class MemoryWindowsTest : public ::testing::Test {
     area.show();
     session.AttachUi(&ui);
     session.AttachPort(&port);
-    session.PortOpen = true;
+    session.NotePortOpened();
   }
   QStringList Lines(MemoryKind kind) const {
     return views.View(kind)->SyntaxEdit1()->toPlainText().split(QLatin1Char('\n'));
@@ -165,7 +165,7 @@ TEST_F(MemoryWindowsTest, ProgressWindowLayoutAndReferenceEmptiedOnClose) {
 TEST_F(MemoryWindowsTest, CancelRequestsTheStopAndTheWatchdogEndsASilentSequence) {
   QWidget owner;
   ProgressHost host(session, &owner);
-  session.LastCommand = "CR0100";
+  session.Await("CR0100");
   ui.toolBarsEnabled = false;
   host.ProgressCreate();
   QTest::mouseClick(host.ProgressWindow()->Btn_Cancel(), Qt::LeftButton);

@@ -78,7 +78,7 @@ TEST_F(ProgressWindowTest, SpeedOnceASecondAndTheSilentLineNoteComesAndGoes) {
   how.text = "0 bytes";
   session.LastRxTime = now - 60s;  // the last byte came long before the run
   host.StartProgress(how);
-  session.LastCommand = "CR0000";
+  session.Await("CR0000");
   const QSize designed = Window().size();
   // The designed size, or wider where "32767 bytes" needs it at this font.
   EXPECT_EQ(designed.height(), 117);
@@ -122,7 +122,7 @@ TEST_F(ProgressWindowTest, SpeedOnceASecondAndTheSilentLineNoteComesAndGoes) {
   EXPECT_EQ(Window().Btn_Cancel()->size(), QSize(75, 25));
 
   // Nothing waits: a quiet line is no news.
-  session.LastCommand.clear();
+  session.EndSequence();
   Tick(10s);
   EXPECT_TRUE(Window().Lbl_Note()->isHidden());
 }
@@ -135,7 +135,7 @@ TEST_F(ProgressWindowTest, TheNoteCountsFromTheRunsStartAndLinesHaveTheirOwnSpee
   how.lead = "Programming:";
   how.caption = "Programming target";
   session.LastRxTime = now - 1h;
-  session.LastCommand = "L";
+  session.Await("L");
   host.StartProgress(how);
   Tick(4s);  // the window is 4 s old: not 5 s of silence yet
   EXPECT_TRUE(Window().Lbl_Note()->isHidden());

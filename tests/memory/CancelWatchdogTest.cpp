@@ -16,10 +16,10 @@ class CancelWatchdogTest : public ::testing::Test {
   void SetUp() override {
     session.AttachUi(&ui);
     session.AttachPort(&port);
-    session.PortOpen = true;
+    session.NotePortOpened();
     session.RegisterHandler("L", [this](const std::string&) { ++lineReplies; });
-    session.LastCommand = "CR0100";
-    session.UploadAllActive = true;
+    session.Await("CR0100");
+    session.BeginUploadAll();
     ui.toolBarsEnabled = false;
   }
 
@@ -47,7 +47,7 @@ TEST_F(CancelWatchdogTest, AReplyAnswersTheStopAndTheWatchdogStaysQuiet) {
   watchdog.Cancel();
   port.Deliver("00 11\r\n>");
   EXPECT_TRUE(session.LastCommand.empty());
-  session.LastCommand = "XR0000";  // a new upload has started meanwhile
+  session.Await("XR0000");  // a new upload has started meanwhile
   EXPECT_EQ(watchdog.Check(), 0);
   EXPECT_EQ(session.LastCommand.str(), "XR0000");
 }
@@ -60,8 +60,8 @@ TEST_F(CancelWatchdogTest, ClosedPortEndsAtOnce) {
 }
 
 TEST_F(CancelWatchdogTest, LineDownloadKeepsEndingItselfWhileRepliesCome) {
-  session.ProgrammingActive = true;
-  session.LastCommand = "L:10000000";
+  session.BeginProgramming();
+  session.Await("L:10000000");
   watchdog.Cancel();
   EXPECT_EQ(ui.refreshAllCount, 0);  // programming: views untouched
   port.Deliver(".");                 // goes to the line handler; the stop stays

@@ -21,7 +21,7 @@ class UploadTest : public ::testing::Test {
   void SetUp() override {
     session.AttachUi(&ui);
     session.AttachPort(&port);
-    session.PortOpen = true;
+    session.NotePortOpened();
     session.TargetConnected = true;
     reload.onLoad = [this] {
       ++loads;
@@ -88,7 +88,7 @@ class UploadTest : public ::testing::Test {
 TEST_F(UploadTest, CodeUploadReadsTheFlashSizeAndStoresEveryByte) {
   settings.CodeMax = 0;  // the identified flash size decides
   session.TargetIdCode = 2;
-  upload.SpeedCodeClick();
+  upload.Upload(MemoryKind::Code);
   EXPECT_FALSE(ui.toolBarsEnabled);
   EXPECT_EQ(ui.progressName, "CODE");
   EXPECT_EQ(ui.barMax, 0x3FFF);
@@ -110,14 +110,14 @@ TEST_F(UploadTest, CodeUploadReadsTheFlashSizeAndStoresEveryByte) {
 TEST_F(UploadTest, CodeEndFollowsIdentificationAndSettings) {
   settings.CodeMax = 0;
   session.TargetIdCode = 5;  // MSC1211Y3: the same flash size as an MSC1210Y3
-  upload.SpeedCodeClick();
+  upload.Upload(MemoryKind::Code);
   Run();
   EXPECT_EQ(sent.back(), "CR1FF0");
 
   sent.clear();
   session.TargetIdCode = 0x3F;  // no flash size: the previous end stays
-  session.EndAddress = 0x0FFF;
-  upload.SpeedCodeClick();
+  session.SetEndAddress(0x0FFF);
+  upload.Upload(MemoryKind::Code);
   Run();
   EXPECT_EQ(sent.back(), "CR0FF0");
 
@@ -125,7 +125,7 @@ TEST_F(UploadTest, CodeEndFollowsIdentificationAndSettings) {
   settings.CodeMin = 0x0A35;
   settings.CodeMax = 0x1234;
   session.Images.CodeImage.Fill(0xFF);
-  upload.SpeedCodeClick();
+  upload.Upload(MemoryKind::Code);
   Run();
   EXPECT_EQ(sent.front(), "CR0A30");
   EXPECT_EQ(sent.back(), "CR1230");
@@ -135,13 +135,13 @@ TEST_F(UploadTest, CodeEndFollowsIdentificationAndSettings) {
 
 TEST_F(UploadTest, RangesAreCutAtTheImageEnd) {
   settings.CodeMax = 0xFFFF;
-  upload.SpeedCodeClick();
+  upload.Upload(MemoryKind::Code);
   Run();
   EXPECT_EQ(sent.back(), "CR7FF0");
 
   sent.clear();
   settings.ExtMax = 0x0FFF;
-  upload.SpeedExtClick();
+  upload.Upload(MemoryKind::ExtRAM);
   Run();
   EXPECT_EQ(sent.back(), "XR07F0");
 
@@ -149,7 +149,7 @@ TEST_F(UploadTest, RangesAreCutAtTheImageEnd) {
   settings.IRAMMin = 0x08;
   settings.IRAMMax = 0x1FF;  // would wrap round to IR08 again
   session.Images.IRAMImage.Fill(0xFF);
-  upload.SpeedIRAMClick();
+  upload.Upload(MemoryKind::IRAM);
   Run();
   EXPECT_EQ(sent.size(), 16u);
   EXPECT_EQ(sent.back(), "IRF8");
@@ -160,7 +160,7 @@ TEST_F(UploadTest, RangesAreCutAtTheImageEnd) {
   sent.clear();
   settings.UploadCode = false;
   settings.ExtMin = 0x0900;
-  upload.SpeedAllClick();
+  upload.UploadAll();
   Run();
   EXPECT_EQ(Letters(), "RF");
   EXPECT_TRUE(ui.toolBarsEnabled);
@@ -169,7 +169,7 @@ TEST_F(UploadTest, RangesAreCutAtTheImageEnd) {
 TEST_F(UploadTest, InternalRamAndSfrRangesAndProgress) {
   settings.IRAMMin = 0x08;
   settings.IRAMMax = 0x7F;
-  upload.SpeedIRAMClick();
+  upload.Upload(MemoryKind::IRAM);
   EXPECT_EQ(ui.barMin, 8);
   EXPECT_EQ(ui.barMax, 127);
   EXPECT_EQ(ui.progressBytes, "0 bytes");
@@ -183,7 +183,7 @@ TEST_F(UploadTest, InternalRamAndSfrRangesAndProgress) {
   onCommand = [&](const std::string& c) {
     if (c == "RR81") bytesAfterFirst = ui.progressBytes;
   };
-  upload.SpeedSFRClick();
+  upload.Upload(MemoryKind::SFR);
   EXPECT_EQ(ui.progressName, "SFR");
   Run();
   EXPECT_EQ(sent.size(), 128u);
@@ -196,7 +196,7 @@ TEST_F(UploadTest, EchoIsOnlyTheCommandsOwnText) {
   // Data that begins with the command's letter is data, not an echo.
   target.CodeImage.Write(0, 0xC5);
   settings.CodeMax = 0x000F;
-  upload.SpeedCodeClick();
+  upload.Upload(MemoryKind::Code);
   Run();
   EXPECT_EQ(session.Images.CodeImage.Read(0), 0xC5);
   EXPECT_EQ(session.Images.CodeImage.Read(15), target.CodeImage.Read(15));
@@ -204,7 +204,7 @@ TEST_F(UploadTest, EchoIsOnlyTheCommandsOwnText) {
   // Erased configuration page without echo: "FF FF ..." is stored unshifted.
   target.CfgImage.Write(0x7E, 0x50);
   target.CfgImage.Write(0x7F, 0x7F);
-  upload.SpeedCFGClick();
+  upload.Upload(MemoryKind::Cfg);
   Run();
   EXPECT_EQ(session.Images.CfgImage.Read(0), 0xFF);
   EXPECT_EQ(session.Images.CfgImage.Read(0x7E), 0x50);
@@ -212,22 +212,22 @@ TEST_F(UploadTest, EchoIsOnlyTheCommandsOwnText) {
   EXPECT_EQ(sent.back(), "F70");
 
   // An echo running straight into the digits loses none of them.
-  session.LastCommand = "F00";
-  session.EndAddress = 0x7F;
+  session.Await("F00");
+  session.SetEndAddress(0x7F);
   port.Deliver("F00A1B2C3D4E5F60718293A4B5C6D7E8F90\r\n>");
   EXPECT_EQ(session.Images.CfgImage.Read(0), 0xA1);
   EXPECT_EQ(session.Images.CfgImage.Read(15), 0x90);
 
   // The echoed reply with blanks stores the same bytes as the bare one.
-  session.LastCommand = "CR0010";
-  session.EndAddress = 0x7FFF;
+  session.Await("CR0010");
+  session.SetEndAddress(0x7FFF);
   port.Deliver("CR0010 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\r\n>");
   for (int i = 0; i < 16; ++i) EXPECT_EQ(session.Images.CodeImage.Read(0x10 + i), i + 1);
 }
 
 TEST_F(UploadTest, Decode16bDataStoresWhatTheReplyHolds) {
-  session.LastCommand = "CR0100";
-  session.EndAddress = 0x7FFF;
+  session.Await("CR0100");
+  session.SetEndAddress(0x7FFF);
   std::string text(32, '0');
   text += "7";  // a 33rd character is a pair of one
   upload.Decode16bData(text, 0x100);
@@ -235,14 +235,14 @@ TEST_F(UploadTest, Decode16bDataStoresWhatTheReplyHolds) {
   EXPECT_EQ(session.Images.CodeImage.Read(0x110), 7);
 
   // Past its end a sequence stores the first pair only.
-  session.CurrentAddress = 0x200;
-  session.EndAddress = 0x100;
-  session.LastCommand = "XR0200";
+  session.SetCurrentAddress(0x200);
+  session.SetEndAddress(0x100);
+  session.Await("XR0200");
   upload.Decode16bData("11 22 33", 0x200);
   EXPECT_EQ(session.Images.ExtRAMImage.Read(0x200), 0x11);
   EXPECT_EQ(session.Images.ExtRAMImage.Read(0x201), 0xFF);
 
-  session.LastCommand = "RR80";  // no block image for register reads
+  session.Await("RR80");  // no block image for register reads
   upload.Decode16bData("12", 0x80);
   EXPECT_EQ(session.Images.SFRImage.Read(0x80), 0xFF);
 }
@@ -258,7 +258,7 @@ TEST_F(UploadTest, UploadAllReadsTheSelectionThenTheConfigurationPage) {
     sent.clear();
     loads = 0;
     const int windows = ui.progressCreated;
-    upload.SpeedAllClick();
+    upload.UploadAll();
     Run();
     EXPECT_EQ(Letters(), c.letters);
     EXPECT_EQ(loads, 1);
@@ -270,8 +270,8 @@ TEST_F(UploadTest, UploadAllReadsTheSelectionThenTheConfigurationPage) {
 
 TEST_F(UploadTest, WithoutAConnectionOnlyTheSettingsAreReloaded) {
   session.TargetConnected = false;
-  upload.SpeedAllClick();
-  upload.SpeedCodeClick();
+  upload.UploadAll();
+  upload.Upload(MemoryKind::Code);
   EXPECT_EQ(loads, 2);
   EXPECT_TRUE(port.writes.empty());
   EXPECT_TRUE(ui.toolBarsEnabled);
@@ -282,9 +282,9 @@ TEST_F(UploadTest, WithoutAConnectionOnlyTheSettingsAreReloaded) {
 TEST_F(UploadTest, CancelEndsTheRunAtTheNextReply) {
   settings.CodeMax = 0x00FF;
   onCommand = [&](const std::string& c) {
-    if (c == "XR0020") session.StopRequested = true;
+    if (c == "XR0020") session.RequestStop();
   };
-  upload.SpeedAllClick();
+  upload.UploadAll();
   Run();
   EXPECT_EQ(sent.back(), "XR0020");
   EXPECT_EQ(Letters(), "CX");
@@ -296,16 +296,16 @@ TEST_F(UploadTest, CancelEndsTheRunAtTheNextReply) {
   // A following single upload reloads and ends after CODE.
   onCommand = nullptr;
   sent.clear();
-  upload.SpeedCodeClick();
+  upload.Upload(MemoryKind::Code);
   Run();
   EXPECT_EQ(Letters(), "C");
   EXPECT_EQ(loads, 2);
 }
 
 TEST_F(UploadTest, StaleStopRequestNeverCancelsANewUpload) {
-  session.StopRequested = true;
+  session.RequestStop();
   settings.CodeMax = 0x003F;
-  upload.SpeedCodeClick();
+  upload.Upload(MemoryKind::Code);
   Run();
   EXPECT_EQ(sent.size(), 4u);
   EXPECT_EQ(ui.refreshed, std::vector<MemoryKind>{MemoryKind::Code});
@@ -313,13 +313,13 @@ TEST_F(UploadTest, StaleStopRequestNeverCancelsANewUpload) {
 
 TEST_F(UploadTest, StartWhileASequenceRunsIsRefusedWithoutEffects) {
   settings.CodeMax = 0x003F;
-  upload.SpeedCodeClick();
+  upload.Upload(MemoryKind::Code);
   Run(1);
   settings.CodeMax = 0x7FFF;  // a reload now would change the running upload
   const auto writes = port.writes.size();
-  upload.SpeedSFRClick();
-  upload.SpeedAllClick();
-  upload.SpeedCFGClick();
+  upload.Upload(MemoryKind::SFR);
+  upload.UploadAll();
+  upload.Upload(MemoryKind::Cfg);
   EXPECT_EQ(port.writes.size(), writes);
   EXPECT_EQ(loads, 1);
   EXPECT_EQ(session.LastCommand.str(), "CR0010");
@@ -334,7 +334,7 @@ TEST_F(UploadTest, ClosedProgressWindowLeavesTheUploadRunning) {
   onCommand = [&](const std::string& c) {
     if (c == "XR0010") ui.progressOpen = false;  // the close box
   };
-  upload.SpeedExtClick();
+  upload.Upload(MemoryKind::ExtRAM);
   Run();
   EXPECT_EQ(sent.size(), 4u);
   EXPECT_EQ(ui.progressBytes, "0 bytes");  // the first block's, then no more
@@ -345,7 +345,7 @@ TEST_F(UploadTest, RepliesThatAreNoDataEndTheUploadWithoutStoringAnything) {
   settings.CodeMin = 0, settings.CodeMax = 0x3F;
   settings.UploadExtRAM = settings.UploadSFR = false;
   // The loader's "?" for the second block of an Upload All run.
-  upload.SpeedAllClick();
+  upload.UploadAll();
   Run(1);
   ASSERT_EQ(port.writes.back(), "CR0010");
   handled = port.writes.size();
@@ -362,7 +362,7 @@ TEST_F(UploadTest, RepliesThatAreNoDataEndTheUploadWithoutStoringAnything) {
 
   // An echo of another address: out of step, so nothing of it is stored.
   ui.boxes.clear();
-  upload.SpeedExtClick();
+  upload.Upload(MemoryKind::ExtRAM);
   ASSERT_EQ(port.writes.back(), "XR0000");
   port.Deliver("XR0010 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F 10\r\n>");
   ASSERT_EQ(ui.boxes.size(), 1u);
@@ -372,7 +372,7 @@ TEST_F(UploadTest, RepliesThatAreNoDataEndTheUploadWithoutStoringAnything) {
 
   // Data that happens to begin like a command letter is data.
   ui.boxes.clear();
-  upload.SpeedCFGClick();
+  upload.Upload(MemoryKind::Cfg);
   ASSERT_EQ(port.writes.back(), "F00");
   port.Deliver("FF FF FF FF FF FF FF FF FF FF FF FF FF FF FF FE\r\n>");
   EXPECT_TRUE(ui.boxes.empty());

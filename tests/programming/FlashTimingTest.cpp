@@ -29,9 +29,9 @@ TEST(FlashTiming, WritesAreSpacedAndEveryReplyIsDiscardedHoweverLate) {
   testing::ScriptedPort port;
   session.AttachUi(&ui);
   session.AttachPort(&port);
-  session.PortOpen = true;
+  session.NotePortOpened();
   session.CoreClockHz = 11059200;
-  session.RxBuffer = "stale";
+  port.Deliver("stale");  // no command waits: it stays in the buffer
   // Each reply arrives only during a later wait, the last ones after the
   // fourth wait is over.
   int sleeps = 0;

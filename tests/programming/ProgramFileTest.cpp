@@ -48,11 +48,11 @@ class ProgramFileTest : public ::testing::Test {
     return dir.filePath(QString::fromStdString(name)).toStdString();
   }
   bool Prepare(const std::string& name) {
-    session.ProgramFile = Path(name);
+    session.ChooseProgramFile(Path(name));
     std::string error;
     // A refusal reaches the user as the run reports it: one error box.
     if (DownloadFile(session, count, error)) return true;
-    ui.RunEnded({RunOutcome::Kind::Failed, error});
+    ui.RunEnded({OutcomeKind::BadFile, error});
     return false;
   }
 

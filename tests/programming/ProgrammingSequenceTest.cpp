@@ -26,7 +26,7 @@ class ProgrammingSequenceTest : public ::testing::Test {
     ASSERT_TRUE(dir.isValid());
     session.AttachUi(&ui);
     session.AttachPort(&port);
-    session.PortOpen = true;
+    session.NotePortOpened();
     session.TargetConnected = true;
     session.CoreClockHz = 11059200;
     // Stands in for the settings store: the record and HCR1/HCR0 as a run loads them.
@@ -34,7 +34,7 @@ class ProgrammingSequenceTest : public ::testing::Test {
       session.ProjectSettings = settings;
       session.Images.CfgImage.Write(MemoryImages::kHCR1Offset, hcr1);
       session.Images.CfgImage.Write(MemoryImages::kHCR0Offset, hcr0);
-      session.ProgramFile = settings.HexBinFile;
+      session.ChooseProgramFile(settings.HexBinFile);
     };
     UseFile("prog.hex", kL1 + "\n" + kL2 + "\n" + kEnd + "\n");
   }
@@ -46,7 +46,7 @@ class ProgrammingSequenceTest : public ::testing::Test {
   // Starts a run and returns what was written after the flash timing writes.
   void Start() {
     sent = port.writes.size();
-    run.SpeedProgClick();
+    run.Program();
     while (sent < port.writes.size() && port.writes[sent].rfind("RW", 0) == 0) ++sent;
   }
   Writes Sent() {  // writes since the last call, timing writes left out
@@ -74,7 +74,7 @@ class ProgrammingSequenceTest : public ::testing::Test {
 };
 
 TEST_F(ProgrammingSequenceTest, AllFourStepsWithTheFilesOwnEndRecord) {
-  session.StopRequested = true;  // left over from an earlier sequence: forgotten
+  session.RequestStop();  // left over from an earlier sequence: forgotten
   Start();
   EXPECT_EQ(port.writes.front(), "RWEFA5");
   EXPECT_EQ(Sent(), Writes{"M0000"});
@@ -205,7 +205,7 @@ TEST_F(ProgrammingSequenceTest, OkOnTheNoticeLeavesNoStopRequestAndRepeatsResend
   Reply("ok>");
   Reply("ok>");
   ui.onSleep = [this](int ms) {
-    if (ms == 2000) session.StopRequested = true;  // "&Ok" pressed
+    if (ms == 2000) session.RequestStop();  // "&Ok" pressed
   };
   Reply("ok>");
   EXPECT_EQ(ui.progressCreated, 1);
@@ -270,7 +270,7 @@ TEST_F(ProgrammingSequenceTest, TimingRepliesNeverReachTheEraseHandlerAndEmptyFi
   // A file without a single data record is refused before anything is sent.
   UseFile("empty.hex", "\n\n");
   const std::size_t before = port.writes.size();
-  run.SpeedProgClick();
+  run.Program();
   EXPECT_EQ(port.writes.size(), before);
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "empty.hex: no data record. Nothing was sent.");

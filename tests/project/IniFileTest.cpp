@@ -274,8 +274,7 @@ TEST(IniFileTest, ProjectFileWeWriteReadsTheSameInPythonsConfigParser) {
   values.HCR0 = "a5h";
   values.Default = false;
   SettingsStore store(SettingsStore::Backend::ProjectFile, path);
-  testing::RecordingUi ui;
-  ASSERT_TRUE(SaveProperties(store, values, SaveLayout::Properties, "1.1", ui));
+  ASSERT_TRUE(SaveProperties(store, values, SaveLayout::Properties, "1.1").Done());
 
   const QJsonObject python = ReadWithConfigParser(folder.Path(), path);
   ASSERT_EQ(python.keys(), QStringList({"Code&Data", "MSC1210Setup", "Properties"}));

@@ -54,6 +54,11 @@ class SettingsTest : public ::testing::Test {
     session.ProjectFile = folder.Path("demo.prj");
     WriteAll(session.ProjectFile, text);
   }
+  // A write's outcome as the window shows it: a failure is an error box.
+  bool Saved(const Outcome& outcome) {
+    if (!outcome.Done()) ui.RunEnded(outcome);
+    return outcome.Done();
+  }
   void WriteUserStore(const std::string& text) {
     ::mkdir(folder.Path("user").c_str(), 0755);
     WriteAll(userPath, text);
@@ -167,7 +172,7 @@ TEST_F(SettingsTest, StartUpOpensTheStoredPortBeforeTheSettingsApplyTheirRate) {
       "[Ports]\ncom2=ttyUSB7\nCOM3=/dev/ttyACM0\nCOM4=\n"
       "[Code&Data]\nHexBin=/fw/app.hex\n");
   session.Images.CodeImage.Fill(0);
-  session.StopRequested = true;
+  session.RequestStop();
   settings.StartUp([] { return std::vector<std::string>{"COM2", "None"}; });
 
   EXPECT_EQ(ComMapping(), (std::map<std::string, std::string>{{"COM2", "/dev/ttyUSB7"},
@@ -204,7 +209,7 @@ TEST_F(SettingsTest, ConfirmedDialogWritesEveryKeyInTableOrderThenReloads) {
   values.Port = "COM2";
   values.HexBin = "/fw/new.hex";
   values.Default = false;
-  ASSERT_TRUE(settings.FinishConfigure(&values));
+  ASSERT_TRUE(settings.FinishConfigure(&values).Done());
   EXPECT_EQ(ReadAll(session.ProjectFile),
             "[Properties]\nPort=COM2\nBaud=9600\nVersion=\n\n"
             "[MSC1210Setup]\nHCR0=FFh\nHCR1=FFh\nRealClk=4\nManualClk=0\nControlDTR=0\n\n"
@@ -217,10 +222,9 @@ TEST_F(SettingsTest, ConfirmedDialogWritesEveryKeyInTableOrderThenReloads) {
   EXPECT_EQ(session.ProgramFile, "/fw/new.hex");
 
   // A program file opened directly stays the one programming downloads.
-  session.ProgramFile = "/fw/chosen.hex";
-  session.ProgramFileChosen = true;
+  session.ChooseProgramFile("/fw/chosen.hex");
   values.HexBin = "/fw/other.hex";
-  ASSERT_TRUE(settings.FinishConfigure(&values));
+  ASSERT_TRUE(settings.FinishConfigure(&values).Done());
   EXPECT_EQ(session.ProgramFile, "/fw/chosen.hex");
   EXPECT_EQ(ui.panels[2], "Prog.: /fw/chosen.hex");
   EXPECT_EQ(session.ProjectSettings.HexBinFile, "/fw/other.hex");
@@ -235,7 +239,7 @@ TEST_F(SettingsTest, NewProjectLayoutKeepsTheKeysItDoesNotWrite) {
   EXPECT_EQ(ReadPropertyValues(settings.OpenUserStore()).Port, "COM1");
 
   UseProject("[Properties]\r\nBaud=38400\r\n[Code&Data]\r\nIRAMMin=10\r\n");
-  ASSERT_TRUE(settings.FinishNewProject(&fresh));
+  ASSERT_TRUE(settings.FinishNewProject(&fresh).Done());
   EXPECT_EQ(session.ProjectSettings.BaudText, "38400");  // reloaded from the new project
   const std::string text = ReadAll(session.ProjectFile);
   EXPECT_NE(text.find("Baud=38400\r\nPort=None\r\nVersion=\r\n"), std::string::npos);
@@ -258,7 +262,7 @@ TEST_F(SettingsTest, FailedSaveShowsItsMessageLosesNothingAndDoesNotReload) {
   values.Port = "COM4";
   {
     FileSizeLimit full(kRoom);
-    EXPECT_FALSE(settings.FinishConfigure(&values));
+    EXPECT_FALSE(Saved(settings.FinishConfigure(&values)));
   }
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].kind, MessageKind::Error);
@@ -272,14 +276,14 @@ TEST_F(SettingsTest, FailedSaveShowsItsMessageLosesNothingAndDoesNotReload) {
   WriteUserStore("[Properties]\nPort=COM2\n");
   {
     FileSizeLimit full(kRoom);
-    EXPECT_FALSE(settings.SaveProperties(values));
-    EXPECT_FALSE(settings.WriteWorkDir("/w/"));
+    EXPECT_FALSE(Saved(settings.SaveProperties(values)));
+    EXPECT_FALSE(Saved(settings.WriteWorkDir("/w/")));
   }
   EXPECT_EQ(ReadAll(userPath), "[Properties]\nPort=COM2\n");
   WriteAll(userPath, "; nothing yet\n");
   {
     FileSizeLimit full(kRoom);
-    EXPECT_FALSE(settings.SaveProperties(values));
+    EXPECT_FALSE(Saved(settings.SaveProperties(values)));
   }
   EXPECT_EQ(ReadAll(userPath), "; nothing yet\n");
   ASSERT_EQ(ui.boxes.size(), 4u);

@@ -31,17 +31,6 @@ std::string Flag(bool on) { return on ? "1" : "0"; }
 // blank an editor might take away.
 std::string Quoted(std::string_view text) { return "\"" + TraceText(text) + "\""; }
 
-const char* KindName(RunOutcome::Kind kind) {
-  switch (kind) {
-    case RunOutcome::Kind::Finished: return "Finished";
-    case RunOutcome::Kind::Refused: return "Refused";
-    case RunOutcome::Kind::Failed: return "Failed";
-    case RunOutcome::Kind::Interrupted: return "Interrupted";
-    case RunOutcome::Kind::NoAnswer: return "NoAnswer";
-  }
-  return "?";
-}
-
 std::int32_t HexField(const std::string& text, std::size_t at, std::size_t digits) {
   if (text.size() < at + digits) return -1;
   return static_cast<std::int32_t>(std::strtol(text.substr(at, digits).c_str(), nullptr, 16));
@@ -141,7 +130,7 @@ std::string ImageFaults(const Session& session, const Conversation& conversation
 ScenarioHost::ScenarioHost(const Scenario& s, CommPort& port) : scenario(s) {
   session.AttachUi(&ui);
   session.AttachPort(&port);
-  session.PortOpen = port.IsOpen();
+  if (port.IsOpen()) session.NotePortOpened();
   settings.BaudText = std::to_string(BaudRateValue(port.BaudRate()));
   settings.CodeMax = 0x00FF;
   settings.ExtMax = 0x007F;
@@ -151,7 +140,7 @@ ScenarioHost::ScenarioHost(const Scenario& s, CommPort& port) : scenario(s) {
   session.ProjectSettings = settings;
   reload.onLoad = [this] {
     session.ProjectSettings = settings;
-    session.ProgramFile = settings.HexBinFile;
+    session.ChooseProgramFile(settings.HexBinFile);
   };
 }
 
@@ -163,8 +152,8 @@ bool ScenarioHost::Pump(const std::function<bool()>& done, int timeoutMs) {
 
 void ScenarioHost::Connect() {
   ConnectHandshake handshake(session, display, NumberFormat{});
-  handshake.FormCreate();
-  handshake.FormShow();
+  handshake.Prepare();
+  handshake.Start();
   // A handshake that works takes seven ticks; a confused one is given a few more.
   for (int ticks = 0; !display.closed && display.timer >= 0 && ticks < 20; ++ticks) {
     // After a banner the echoed "RRE9" and "E" both answer before the next step.
@@ -172,9 +161,9 @@ void ScenarioHost::Connect() {
     Pump([&] {
       return std::count(session.RxBuffer.begin(), session.RxBuffer.end(), '>') >= prompts;
     });
-    handshake.tick();
+    handshake.Tick();
   }
-  handshake.FormClose();
+  handshake.Close();
   // The window waits 1.5 s before it closes (instant here): by then the
   // reply to the last "RRE9" is in, and the next sequence clears it.
   if (display.closed) Pump([&] { return session.RxBuffer.ends_with('>'); });
@@ -183,8 +172,8 @@ void ScenarioHost::Connect() {
 void ScenarioHost::RunSequence() {
   switch (scenario.run) {
     case Scenario::Run::ConnectOnly: return;
-    case Scenario::Run::UploadAll: upload.SpeedAllClick(); break;
-    case Scenario::Run::Program: program.SpeedProgClick(); break;
+    case Scenario::Run::UploadAll: upload.UploadAll(); break;
+    case Scenario::Run::Program: program.Program(); break;
   }
   Pump([&] { return !Busy(); }, 20000);
 }
@@ -228,7 +217,7 @@ std::vector<std::string> ScenarioHost::Summary() const {
     facts.push_back(std::string("box ") + (box.kind == MessageKind::Error ? "error " : "information ") +
                     Quoted(box.text));
   }
-  for (const RunOutcome& outcome : ui.outcomes) {
+  for (const Outcome& outcome : ui.outcomes) {
     facts.push_back(std::string("outcome ") + KindName(outcome.kind) + " " + Quoted(outcome.text));
   }
   if (ui.noticeLook) {

@@ -25,7 +25,7 @@ class RecordingUi : public TargetUi {
   std::vector<MemoryKind> refreshed;
   int refreshAllCount = 0;
   std::vector<Box> boxes;
-  std::vector<RunOutcome> outcomes;
+  std::vector<Outcome> outcomes;
   bool closeEnabled = false;
   // Answers to the prompts; unset: cancelled.
   std::function<std::string(const std::string& startDir)> chooseNewProject, chooseFileToOpen;
@@ -87,9 +87,9 @@ class RecordingUi : public TargetUi {
     boxes.push_back({kind, text});
   }
   // Every run's end is recorded; those the window shows as a box are boxes.
-  void RunEnded(const RunOutcome& outcome) override {
+  void RunEnded(const Outcome& outcome) override {
     outcomes.push_back(outcome);
-    if (outcome.kind != RunOutcome::Kind::Finished && !outcome.text.empty()) {
+    if (!outcome.Done() && !outcome.text.empty()) {
       boxes.push_back({outcome.Box(), outcome.text});
     }
   }

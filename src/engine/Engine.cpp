@@ -1,0 +1,72 @@
+// The verbs over one session, and the verify read-back.
+#include "engine/Engine.h"
+
+#include "programming/ProgramCheck.h"
+#include "programming/Verify.h"
+
+namespace varnel {
+namespace {
+
+constexpr char kVerifyName[] = "Verify";
+
+}  // namespace
+
+Engine::Engine(Session& session, SettingsSource& settings)
+    : s_(session), settings_(settings), uploads_(session, settings),
+      programming_(session, settings) {
+  programming_.SetReader(&uploads_);  // the verify after programming reads through the uploads
+}
+
+bool Engine::Busy() const {
+  return !s_.LastCommand.empty() || s_.UploadAllActive || s_.ProgrammingActive || verifyActive_;
+}
+
+bool Engine::VerifyFile(const std::string& path) {
+  if (!s_.TargetConnected || Busy()) return false;
+  const std::int32_t flash = FlashSizeFor(s_.TargetIdCode);
+  ProgramCheck check = CheckProgramFile(
+      path, static_cast<std::uint32_t>(flash > 0 ? flash : MemoryImages::kCodeSize));
+  if (!check.ok) {
+    s_.BeginRun();
+    s_.Report({OutcomeKind::BadFile, check.error});
+    return true;
+  }
+  return Verify(check.data);
+}
+
+bool Engine::Verify(const std::map<std::uint32_t, std::uint8_t>& written) {
+  if (!s_.TargetConnected || Busy()) return false;
+  settings_.LoadProperties();
+  s_.BeginRun();
+  if (!s_.PortOpen) {
+    s_.Report({OutcomeKind::PortFailed, ClosedPortText(settings_)});
+    return true;
+  }
+  verifying_ = written;
+  verifyRanges_ = VerifyRanges(verifying_);
+  verifyActive_ = true;
+  VerifyNext(0);
+  return true;
+}
+
+void Engine::VerifyNext(std::size_t range) {
+  if (range >= verifyRanges_.size()) {
+    verifyActive_ = false;
+    s_.Report(VerifyOutcome(CompareWritten(verifying_, s_.Images.CodeImage)));
+    return;
+  }
+  const auto [first, last] = verifyRanges_[range];
+  uploads_.ReadBack(MemoryKind::Code, static_cast<std::int32_t>(first),
+                    static_cast<std::int32_t>(last), kVerifyName,
+                    [this, range](const Outcome& read) {
+                      if (!read.Done()) {
+                        // Never a success: the flash was not compared.
+                        verifyActive_ = false;
+                        s_.Report(read);
+                        return;
+                      }
+                      VerifyNext(range + 1);
+                    });
+}
+
+}  // namespace varnel

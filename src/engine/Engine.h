@@ -1,0 +1,64 @@
+// The engine a program calls: the verbs over one session (upload one
+// memory or a range of it, Upload All, program with options, verify, erase),
+// each run ending with one outcome through the session. The connect verbs
+// are the handshake's own (connect/ConnectHandshake.h), because its timer
+// belongs to whoever shows it. Nothing here is static: a program runs one
+// engine per session, side by side.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/Session.h"
+#include "memory/UploadSequence.h"
+#include "programming/ProgrammingSequence.h"
+
+namespace varnel {
+
+class Engine {
+ public:
+  // Registers the sequences' reply handlers with the session, which must
+  // outlive the engine; every run re-reads the settings through settings.
+  Engine(Session& session, SettingsSource& settings);
+  Engine(const Engine&) = delete;
+  Engine& operator=(const Engine&) = delete;
+
+  Session& session() { return s_; }
+  UploadSequence& Uploads() { return uploads_; }
+  ProgrammingSequence& Programming() { return programming_; }
+
+  // The verbs. False: refused without any effect (no target connected, or
+  // another run holds the link); true: the run is on, or has already
+  // ended, and its outcome comes (or came) through the session.
+  bool Upload(MemoryKind kind) { return uploads_.Upload(kind); }
+  bool UploadRange(MemoryKind kind, std::uint32_t first, std::uint32_t last) {
+    return uploads_.UploadRange(kind, first, last);
+  }
+  bool UploadAll() { return uploads_.UploadAll(); }
+  bool Program(const ProgramOptions& options = {}) { return programming_.Program(options); }
+  bool Erase(EraseScope scope) { return programming_.Erase(scope); }
+  // Reads back every block the bytes lie in and compares (address -> byte,
+  // CODE addresses): Finished or VerifyDifferences, with the counts.
+  bool Verify(const std::map<std::uint32_t, std::uint8_t>& written);
+  // The same for an Intel HEX file, checked for the chip's flash first
+  // (BadFile when it cannot be used).
+  bool VerifyFile(const std::string& path);
+
+  // True while a run waits for a reply or goes on between replies.
+  bool Busy() const;
+
+ private:
+  void VerifyNext(std::size_t range);
+
+  Session& s_;
+  SettingsSource& settings_;
+  UploadSequence uploads_;
+  ProgrammingSequence programming_;
+  std::map<std::uint32_t, std::uint8_t> verifying_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> verifyRanges_;
+  bool verifyActive_ = false;
+};
+
+}  // namespace varnel
