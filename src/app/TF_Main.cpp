@@ -21,6 +21,7 @@
 #include "app/HelpViewer.h"
 #include "app/Pictures.h"
 #include "app/StatusPanel.h"
+#include "core/ReadAgain.h"
 #include "app/TAboutBox.h"
 #include "connect/Connect.h"
 #include "link/PortList.h"
@@ -166,20 +167,32 @@ void TF_Main::TimeRun(RunClock::Run run, const std::function<void()>& command) {
   const RunClock::TimePoint start = runClock_.Now();
   if (run == RunClock::Run::Programming) {
     // A programming run takes the link over from whatever was waiting.
+    const std::uint64_t readAgain = session_.RepliesReadAgain;
     command();
-    if (session_.ProgrammingActive) runClock_.Start(run, start);
+    if (session_.ProgrammingActive) {
+      runClock_.Start(run, start);
+      readAgainBefore_ = readAgain;
+    }
     return;
   }
   // An upload refused while another run goes on must not restart its clock.
   const bool idle = Idle();
   if (idle) runClock_.Abandon();
+  const std::uint64_t readAgain = session_.RepliesReadAgain;
   command();
-  if (idle && !Idle() && !runClock_.Current()) runClock_.Start(run, start);
+  if (idle && !Idle() && !runClock_.Current()) {
+    runClock_.Start(run, start);
+    readAgainBefore_ = readAgain;
+  }
 }
 
 void TF_Main::ShowRunTime() {
-  const std::string text = runClock_.Complete();
-  if (!text.empty()) SetStatusPanel(Session::kStatusReceive, text);
+  std::string text = runClock_.Complete();
+  if (text.empty()) return;
+  // A run over a noisy line says how many damaged replies it read again.
+  const std::string again = ReadAgainText(session_.RepliesReadAgain - readAgainBefore_);
+  if (!again.empty()) text += ", " + again;
+  SetStatusPanel(Session::kStatusReceive, text);
 }
 
 TF_Trace* TF_Main::Trace1Click() {

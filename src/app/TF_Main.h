@@ -134,6 +134,7 @@ class TF_Main : public QMainWindow, public TargetUi {
   QMap<QString, QAction*> actions_;
   QPointer<TF_Trace> trace_;
   RunClock runClock_;
+  std::uint64_t readAgainBefore_ = 0;  // the session's count when the timed run started
 };
 
 }  // namespace varnel

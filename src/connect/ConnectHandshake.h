@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "connect/Identification.h"
+#include "core/ReadAgain.h"
 #include "core/Session.h"
 
 namespace varnel {
@@ -74,8 +75,13 @@ class ConnectHandshake {
   void ResetPulse();
   void WaitForPrompt();
   void TakeRegisterReply();
-  // The error exit: the target answered, but not as an MSC121x can.
-  void RejectTarget();
+  // The error exit: the target answered, but not as an MSC121x can (or,
+  // with a text, not validly in its tries).
+  void RejectTarget(RunOutcome::Kind kind = RunOutcome::Kind::Failed,
+                    const std::string& text = {});
+  // A damaged register reply: asked again after the line went quiet, or
+  // the end of the handshake once its tries are spent.
+  void RegisterReplyDamaged(std::int32_t address, const std::string& fault);
   void Send(const std::string& command);
   void StartTimer();
   void StopTimer();
@@ -89,6 +95,7 @@ class ConnectHandshake {
   std::string replyText_;
   bool timerActive_ = false;
   int timerInterval_ = kFirstTickMs;
+  ReadAgain readAgain_{s_};
 };
 
 }  // namespace varnel

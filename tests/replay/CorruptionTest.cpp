@@ -76,11 +76,11 @@ const std::set<std::string> kSystemTexts = {
     "Connecting error! Reset device and try connect again.",
 };
 
-// The upload's own refusals name the command and the address they concern.
+// A command whose replies stayed damaged is named with its memory and address.
 bool IsSystemText(const std::string& text) {
   return kSystemTexts.count(text) > 0 ||
-         ((text.starts_with("The target's reply to ") || text.starts_with("The target answered ")) &&
-          text.ends_with(". Upload stopped."));
+         (text.starts_with("The target's replies for ") &&
+          text.ends_with("); nothing of them was stored."));
 }
 
 Conversation Load(const Scenario& scenario) {

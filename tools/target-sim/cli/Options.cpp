@@ -49,6 +49,16 @@ programming line is one):
                             hex ADDR leaves the bits of hex MASK (default 01)
                             the opposite of what it wrote, and is answered "."
                             all the same; a read shows the difference
+  --damage RATE[,FROM[,SEED]]  damage read replies (CR, XR, IR, F, RR) as a
+                            noisy line does: each with probability RATE (0.01
+                            is one in a hundred, 1 every one), from command
+                            FROM on (default 1), the choices seeded with SEED
+                            (default 1) so a run can be repeated; one data
+                            digit of a damaged reply is lost, doubled, turned
+                            into a letter that is no hex digit, or turned into
+                            ">" with the reply then sent in two pieces
+  --damage-ways LIST        only these of the four: drop, double, letter,
+                            prompt, comma-separated (default all)
 Memories and files:
   --load MEM=FILE[@ADDR]    preload a memory from a binary file, at hex ADDR;
                             MEM is code, xram, iram, sfr or config
@@ -89,6 +99,36 @@ std::vector<std::string_view> Fields(std::string_view text) {
   }
   fields.push_back(text.substr(start));
   return fields;
+}
+
+// A probability, 0 to 1.
+double Rate(std::string_view flag, std::string_view text) {
+  const std::string copy(text);
+  char* end = nullptr;
+  const double rate = std::strtod(copy.c_str(), &end);
+  if (copy.empty() || end != copy.c_str() + copy.size() || !(rate >= 0 && rate <= 1)) {
+    throw std::invalid_argument(std::string(flag) + " needs a rate from 0 to 1, not '" + copy + "'");
+  }
+  return rate;
+}
+
+unsigned DamageWays(std::string_view text) {
+  unsigned ways = 0;
+  for (std::string_view name : Fields(text)) {
+    if (name == "drop") {
+      ways |= kDamageDrop;
+    } else if (name == "double") {
+      ways |= kDamageDouble;
+    } else if (name == "letter") {
+      ways |= kDamageLetter;
+    } else if (name == "prompt") {
+      ways |= kDamagePrompt;
+    } else {
+      throw std::invalid_argument("--damage-ways: unknown way '" + std::string(name) +
+                                  "' (drop, double, letter or prompt)");
+    }
+  }
+  return ways;
 }
 
 Memory MemoryNamed(std::string_view name) {
@@ -210,6 +250,15 @@ CliOptions ParseOptions(int argc, char** argv) {
         if (mask < 0x01 || mask > 0xFF) throw std::invalid_argument("--weak-cell mask is 01-FF");
         c.weakCellMask = static_cast<int>(mask);
       }
+    } else if (flag == "--damage") {
+      const std::string_view v = value();
+      const auto f = Fields(v);
+      if (f.size() > 3) throw std::invalid_argument("--damage needs RATE, RATE,FROM or RATE,FROM,SEED");
+      c.damageRate = Rate(flag, f[0]);
+      if (f.size() >= 2) c.damageFrom = Count(flag, f[1]);
+      if (f.size() == 3) c.damageSeed = static_cast<unsigned>(Count(flag, f[2]));
+    } else if (flag == "--damage-ways") {
+      c.damageWays = DamageWays(value());
     } else if (flag == "--load") {
       options.preloads.push_back(ParsePreload(value()));
     } else if (flag == "--dump") {
