@@ -15,15 +15,16 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "app/HelpViewer.h"
 #include "app/Pictures.h"
 #include "app/StatusPanel.h"
-#include "core/ReadAgain.h"
 #include "app/TAboutBox.h"
 #include "connect/Connect.h"
+#include "core/ReadAgain.h"
 #include "link/PortList.h"
 
 namespace varnel {
@@ -357,15 +358,14 @@ void TF_Main::BuildToolBars() {
 }
 
 void TF_Main::BuildStatusBar() {
-  const int widths[] = {105, 150, 150};
   for (int i = 0; i < 3; ++i) {
     panels_[i] = new StatusPanel(this);
     panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
-    panels_[i]->setFixedWidth(widths[i]);
+    panels_[i]->setFixedWidth(kPanelWidths[i]);
     panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     statusBar()->addWidget(panels_[i], i == 2 ? 1 : 0);
   }
-  panels_[2]->setMinimumWidth(widths[2]);
+  panels_[2]->setMinimumWidth(kPanelWidths[2]);
   panels_[2]->setMaximumWidth(QWIDGETSIZE_MAX);
   statusBar()->setObjectName(QStringLiteral("StatusBar1"));
 }
@@ -444,7 +444,9 @@ void TF_Main::SetMainCaption(const std::string& text) {
 void TF_Main::SetStatusPanel(int index, const std::string& text) {
   // Port names and file paths come from the system; wire text is Latin-1.
   if (index < 0 || index >= 3) return;
-  panels_[index]->SetFullText(QString::fromStdString(text));
+  const QString full = QString::fromStdString(text);
+  if (index == Session::kStatusReceive) FitReceivePanel(full);
+  panels_[index]->SetFullText(full);
   if (index == Session::kStatusPort) {
     // A closed port says why in its tool tip.
     const std::string& error = settings_.PortError();
@@ -454,6 +456,16 @@ void TF_Main::SetStatusPanel(int index, const std::string& text) {
     }
     panels_[index]->SetReason(reason);
   }
+}
+
+void TF_Main::FitReceivePanel(const QString& text) {
+  // A run's summary may say more than the receive count's 150 pixels hold
+  // (the damaged replies read again): the panel grows for it, taking room
+  // from the program file's, and is back to its width for the count.
+  StatusPanel* panel = panels_[Session::kStatusReceive];
+  const int fits = text.isEmpty() ? 0 : panel->WidthFor(text);
+  const int width = std::clamp(fits, kPanelWidths[1], kWidestReceivePanel);
+  if (panel->minimumWidth() != width || panel->maximumWidth() != width) panel->setFixedWidth(width);
 }
 
 void TF_Main::SetToolBarsEnabled(bool enabled) {

@@ -114,6 +114,10 @@ class TF_Main : public QMainWindow, public TargetUi {
   void TimeRun(RunClock::Run run, const std::function<void()>& command);
   bool Idle() const;
   void ShowRunTime();
+  void FitReceivePanel(const QString& text);
+
+  static constexpr int kPanelWidths[3] = {105, 150, 150};
+  static constexpr int kWidestReceivePanel = 340;
 
   WidgetPrompts ownPrompts_{this};
   Prompts* prompts_;

@@ -180,7 +180,9 @@ void TargetSim::SeedDamage() {
   if (damageSeeded_ && config_.damageSeed == damageSeed_) return;
   damageSeeded_ = true;
   damageSeed_ = config_.damageSeed;
-  damageRandom_.seed(damageSeed_);
+  // Mixed first, so that nearby seeds start far apart.
+  std::seed_seq mixed{damageSeed_};
+  damageRandom_.seed(mixed);
 }
 
 void TargetSim::Damage(Output& reply) {
@@ -188,7 +190,7 @@ void TargetSim::Damage(Output& reply) {
   const TargetSimConfig& c = config_;
   if (std::uniform_real_distribution<double>(0.0, 1.0)(damageRandom_) >= c.damageRate) return;
   std::vector<unsigned> ways;
-  for (unsigned way : {kDamageDrop, kDamageDouble, kDamageLetter, kDamagePrompt}) {
+  for (unsigned way : {kDamageDrop, kDamageDouble, kDamageLetter, kDamagePrompt, kDamageDigit}) {
     if (c.damageWays & way) ways.push_back(way);
   }
   std::vector<std::size_t> digits;
@@ -212,6 +214,14 @@ void TargetSim::Damage(Output& reply) {
       text[at] = kNotHex[std::uniform_int_distribution<std::size_t>(0, kNotHex.size() - 1)(damageRandom_)];
       what = "reply damaged: a digit turned into a letter";
       break;
+    case kDamageDigit: {
+      // Another digit, never the same one: a wrong byte that looks right.
+      static constexpr std::string_view kDigits = "0123456789ABCDEF";
+      const std::size_t shift = std::uniform_int_distribution<std::size_t>(1, 15)(damageRandom_);
+      text[at] = kDigits[(kDigits.find(text[at]) + shift) % kDigits.size()];
+      what = "reply damaged: a digit turned into another digit";
+      break;
+    }
     default:
       // The port hands over what came up to the false prompt first; the
       // rest follows a moment later.

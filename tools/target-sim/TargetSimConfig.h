@@ -27,7 +27,9 @@ enum ReplyDamage : unsigned {
   kDamageLetter = 4,   // a data digit turned into a letter that is no hex digit
   kDamagePrompt = 8,   // a data digit turned into ">", the reply then delivered
                        // in two pieces, the first ending there
-  kDamageAll = 15,
+  kDamageAll = 15,     // the four above, which a strict reader can see
+  kDamageDigit = 16,   // a data digit turned into another digit: no single
+                       // read can see it, only a second one
 };
 
 struct TargetSimConfig {

@@ -57,8 +57,10 @@ programming line is one):
                             digit of a damaged reply is lost, doubled, turned
                             into a letter that is no hex digit, or turned into
                             ">" with the reply then sent in two pieces
-  --damage-ways LIST        only these of the four: drop, double, letter,
-                            prompt, comma-separated (default all)
+  --damage-ways LIST        the ways to damage, comma-separated: drop, double,
+                            letter, prompt (the default: all four), and digit:
+                            a digit turned into another digit, which only a
+                            second read can reveal
 Memories and files:
   --load MEM=FILE[@ADDR]    preload a memory from a binary file, at hex ADDR;
                             MEM is code, xram, iram, sfr or config
@@ -123,9 +125,11 @@ unsigned DamageWays(std::string_view text) {
       ways |= kDamageLetter;
     } else if (name == "prompt") {
       ways |= kDamagePrompt;
+    } else if (name == "digit") {
+      ways |= kDamageDigit;
     } else {
       throw std::invalid_argument("--damage-ways: unknown way '" + std::string(name) +
-                                  "' (drop, double, letter or prompt)");
+                                  "' (drop, double, letter, prompt or digit)");
     }
   }
   return ways;
