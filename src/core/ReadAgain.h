@@ -18,8 +18,9 @@ class ReadAgain {
  public:
   static constexpr int kTries = 3;
   // Least quiet time before the repeat: longer than a USB adapter holds
-  // back the rest of a reply; at slow rates a long reply's line time counts.
-  static constexpr int kQuietMs = 30;
+  // back the rest of a reply (16 ms at most by default); at slow rates a
+  // long reply's line time counts.
+  static constexpr int kQuietMs = 20;
   static constexpr int kDrainMaxMs = 1000;
 
   explicit ReadAgain(Session& session) : s_(session) {}
