@@ -10,6 +10,9 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <random>
+#include <thread>
+#include <vector>
 
 #include "Bench.h"
 #include "connect/ConnectHandshake.h"
@@ -35,6 +38,8 @@ class BenchUi : public QuietUi {
     std::fprintf(stderr, "varnel-bench: %s\n", text.c_str());
   }
   void ProcessEvents() override { QCoreApplication::processEvents(); }
+  // Blocking, as the window's waits are (the line drain after a damaged reply).
+  void Sleep(int ms) override { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
 
  private:
   ProgressHost progress_;
@@ -61,16 +66,22 @@ struct UploadRun {
   double seconds = 0;
   double wireSeconds = 0;  // every byte sent and received, 10 bits each
   int exchanges = 0;
+  std::uint64_t readAgain = 0;
   bool ok = false;
 };
 
-// Connects, then uploads the whole 32 KB of CODE once.
-UploadRun UploadCode(bool paced) {
+// Connects, then uploads the whole 32 KB of CODE once; damage: the share of
+// read replies the line damages from the upload on.
+UploadRun UploadCode(bool paced, double damage = 0) {
   UploadRun run;
   sim::TargetSimConfig config;
   config.variant = 5;
   config.paced = paced;
   sim::TargetSim target(config);
+  std::vector<std::uint8_t> flash(32768);
+  std::mt19937 random(1210);
+  for (auto& b : flash) b = static_cast<std::uint8_t>(random());
+  target.Load(sim::Memory::Code, 0, flash);
   Session session;
   BenchUi ui(session);
   TComm comm;
@@ -110,6 +121,10 @@ UploadRun UploadCode(bool paced) {
     deliver(port, count);
   };
   const std::size_t commandsBefore = target.CommandCount();
+  target.Modify([&](sim::TargetSimConfig& c) {
+    c.damageRate = damage;
+    c.damageFrom = static_cast<int>(commandsBefore) + 1;
+  });
   const std::size_t bytesBefore = target.Received().size();
   const auto start = std::chrono::steady_clock::now();
   upload.Upload(MemoryKind::Code);
@@ -118,6 +133,11 @@ UploadRun UploadCode(bool paced) {
   run.exchanges = static_cast<int>(target.CommandCount() - commandsBefore);
   const double sent = static_cast<double>(target.Received().size() - bytesBefore);
   run.wireSeconds = (sent + static_cast<double>(received)) * 10.0 / 38400.0;
+  if (run.ok && session.Images.CodeImage.Cells() != flash) {
+    std::fprintf(stderr, "varnel-bench: the upload stored bytes the target does not hold\n");
+    run.ok = false;
+  }
+  run.readAgain = session.RepliesReadAgain;
   comm.Close();
   target.Stop();
   return run;
@@ -134,6 +154,17 @@ std::vector<Figure> UnpacedUpload() {
   if (!run.ok || run.exchanges == 0) return {};
   return {{"upload_code_unpaced_s", run.seconds, "s"},
           {"upload_exchange_us", run.seconds * 1e6 / run.exchanges, "us"}};
+}
+
+// A CODE read over a line that damages one read reply in a hundred, against
+// the same read on a clean line: what reading damaged blocks again costs.
+std::vector<Figure> DamagedUpload() {
+  const UploadRun clean = UploadCode(true);
+  const UploadRun noisy = UploadCode(true, 0.01);
+  if (!clean.ok || !noisy.ok || clean.seconds <= 0) return {};
+  std::fprintf(stderr, "varnel-bench: %llu damaged replies read again, %.2f s against %.2f s\n",
+               static_cast<unsigned long long>(noisy.readAgain), noisy.seconds, clean.seconds);
+  return {{"read_code_damaged_ratio", noisy.seconds / clean.seconds, ""}};
 }
 
 // RefreshData of a 2048-line CODE view, including its one redraw.
@@ -164,6 +195,7 @@ std::vector<Figure> ViewRefresh() {
 Registrar paced({"upload_code_38400_ratio"}, PacedUpload);
 Registrar unpaced({"upload_code_unpaced_s", "upload_exchange_us"}, UnpacedUpload);
 Registrar refresh({"view_refresh_ms"}, ViewRefresh);
+Registrar damaged({"read_code_damaged_ratio"}, DamagedUpload);
 
 }  // namespace
 }  // namespace varnel::bench

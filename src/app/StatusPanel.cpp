@@ -23,12 +23,19 @@ void StatusPanel::resizeEvent(QResizeEvent* event) {
   Show();
 }
 
-void StatusPanel::Show() {
+int StatusPanel::IndentPx() const {
   // A framed label indents its text by half an "x" unless told otherwise.
-  const int indentPx = indent() >= 0 ? indent()
-                       : frameWidth() > 0 ? fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2
-                                          : 0;
-  const int room = contentsRect().width() - 2 * margin() - 2 * indentPx;
+  return indent() >= 0 ? indent()
+         : frameWidth() > 0 ? fontMetrics().horizontalAdvance(QLatin1Char('x')) / 2
+                            : 0;
+}
+
+int StatusPanel::WidthFor(const QString& text) const {
+  return fontMetrics().horizontalAdvance(text) + 2 * (margin() + IndentPx() + frameWidth());
+}
+
+void StatusPanel::Show() {
+  const int room = contentsRect().width() - 2 * margin() - 2 * IndentPx();
   const QString shown = fontMetrics().elidedText(full_, Qt::ElideMiddle, std::max(room, 0));
   if (shown != text()) setText(shown);
   QStringList tip;

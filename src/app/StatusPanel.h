@@ -18,12 +18,15 @@ class StatusPanel : public QLabel {
   // Added to the tool tip; empty: none.
   void SetReason(const QString& reason);
   bool IsCut() const { return text() != full_; }
+  // The width that shows text whole, frame and indent included.
+  int WidthFor(const QString& text) const;
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
 
  private:
   void Show();
+  int IndentPx() const;
 
   QString full_;
   QString reason_;

@@ -15,6 +15,7 @@
 #include <QThread>
 #include <QTimer>
 #include <QToolBar>
+#include <algorithm>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include "app/StatusPanel.h"
 #include "app/TAboutBox.h"
 #include "connect/Connect.h"
+#include "core/ReadAgain.h"
 #include "link/PortList.h"
 
 namespace varnel {
@@ -183,20 +185,32 @@ void TF_Main::TimeRun(RunClock::Run run, const std::function<void()>& command) {
   const RunClock::TimePoint start = runClock_.Now();
   if (run == RunClock::Run::Programming) {
     // A programming run takes the link over from whatever was waiting.
+    const std::uint64_t readAgain = session_.RepliesReadAgain;
     command();
-    if (session_.ProgrammingActive) runClock_.Start(run, start);
+    if (session_.ProgrammingActive) {
+      runClock_.Start(run, start);
+      readAgainBefore_ = readAgain;
+    }
     return;
   }
   // An upload refused while another run goes on must not restart its clock.
   const bool idle = Idle();
   if (idle) runClock_.Abandon();
+  const std::uint64_t readAgain = session_.RepliesReadAgain;
   command();
-  if (idle && !Idle() && !runClock_.Current()) runClock_.Start(run, start);
+  if (idle && !Idle() && !runClock_.Current()) {
+    runClock_.Start(run, start);
+    readAgainBefore_ = readAgain;
+  }
 }
 
 void TF_Main::ShowRunTime() {
-  const std::string text = runClock_.Complete();
-  if (!text.empty()) SetStatusPanel(Session::kStatusReceive, text);
+  std::string text = runClock_.Complete();
+  if (text.empty()) return;
+  // A run over a noisy line says how many damaged replies it read again.
+  const std::string again = ReadAgainText(session_.RepliesReadAgain - readAgainBefore_);
+  if (!again.empty()) text += ", " + again;
+  SetStatusPanel(Session::kStatusReceive, text);
 }
 
 TF_Trace* TF_Main::Trace1Click() {
@@ -360,15 +374,14 @@ void TF_Main::BuildToolBars() {
 }
 
 void TF_Main::BuildStatusBar() {
-  const int widths[] = {105, 150, 150};
   for (int i = 0; i < 3; ++i) {
     panels_[i] = new StatusPanel(this);
     panels_[i]->setObjectName(QStringLiteral("StatusPanel%1").arg(i + 1));
-    panels_[i]->setFixedWidth(widths[i]);
+    panels_[i]->setFixedWidth(kPanelWidths[i]);
     panels_[i]->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     statusBar()->addWidget(panels_[i], i == 2 ? 1 : 0);
   }
-  panels_[2]->setMinimumWidth(widths[2]);
+  panels_[2]->setMinimumWidth(kPanelWidths[2]);
   panels_[2]->setMaximumWidth(QWIDGETSIZE_MAX);
   statusBar()->setObjectName(QStringLiteral("StatusBar1"));
 }
@@ -447,7 +460,9 @@ void TF_Main::SetMainCaption(const std::string& text) {
 void TF_Main::SetStatusPanel(int index, const std::string& text) {
   // Port names and file paths come from the system; wire text is Latin-1.
   if (index < 0 || index >= 3) return;
-  panels_[index]->SetFullText(QString::fromStdString(text));
+  const QString full = QString::fromStdString(text);
+  if (index == Session::kStatusReceive) FitReceivePanel(full);
+  panels_[index]->SetFullText(full);
   if (index == Session::kStatusPort) {
     // A closed port says why in its tool tip.
     const std::string& error = settings_.PortError();
@@ -457,6 +472,16 @@ void TF_Main::SetStatusPanel(int index, const std::string& text) {
     }
     panels_[index]->SetReason(reason);
   }
+}
+
+void TF_Main::FitReceivePanel(const QString& text) {
+  // A run's summary may say more than the receive count's 150 pixels hold
+  // (the damaged replies read again): the panel grows for it, taking room
+  // from the program file's, and is back to its width for the count.
+  StatusPanel* panel = panels_[Session::kStatusReceive];
+  const int fits = text.isEmpty() ? 0 : panel->WidthFor(text);
+  const int width = std::clamp(fits, kPanelWidths[1], kWidestReceivePanel);
+  if (panel->minimumWidth() != width || panel->maximumWidth() != width) panel->setFixedWidth(width);
 }
 
 void TF_Main::SetToolBarsEnabled(bool enabled) {

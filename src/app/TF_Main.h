@@ -124,6 +124,10 @@ class TF_Main : public QMainWindow, public TargetUi {
   void Show(const Outcome& outcome);
   bool Idle() const;
   void ShowRunTime();
+  void FitReceivePanel(const QString& text);
+
+  static constexpr int kPanelWidths[3] = {105, 150, 150};
+  static constexpr int kWidestReceivePanel = 340;
 
   WidgetPrompts ownPrompts_{this};
   Prompts* prompts_;
@@ -143,6 +147,7 @@ class TF_Main : public QMainWindow, public TargetUi {
   QMap<QString, QAction*> actions_;
   QPointer<TF_Trace> trace_;
   RunClock runClock_;
+  std::uint64_t readAgainBefore_ = 0;  // the session's count when the timed run started
 };
 
 }  // namespace varnel

@@ -29,6 +29,7 @@ struct ReadRequest {
   bool toGiven = false;            // else code reads to the end of the flash
   enum class Format { Dump, Hex, Bin } format = Format::Dump;
   std::string output;
+  bool twice = false;  // every block read twice and compared
 };
 ReadRequest PrepareRead(const Options& options);
 void RunRead(const ReadRequest& request, Target& target);
@@ -37,6 +38,10 @@ void RunRead(const ReadRequest& request, Target& target);
 // engine's UploadRange) with a progress line under label; throws CliFailure.
 void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t last,
             const std::string& label);
+// The same, every block read twice and compared (read --twice); throws
+// CliFailure (no valid answer) when no two of three reads of a block agree.
+void UploadTwice(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t last,
+                 const std::string& label);
 
 // A program file as checked before a run: what it writes, and the bytes the
 // download has written after each of its lines (for the progress).

@@ -13,7 +13,7 @@ namespace varnel::cli {
 const char kUsage[] = R"(Usage:
   varnel-cli [options] ports
   varnel-cli [options] info
-  varnel-cli [options] read MEMORY [-o FILE] [--from ADDR] [--to ADDR]
+  varnel-cli [options] read MEMORY [-o FILE] [--from ADDR] [--to ADDR] [--twice]
   varnel-cli [options] program FILE [--verify] [--no-mass-erase] [--no-erase-cfg]
                                     [--no-flash] [--no-hcr] [--hcr0 HH] [--hcr1 HH]
   varnel-cli [options] verify FILE
@@ -41,6 +41,11 @@ Commands:
                         file appears only when the read is complete. Without
                         -o the hex dump lines go to standard output
     --from ADDR, --to ADDR   first and last address to read
+    --twice             read every block twice and compare; a block whose
+                        two reads differ is read a third time and the two
+                        reads that agree win (none agree: exit status 3).
+                        Catches the damage no single read can see, a digit
+                        turned into another digit; takes twice the line time
   program FILE      erase, download FILE one record per command and write
                     HCR1/HCR0, with the flash timing set from the measured
                     clock first. FILE is Intel HEX (.hex, .ihx from SDCC) or
@@ -56,7 +61,9 @@ Commands:
     --no-hcr            do not write HCR1/HCR0
     --hcr0 HH, --hcr1 HH  the register values to write (default: settings)
   verify FILE       read back every address FILE holds data for and compare;
-                    prints the first 10 differences and their count
+                    prints the first 10 differences and their count. A block
+                    that differs is read twice more: a difference counts only
+                    when every read shows it (also for program --verify)
   erase             mass erase of the flash
     --with-cfg          the configuration page too
     --cfg-only          the configuration page alone
@@ -105,7 +112,8 @@ Exit status:
   0    success
   1    the target refused something, or verify found differences
   2    bad usage or a bad file (nothing was sent)
-  3    no answer, or no valid answer, in time
+  3    no answer, or no valid answer, in time (a reply still damaged after
+       3 tries: the message names the memory and the address)
   4    the port cannot be opened (or failed while in use)
   130  interrupted (Ctrl+C or a stop signal; a download in progress is
        ended with the end record first)
@@ -234,7 +242,7 @@ Options ParseOptions(int argc, char** argv) {
       commandOptions.emplace_back(name, p.Value(name, inlineValue));
     } else if (name == "--verify" || name == "--no-mass-erase" || name == "--no-erase-cfg" ||
                name == "--no-flash" || name == "--no-hcr" || name == "--cfg-only" ||
-               name == "--with-cfg") {
+               name == "--with-cfg" || name == "--twice") {
       commandOptions.emplace_back(name, "");
     } else {
       throw UsageError("unknown option '" + arg + "' (see --help)");
@@ -272,6 +280,9 @@ Options ParseOptions(int argc, char** argv) {
     } else if (name == "--hcr0" || name == "--hcr1") {
       Require(o, Command::Program, name);
       (name == "--hcr0" ? o.hcr0 : o.hcr1) = ParseRegisterOption(name, value);
+    } else if (name == "--twice") {
+      Require(o, Command::Read, name);
+      o.twice = true;
     } else if (name == "--cfg-only" || name == "--with-cfg") {
       Require(o, Command::Erase, name);
       (name == "--cfg-only" ? cfgOnly : withCfg) = true;

@@ -33,6 +33,7 @@ struct Options {
   std::string memory;               // code, xdata, iram, sfr, cfg
   std::string output;               // .hex or .bin; empty: dump lines on stdout
   std::optional<std::uint32_t> from, to;
+  bool twice = false;               // every block read twice and compared
 
   // program, verify
   std::string file;

@@ -86,6 +86,7 @@ ReadRequest PrepareRead(const Options& o) {
   r.from = o.from.value_or(lowest);
   r.to = o.to.value_or(highest);
   r.toGiven = o.to.has_value();
+  r.twice = o.twice;
   if (r.from < lowest || r.to > highest || r.from > r.to) {
     throw CliFailure(OutcomeKind::Refused, "the range " + Address(r.from) + "-" + Address(r.to) +
                                      " does not lie within " + o.memory + " (" + Address(lowest) +
@@ -133,8 +134,9 @@ void RunRead(const ReadRequest& r, Target& target) {
                                        " KB flash of the " + target.session().TargetName);
     }
   }
-  Upload(target, entry.kind, r.from, to,
-         std::string("reading ") + entry.name + " " + Address(r.from) + "-" + Address(to));
+  (r.twice ? UploadTwice : Upload)(target, entry.kind, r.from, to,
+                                   std::string("reading ") + entry.name + " " + Address(r.from) +
+                                       "-" + Address(to));
 
   const MemoryImage& image = target.session().Images.Of(entry.kind);
   if (r.format == ReadRequest::Format::Dump) {

@@ -5,6 +5,7 @@
 #include "cli/Commands.h"
 #include "link/HexText.h"
 #include "programming/Verify.h"
+#include "programming/VerifyAgain.h"
 
 namespace varnel::cli {
 namespace {
@@ -17,13 +18,19 @@ std::string NameOf(const std::string& path) {
 }  // namespace
 
 void RunVerify(Target& target, const ProgramImage& image) {
-  // Every 16-byte block the file writes into, in runs of adjacent blocks.
-  for (const auto& [first, last] : VerifyRanges(image.data)) {
-    Upload(target, MemoryKind::Code, first, last,
-           "verifying CODE " + HD16Prev(first) + "h-" + HD16Prev(last) + "h");
+  // Every 16-byte block the file writes into, in runs of adjacent blocks;
+  // then the blocks that differ, again, before a difference counts.
+  const MemoryImage& code = target.session().Images.CodeImage;
+  DifferenceCheck check(image.data);
+  std::string again;
+  for (auto ranges = check.First(); !ranges.empty(); ranges = check.Compare(code), again = " again") {
+    for (const auto& [first, last] : ranges) {
+      Upload(target, MemoryKind::Code, first, last,
+             "verifying CODE " + HD16Prev(first) + "h-" + HD16Prev(last) + "h" + again);
+    }
   }
 
-  const VerifyReport report = CompareWritten(image.data, target.session().Images.CodeImage);
+  const VerifyReport report = check.Report(code);
   Outcome outcome = VerifyOutcome(report);
   for (const VerifyDifference& d : report.first) {
     std::printf("%sh: file %sh, target %sh\n", HD16Prev(d.address).c_str(),

@@ -9,10 +9,28 @@
 #include "cli/Commands.h"
 #include "cli/PortChoice.h"
 #include "link/CommTypes.h"
+#include "core/ReadAgain.h"
 
 using namespace varnel::cli;
 
 namespace {
+
+// However a run ends, it says on standard error how many damaged replies it
+// read again ("2 damaged replies read again").
+class ReadAgainNote {
+ public:
+  ReadAgainNote(Screen& screen, const varnel::Session& session) : screen_(screen), session_(session) {}
+  ~ReadAgainNote() {
+    const std::string text = varnel::ReadAgainText(session_.RepliesReadAgain);
+    if (!text.empty()) screen_.Note(text);
+  }
+  ReadAgainNote(const ReadAgainNote&) = delete;
+  ReadAgainNote& operator=(const ReadAgainNote&) = delete;
+
+ private:
+  Screen& screen_;
+  const varnel::Session& session_;
+};
 
 int Fail(Screen* screen, const varnel::Outcome& outcome) {
   if (screen) screen->Break();
@@ -35,6 +53,7 @@ void Execute(const Options& o, Screen& screen) {
     image = LoadProgramImage(o.file, kLargestFlash);
   }
   Target target(o, screen);
+  const ReadAgainNote note(screen, target.session());
   target.Open();
   target.Connect();
 

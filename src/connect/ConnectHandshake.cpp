@@ -6,6 +6,7 @@
 #include "connect/Identification.h"
 #include "link/Commands.h"
 #include "link/HexText.h"
+#include "link/ReplyCheck.h"
 
 namespace varnel {
 namespace {
@@ -15,18 +16,12 @@ constexpr char kReloadLow[] = "RRCA";
 constexpr char kReloadHigh[] = "RRCB";
 constexpr char kRejected[] = "Connecting error! Reset device and try connect again.";
 
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
-
 }  // namespace
 
 std::optional<int> RegisterValue(std::string_view reply, std::string_view command) {
-  // With echo on, the reply begins with the command's own text.
-  if (!command.empty() && reply.starts_with(command)) reply.remove_prefix(command.size());
-  const std::string digits = SeparateChar(reply);
-  if (digits.size() < 2 || !IsHexDigit(digits[0]) || !IsHexDigit(digits[1])) return std::nullopt;
-  return DecPrev(std::string_view(digits).substr(0, 2));
+  const CheckedReply checked = CheckReply(command, reply);
+  if (!checked.Good()) return std::nullopt;
+  return checked.bytes.front();
 }
 
 bool PlausibleClock(std::int32_t hz) { return hz >= kMinClockHz && hz <= kMaxClockHz; }
@@ -81,6 +76,7 @@ void ConnectHandshake::Retry() {
   s_.BeginRun();
   s_.ClearRx();
   retriesLeft_ = kRetries;
+  readAgain_.Reset();
   Send(cmd::kWake);
   StopTimer();
   timerInterval_ = kFirstTickMs;
@@ -150,12 +146,17 @@ void ConnectHandshake::TakeRegisterReply() {
   if (kind != 'R') return;
 
   const std::int32_t address = DecPrev(std::string_view(handshakeCommand_).substr(2, 2));
-  const std::optional<int> register_ = RegisterValue(reply, handshakeCommand_);
-  if (!register_) {
-    RejectTarget();  // no register value: not the loader, or not awake
+  if (reply.empty()) {
+    RejectTarget();  // nothing at all: not the loader, or not awake
     return;
   }
-  const std::int32_t value = *register_;
+  const CheckedReply checked = CheckReply(handshakeCommand_, reply);
+  if (!checked.Good()) {
+    RegisterReplyDamaged(address, checked.fault);
+    return;
+  }
+  readAgain_.Reset();
+  const std::int32_t value = checked.bytes.front();
   s_.Images.SFRImage.Write(address, static_cast<std::uint8_t>(value & 0xFF));
 
   switch (address) {
@@ -200,10 +201,25 @@ void ConnectHandshake::TakeRegisterReply() {
   }
 }
 
-void ConnectHandshake::RejectTarget() {
+void ConnectHandshake::RegisterReplyDamaged(std::int32_t address, const std::string& fault) {
+  if (readAgain_.QuietForRepeat(handshakeCommand_, fault)) {
+    Send(handshakeCommand_);
+    awaitingReply_ = true;
+    StartTimer();
+    return;
+  }
+  Outcome damaged{OutcomeKind::DamagedReplies,
+                  DamagedReplyText(MemoryKind::SFR, address, readAgain_.Tries(), readAgain_.Fault())};
+  damaged.address = static_cast<std::uint32_t>(address);
+  damaged.memory = InfoOf(MemoryKind::SFR).name;
+  RejectTarget(damaged);
+  readAgain_.Reset();
+}
+
+void ConnectHandshake::RejectTarget(std::optional<Outcome> why) {
   StopTimer();
   s_.TargetConnected = false;
-  Outcome rejected{OutcomeKind::TargetRefused, kRejected};
+  Outcome rejected = why ? *why : Outcome{OutcomeKind::TargetRefused, kRejected};
   rejected.command = handshakeCommand_;
   End(rejected);
   display_.Dismiss();

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "connect/Identification.h"
+#include "core/ReadAgain.h"
 #include "core/Session.h"
 
 namespace varnel {
@@ -80,8 +81,12 @@ class ConnectHandshake {
   std::optional<Outcome> ResetPulse();
   void WaitForPrompt();
   void TakeRegisterReply();
-  // The error exit: the target answered, but not as an MSC121x can.
-  void RejectTarget();
+  // The error exit: the target answered, but not as an MSC121x can (or,
+  // given an outcome, not validly in its tries).
+  void RejectTarget(std::optional<Outcome> why = std::nullopt);
+  // A damaged register reply: asked again after the line went quiet, or
+  // the end of the handshake once its tries are spent.
+  void RegisterReplyDamaged(std::int32_t address, const std::string& fault);
   void End(Outcome outcome);
   void Send(const std::string& command);
   void StartTimer();
@@ -97,6 +102,7 @@ class ConnectHandshake {
   bool timerActive_ = false;
   int timerInterval_ = kFirstTickMs;
   std::optional<Outcome> result_;
+  ReadAgain readAgain_{s_};
 };
 
 }  // namespace varnel

@@ -177,6 +177,9 @@ class Session {
   // Complete replies taken by ProcessRx so far; lets a stop request tell
   // whether any reply came after it.
   std::uint64_t ReplyCount = 0;
+  // Damaged replies whose command was sent again (ReadAgain); a run reports
+  // how many it needed.
+  std::uint64_t RepliesReadAgain = 0;
   // When the last byte came in; a waiting command's display tells a silent
   // line from a slow one by it.
   std::chrono::steady_clock::time_point LastRxTime{};

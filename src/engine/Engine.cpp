@@ -43,7 +43,8 @@ bool Engine::Verify(const std::map<std::uint32_t, std::uint8_t>& written) {
     return true;
   }
   verifying_ = written;
-  verifyRanges_ = VerifyRanges(verifying_);
+  differences_ = std::make_unique<DifferenceCheck>(verifying_);
+  verifyRanges_ = differences_->First();
   verifyActive_ = true;
   VerifyNext(0);
   return true;
@@ -51,8 +52,14 @@ bool Engine::Verify(const std::map<std::uint32_t, std::uint8_t>& written) {
 
 void Engine::VerifyNext(std::size_t range) {
   if (range >= verifyRanges_.size()) {
+    // A block that differs is read again before the difference counts.
+    verifyRanges_ = differences_->Compare(s_.Images.CodeImage);
+    if (!verifyRanges_.empty()) {
+      VerifyNext(0);
+      return;
+    }
     verifyActive_ = false;
-    s_.Report(VerifyOutcome(CompareWritten(verifying_, s_.Images.CodeImage)));
+    s_.Report(VerifyOutcome(differences_->Report(s_.Images.CodeImage)));
     return;
   }
   const auto [first, last] = verifyRanges_[range];

@@ -8,12 +8,14 @@
 
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/Session.h"
 #include "memory/UploadSequence.h"
 #include "programming/ProgrammingSequence.h"
+#include "programming/VerifyAgain.h"
 
 namespace varnel {
 
@@ -57,6 +59,7 @@ class Engine {
   UploadSequence uploads_;
   ProgrammingSequence programming_;
   std::map<std::uint32_t, std::uint8_t> verifying_;
+  std::unique_ptr<DifferenceCheck> differences_;  // over verifying_
   std::vector<std::pair<std::uint32_t, std::uint32_t>> verifyRanges_;
   bool verifyActive_ = false;
 };

@@ -6,13 +6,10 @@
 
 #include "link/Commands.h"
 #include "link/HexText.h"
+#include "link/ReplyCheck.h"
 
 namespace varnel {
 namespace {
-
-bool IsHexDigit(char c) {
-  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'F') || (c >= 'a' && c <= 'f');
-}
 
 MemoryKind KindOfCommand(char letter) {
   const MemoryInfo* entry = InfoByLetter(letter);
@@ -177,6 +174,7 @@ void UploadSequence::StartRange(MemoryKind kind, std::int32_t first, const std::
   ui.StartProgress(progress);
   s_.ShowReceiveCount(false);
 
+  readAgain_.Reset();
   if (!image.Contains(first)) {
     Finish(kind);  // the whole range lies outside the image
     return;
@@ -184,14 +182,23 @@ void UploadSequence::StartRange(MemoryKind kind, std::int32_t first, const std::
   s_.SendCommand(ReadCommand(kind, first));
 }
 
-std::string UploadSequence::DataText(const std::string& reply) const {
-  // Only the pending command's own text counts as its echo: data may well
-  // begin with the command's letter (a C0h byte, an erased page's "FF").
-  std::string_view data(reply);
-  const std::string& command = s_.LastCommand;
-  if (!command.empty() && data.starts_with(command)) data.remove_prefix(command.size());
-  if (!data.empty() && cmd::IsReplyTerminator(data.back())) data.remove_suffix(1);
-  return std::string(data);
+std::string UploadSequence::TakeReply(MemoryKind kind, const std::string& reply) {
+  CheckedReply checked = CheckReply(s_.LastCommand.str(), reply);
+  if (checked.Good()) {
+    readAgain_.Reset();
+    return std::move(checked.digits);
+  }
+  if (!readAgain_.AskAgain(checked.fault)) {
+    // No valid answer in its tries: nothing of it is stored.
+    Outcome damaged{OutcomeKind::DamagedReplies,
+                    DamagedReplyText(kind, s_.CurrentAddress, readAgain_.Tries(), readAgain_.Fault())};
+    damaged.address = static_cast<std::uint32_t>(s_.CurrentAddress);
+    damaged.command = s_.LastCommand.str();
+    damaged.memory = InfoOf(kind).name;
+    EndWithError(kind, std::move(damaged));
+    readAgain_.Reset();
+  }
+  return {};
 }
 
 void UploadSequence::Decode16bData(std::string_view data, std::int32_t start) {
@@ -211,11 +218,8 @@ void UploadSequence::Decode16bData(std::string_view data, std::int32_t start) {
 void UploadSequence::HandleBlock(const std::string& reply) {
   const MemoryKind kind = KindOfCommand(s_.LastCommand.front());
   s_.TakeReplyAddress();
-  const std::string data = DataText(reply);
-  if (Outcome fault = ReplyFault(reply, data); !fault.text.empty()) {
-    EndWithError(kind, std::move(fault));
-    return;
-  }
+  const std::string data = TakeReply(kind, reply);
+  if (data.empty()) return;
   Decode16bData(data, s_.CurrentAddress);
   UpdateProgress();
   s_.SetCurrentAddress(s_.CurrentAddress + 16);
@@ -224,38 +228,6 @@ void UploadSequence::HandleBlock(const std::string& reply) {
   } else {
     s_.SendCommand(ReadCommand(kind, s_.CurrentAddress));
   }
-}
-
-Outcome UploadSequence::ReplyFault(const std::string& reply, const std::string& data) const {
-  const std::string& command = s_.LastCommand;
-  const std::string memory = InfoOf(KindOfCommand(command.front())).name;
-  const std::string where = memory + " at " + HD16Prev(s_.CurrentAddress) + "h";
-  Outcome fault{OutcomeKind::DamagedReplies, {}};
-  fault.address = static_cast<std::uint32_t>(s_.CurrentAddress);
-  fault.command = command;
-  fault.memory = memory;
-  // An echo of another read command: a reply out of step with what was asked.
-  const std::size_t letters = command.front() == 'F' ? 1 : 2;
-  if (command.size() > letters && reply.size() >= command.size() &&
-      reply.compare(0, letters, command, 0, letters) == 0 &&
-      reply.compare(0, command.size(), command) != 0 &&
-      std::all_of(reply.begin() + static_cast<long>(letters),
-                  reply.begin() + static_cast<long>(command.size()), IsHexDigit) &&
-      (reply.size() == command.size() || !IsHexDigit(reply[command.size()]))) {
-    fault.text = "The target answered " + reply.substr(0, command.size()) + " to " + command +
-                 " for " + where + ". Upload stopped.";
-    return fault;
-  }
-  // "?" or any reply without a single digit pair: nothing to store.
-  const std::string digits = SeparateChar(data);
-  if (digits.size() < 2 || !IsHexDigit(digits[0]) || !IsHexDigit(digits[1])) {
-    // The loader's "?" refuses the address; anything else is damaged.
-    if (digits == "?") fault.kind = OutcomeKind::TargetRefused;
-    fault.text = "The target's reply to " + command + " holds no data for " + where +
-                 ". Upload stopped.";
-    return fault;
-  }
-  return {};
 }
 
 bool UploadSequence::PortReady() {
@@ -309,8 +281,9 @@ void UploadSequence::EndReadBack(const Outcome& outcome) {
 
 void UploadSequence::HandleRegister(const std::string& reply) {
   s_.TakeReplyAddress();
-  const std::string stripped = SeparateChar(DataText(reply));
-  const std::int32_t value = DecPrev(std::string_view(stripped).substr(0, 2));
+  const std::string digits = TakeReply(MemoryKind::SFR, reply);
+  if (digits.empty()) return;
+  const std::int32_t value = DecPrev(digits);
   s_.Images.SFRImage.Write(s_.CurrentAddress, static_cast<std::uint8_t>(value & 0xFF));
   UpdateProgress();
   s_.SetCurrentAddress(s_.CurrentAddress + 1);

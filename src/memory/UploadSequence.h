@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "core/MemoryReader.h"
+#include "core/ReadAgain.h"
 #include "core/Session.h"
 
 namespace varnel {
@@ -62,16 +63,16 @@ class UploadSequence : public MemoryReader {
   void Finish(MemoryKind kind);
   // Starts the next memory of an Upload All run; false when none follows.
   bool StartNextOfRun(MemoryKind finished);
-  std::string DataText(const std::string& reply) const;
-  // Why a block reply cannot be stored (no digit pair, another address's
-  // echo), or an outcome without text when it can.
-  Outcome ReplyFault(const std::string& reply, const std::string& data) const;
+  // The reply's data digits, strictly read; empty when the reply was
+  // damaged, and then the command was asked again or the run ended.
+  std::string TakeReply(MemoryKind kind, const std::string& reply);
   void EndWithError(MemoryKind kind, Outcome outcome);
   bool PortReady();
 
   Session& s_;
   SettingsSource& settings_;
   Done readBackDone_;  // set while a read-back for another run is on
+  ReadAgain readAgain_{s_};
 };
 
 }  // namespace varnel

@@ -8,6 +8,7 @@
 #include "programming/ProgramCheck.h"
 #include "programming/ProgramFile.h"
 #include "programming/Verify.h"
+#include "programming/VerifyAgain.h"
 
 namespace varnel {
 namespace {
@@ -295,7 +296,8 @@ void ProgrammingSequence::Complete(bool notice) {
       Report(OutcomeKind::Refused, kNotVerified + std::string("no way to read the flash back."));
       return;
     }
-    verifyRanges_ = VerifyRanges(Written);
+    differences_.emplace(Written);
+    verifyRanges_ = differences_->First();
     VerifyNext(0);
     return;
   }
@@ -322,7 +324,13 @@ void ProgrammingSequence::VerifyNext(std::size_t range) {
 }
 
 void ProgrammingSequence::FinishVerify() {
-  const VerifyReport report = CompareWritten(Written, s_.Images.CodeImage);
+  // Blocks that differ are read again before a difference counts.
+  verifyRanges_ = differences_->Compare(s_.Images.CodeImage);
+  if (!verifyRanges_.empty()) {
+    VerifyNext(0);
+    return;
+  }
+  const VerifyReport report = differences_->Report(s_.Images.CodeImage);
   if (!report.ok()) {
     Report(VerifyOutcome(report));
     return;

@@ -15,6 +15,7 @@
 #include "core/MemoryReader.h"
 #include "core/TargetUi.h"
 #include "programming/HexLineFile.h"
+#include "programming/VerifyAgain.h"
 
 namespace varnel {
 
@@ -92,7 +93,8 @@ class ProgrammingSequence {
   MemoryReader* reader_ = nullptr;
   bool flashWritten_ = false;  // the line download reached its end record
   bool noticePending_ = false;  // the completion notice waits for the verify
-  std::vector<std::pair<std::uint32_t, std::uint32_t>> verifyRanges_;
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> verifyRanges_;  // being read
+  std::optional<DifferenceCheck> differences_;  // the verify of the run
 };
 
 }  // namespace varnel

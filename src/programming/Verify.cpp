@@ -21,20 +21,6 @@ std::vector<std::pair<std::uint32_t, std::uint32_t>> VerifyRanges(
   return ranges;
 }
 
-VerifyReport CompareWritten(const std::map<std::uint32_t, std::uint8_t>& written,
-                            const MemoryImage& code) {
-  VerifyReport report;
-  for (const auto& [address, expected] : written) {
-    ++report.compared;
-    const std::uint8_t actual = code.Read(address);
-    if (actual == expected) continue;
-    if (++report.differing <= VerifyReport::kShown) {
-      report.first.push_back({address, expected, actual});
-    }
-  }
-  return report;
-}
-
 std::string VerifyFailureText(const VerifyReport& report) {
   std::string text = "Verify failed: " + std::to_string(report.differing) + " of " +
                      std::to_string(report.compared) + " bytes differ from the file.";

@@ -1,5 +1,5 @@
 // Comparing what a program file writes with what the flash holds after it
-// was read back.
+// was read back (DifferenceCheck makes the comparison).
 #pragma once
 
 #include <cstdint>
@@ -31,9 +31,6 @@ struct VerifyReport {
   static constexpr std::size_t kShown = 10;
   bool ok() const { return differing == 0; }
 };
-
-VerifyReport CompareWritten(const std::map<std::uint32_t, std::uint8_t>& written,
-                            const MemoryImage& code);
 
 // "3 of 144 bytes differ from the file; first: 0010h file 02h, target 03h; ..."
 std::string VerifyFailureText(const VerifyReport& report);

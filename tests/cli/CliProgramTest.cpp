@@ -2,6 +2,7 @@
 // boot loader, and the checks of the program file before anything is sent.
 #include <cstring>
 #include <map>
+#include <set>
 
 #include "CliFixture.h"
 
@@ -103,6 +104,47 @@ TEST_F(CliProgramTest, VerifyCatchesAByteTheTargetStoredWrongly) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out.substr(0, std::strlen(expected)), expected);
   EXPECT_EQ(CountSent("M") + CountSent("L") + CountSent("CW") + CountSent("RW"), 0u);
+}
+
+TEST_F(CliProgramTest, VerifyOverANoisyLineCountsOnlyWhatEveryReadShows) {
+  sim::TargetSimConfig config;
+  config.weakCellAddress = 0x75;
+  config.weakCellMask = 0x01;
+  StartTarget(config);
+  const auto data = DataOf(Blink());
+  ASSERT_EQ(Cli({"program", Path("blink.hex")}).status, 0);
+  // Read replies damaged in every way, digits turned into other digits too,
+  // after the handshake (wake-up, RRE9, RRCA, RRCB, RRE9 of an awake loader):
+  // one read would find differences the flash does not have.
+  const auto noisyAfterHandshake = [&] {
+    target->Modify([from = static_cast<int>(target->CommandCount()) + 6](sim::TargetSimConfig& c) {
+      c.damageRate = 0.3;
+      c.damageWays = sim::kDamageAll | sim::kDamageDigit;
+      c.damageFrom = from;
+      c.damageSeed = 1;
+    });
+  };
+  noisyAfterHandshake();
+  target->ClearTranscript();
+  CliResult r = Cli({"verify", Path("blink.hex")});
+  EXPECT_EQ(r.status, 1) << r.err;
+  char expected[64];
+  std::snprintf(expected, sizeof expected, "0075h: file %02Xh, target %02Xh\n", data.at(0x75),
+                data.at(0x75) ^ 0x01);
+  EXPECT_EQ(r.out, std::string(expected) + "verify: 1 of " + std::to_string(data.size()) +
+                       " bytes differ from blink.hex\n");
+  std::set<unsigned> blocks;
+  for (const auto& entry : data) blocks.insert(entry.first & ~0xFu);
+  EXPECT_GE(CountSent("CR"), blocks.size() + 2);  // the weak cell's block twice more at least
+
+  // Programmed right, the same line finds nothing.
+  target->Modify([](sim::TargetSimConfig& c) { c.weakCellAddress = sim::kNever; });
+  target->Modify([](sim::TargetSimConfig& c) { c.damageRate = 0; });
+  ASSERT_EQ(Cli({"program", Path("blink.hex")}).status, 0);
+  noisyAfterHandshake();
+  r = Cli({"verify", Path("blink.hex")});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "verify: " + std::to_string(data.size()) + " bytes match blink.hex\n");
 }
 
 TEST_F(CliProgramTest, EraseClearsTheFlashThePageOrBoth) {

@@ -189,6 +189,38 @@ TEST_F(HandshakeTest, RegisterRepliesWithEchoAndImplausibleClocks) {
   EXPECT_EQ(ui.boxes[0].text, "Connecting error! Reset device and try connect again.");
 }
 
+TEST_F(HandshakeTest, DamagedRegisterRepliesAreReadAgain) {
+  handshake.Start();
+  port.Deliver(">");
+  handshake.Tick();
+  EXPECT_EQ(Sent(), (std::vector<std::string>{"\r", "RRE9"}));
+  port.Deliver("RRE9 0G\r\n>");  // a digit turned into a letter
+  handshake.Tick();
+  EXPECT_EQ(Sent(), std::vector<std::string>{"RRE9"});
+  EXPECT_EQ(session.TargetName, "");
+  port.Deliver("RRE9 03\r\n>");
+  handshake.Tick();
+  EXPECT_EQ(session.TargetName, "MSC1210Y5");
+  EXPECT_EQ(session.RepliesReadAgain, 1u);
+
+  // Damaged every time: the handshake ends naming the register.
+  for (int reply = 0; reply < ReadAgain::kTries; ++reply) {
+    EXPECT_EQ(Sent(), std::vector<std::string>{"RRCA"});
+    port.Deliver("RRCA DCC\r\n>");
+    handshake.Tick();
+  }
+  EXPECT_TRUE(Sent().empty());
+  EXPECT_FALSE(session.TargetConnected);
+  EXPECT_TRUE(display.closed);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text,
+            "The target's replies for SFR at CAh were damaged 3 times in a row (the last held 3 "
+            "hex digits, not 2); nothing of them was stored.");
+  ASSERT_EQ(ui.outcomes.size(), 1u);
+  EXPECT_EQ(ui.outcomes[0].kind, OutcomeKind::DamagedReplies);
+  EXPECT_EQ(session.Images.SFRImage.Read(0xCA), 0xFF);  // as it was: nothing stored
+}
+
 TEST_F(HandshakeTest, ResetPulseThroughTheModemLines) {
   session.ProjectSettings.ControlDTR = true;
   handshake.Prepare();

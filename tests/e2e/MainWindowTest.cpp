@@ -3,13 +3,16 @@
 #include <QAction>
 #include <QDir>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QToolBar>
 #include <fstream>
 #include <memory>
+#include <random>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
+#include "app/StatusPanel.h"
 #include "app/TF_Main.h"
 #include "gui/GuiApp.h"
 #include "support/AnsweringPrompts.h"
@@ -110,6 +113,72 @@ TEST(MainWindowEndToEnd, ConnectUploadAllAndProgramByClicking) {
     main.close();
   }
   target.Stop();
+}
+
+// Over a line that damages a share of the read replies, the handshake's
+// too, an Upload All still gives images that hold exactly the target's
+// bytes, and the status bar says how many replies were read again.
+TEST(MainWindowEndToEnd, UploadAllOverANoisyLineHoldsTheTargetsBytes) {
+  testing::GuiApp();
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  QTemporaryDir dir;
+  sim::TargetSimConfig config;
+  config.variant = 3;  // 8 KB of flash
+  config.damageRate = 0.03;
+  config.damageSeed = 1;
+  sim::TargetSim target(config);
+  std::mt19937 random(18);
+  for (sim::Memory memory : {sim::Memory::Code, sim::Memory::ExtRam, sim::Memory::Config}) {
+    std::vector<std::uint8_t> bytes(target.Read(memory).size());
+    for (auto& b : bytes) b = static_cast<std::uint8_t>(random());
+    target.Load(memory, 0, bytes);
+  }
+  QDir().mkpath(dir.filePath("user"));
+  const std::string user = dir.filePath("user/Varnel.ini").toStdString();
+  std::ofstream(user) << "[Properties]\nPort=" << target.SlavePath() << "\nBaud=38400\n"
+                      << "[Code&Data]\nDefault=0\nCodeMin=0000\nCodeMax=0000\nExtMin=0000\n"
+                      << "ExtMax=07FF\nCode=1\nExtRAM=1\nSFR=1\n";
+
+  std::vector<std::string> boxes;
+  testing::AnsweringPrompts prompts(
+      [&](MessageKind, const std::string& text) { boxes.push_back(text); });
+  TF_Main main(nullptr, user, &prompts);
+  main.show();
+  Session& s = main.Link();
+  main.Action("SpeedConnect")->trigger();
+  ASSERT_TRUE(testing::PumpUntil([&] { return main.Action("SpeedCode")->isEnabled(); }, 8000))
+      << (boxes.empty() ? "" : boxes.front());
+  EXPECT_EQ(main.windowTitle(), "Varnel - Target: MSC1210Y3");
+  testing::PumpFor(200);  // the handshake's last reply
+
+  main.Action("SpeedAll")->trigger();
+  ASSERT_TRUE(testing::PumpUntil([&] { return !s.UploadAllActive && s.LastCommand.empty(); },
+                                 30000));
+  EXPECT_TRUE(boxes.empty()) << boxes.front();
+  const auto same = [&](sim::Memory memory, const MemoryImage& image, std::size_t from,
+                        std::size_t to) {
+    const auto cells = target.Read(memory);
+    for (std::size_t a = from; a <= to; ++a) {
+      if (image.Read(static_cast<std::int64_t>(a)) != cells[a]) return a;
+    }
+    return std::size_t{0xFFFFFF};
+  };
+  EXPECT_EQ(same(sim::Memory::Code, s.Images.CodeImage, 0, 0x1FFF), 0xFFFFFFu);
+  EXPECT_EQ(same(sim::Memory::ExtRam, s.Images.ExtRAMImage, 0, 0x7FF), 0xFFFFFFu);
+  EXPECT_EQ(same(sim::Memory::Sfr, s.Images.SFRImage, 0x80, 0xFF), 0xFFFFFFu);
+  EXPECT_EQ(same(sim::Memory::Config, s.Images.CfgImage, 0, 0x7F), 0xFFFFFFu);
+  ASSERT_GT(s.RepliesReadAgain, 0u);
+  const QRegularExpression panel(QStringLiteral("^Uploaded in [0-9.]+ (ms|s), (\\d+) damaged "
+                                                "repl(y|ies) read again$"));
+  const auto match = panel.match(main.StatusText(1));
+  ASSERT_TRUE(match.hasMatch()) << main.StatusText(1).toStdString();
+  EXPECT_GT(match.captured(2).toInt(), 0);
+  EXPECT_LE(match.captured(2).toULongLong(), s.RepliesReadAgain);  // the handshake's are not the run's
+  EXPECT_FALSE(main.Panel(1)->IsCut());  // the panel grows for the longer text
+  EXPECT_GT(main.Panel(1)->width(), 150);
+  main.SetStatusPanel(Session::kStatusReceive, "Receiving ... 12 byte.");
+  EXPECT_EQ(main.Panel(1)->minimumWidth(), 150);  // and is back for the count
+  main.close();
 }
 
 // The target's line goes away (adapter unplugged, simulator ended): every

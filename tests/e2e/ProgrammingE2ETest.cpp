@@ -14,6 +14,7 @@
 #include "link/HexText.h"
 #include "programming/ProgrammingSequence.h"
 #include "programming/ProgramCheck.h"
+#include "programming/Verify.h"
 #include "memory/UploadSequence.h"
 #include "TargetLink.h"
 
@@ -151,6 +152,42 @@ TEST_F(VerifyE2E, AWeakCellIsReportedAndNeverCalledSuccess) {
       << Boxes()[0];
   EXPECT_NE(Boxes()[0].find(expected), std::string::npos) << Boxes()[0];
   EXPECT_EQ(session.Images.CodeImage.Read(address), value ^ 0x01);  // the view shows what was read
+}
+
+TEST_F(VerifyE2E, OverANoisyLineOnlyWhatEveryReadShowsIsADifference) {
+  const auto written = CheckProgramFile(settings.HexBinFile, 32768).data;
+  const auto [address, value] = *std::next(written.begin(), 5);
+  // Read replies damaged in every way, digits turned into other digits too,
+  // from the read-back on: one read would find differences the flash does
+  // not have.
+  target->Modify([address = address](sim::TargetSimConfig& c) {
+    c.weakCellAddress = static_cast<int>(address);
+    c.damageRate = 0.2;
+    c.damageWays = sim::kDamageAll | sim::kDamageDigit;
+    c.damageSeed = 1;
+  });
+  ASSERT_TRUE(Run());
+  ASSERT_EQ(Boxes().size(), 1u);
+  EXPECT_EQ(Boxes()[0], "Verify failed: 1 of " + std::to_string(written.size()) +
+                            " bytes differ from the file.\n" + HD16Prev(address) + "h: file " +
+                            HDPrev(value) + "h, target " + HDPrev(value ^ 0x01) + "h");
+  const auto sent = Sent();
+  const auto reads = std::count_if(sent.begin(), sent.end(), [](const std::string& c) {
+    return c.starts_with("CR");
+  });
+  const auto blocks = VerifyRanges(written);
+  std::size_t blockCount = 0;
+  for (const auto& [first, last] : blocks) blockCount += (last - first + 1) / 16;
+  EXPECT_GE(static_cast<std::size_t>(reads), blockCount + 2);  // the weak cell's block again
+  EXPECT_GT(session.RepliesReadAgain, 0u);
+
+  // Programmed right, the same line finds nothing to report.
+  target->Modify([](sim::TargetSimConfig& c) { c.weakCellAddress = sim::kNever; });
+  ui.boxes.clear();
+  ASSERT_TRUE(Run());
+  EXPECT_TRUE(Boxes().empty()) << Boxes()[0];
+  EXPECT_EQ(notice, "Programming target finished successfully! Verified " +
+                        std::to_string(written.size()) + " bytes.");
 }
 
 TEST_F(ProgrammingE2E, BadFilesAreRefusedWithNothingOnTheLine) {

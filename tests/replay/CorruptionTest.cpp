@@ -19,21 +19,19 @@
 //    banner legitimately takes the handshake down another path.
 //  - The images: every cell holds the target's byte or is still FFh, unless
 //    the reply the recording gives to a command reading that cell was
-//    damaged. Such a reply may change its own block, and the block after it
-//    (a reply with more digit pairs stores them on, the next block
-//    overwrites them), or its one register, and nothing else. Values inside
-//    a damaged block are not checked: a flipped digit is a wrong byte the
-//    loader's replies cannot reveal. In the connect recording the three
+//    damaged. Such a reply may change its own block or its one register, and
+//    nothing else: any other damage is refused and read again. Values inside
+//    a damaged block are not checked: a digit flipped into another digit is
+//    a wrong byte the loader's replies cannot reveal. In the connect recording the three
 //    registers the handshake reads may hold anything: a damaged banner sends
 //    it down the bare-prompt path, where it reads them out of echoed replies.
 //
 // Each reply goes to the host in one piece, as the loader writes it. A reply
 // the host reads in several pieces, the first ending in a damaged byte that
-// happens to be a terminator, is taken whole as the reply to the pending
-// command and its rest as the reply to the next; the replies carry no address,
-// so from then on every block lands one block late. That is the dispatcher's
-// rule (a reply is complete when a chunk ends in a terminator), not a fault
-// of the engine, and such splits are left out here.
+// happens to be a terminator, is complete by the dispatcher's rule; the
+// strict reading refuses it and lets the line go quiet, so its rest is not
+// taken for the next reply. The simulator's damage of that kind is tested
+// with the uploads and the command line; the replay leaves such splits out.
 //
 // VARNEL_CORRUPTION_SEEDS=N runs seeds 1..N (default 200);
 // VARNEL_CORRUPTION_SEED=S runs seed S alone; VARNEL_CORRUPTION_VERBOSE=1
@@ -76,11 +74,11 @@ const std::set<std::string> kSystemTexts = {
     "Connecting error! Reset device and try connect again.",
 };
 
-// The upload's own refusals name the command and the address they concern.
+// A command whose replies stayed damaged is named with its memory and address.
 bool IsSystemText(const std::string& text) {
   return kSystemTexts.count(text) > 0 ||
-         ((text.starts_with("The target's reply to ") || text.starts_with("The target answered ")) &&
-          text.ends_with(". Upload stopped."));
+         (text.starts_with("The target's replies for ") &&
+          text.ends_with("); nothing of them was stored."));
 }
 
 Conversation Load(const Scenario& scenario) {

@@ -94,7 +94,7 @@ std::vector<CellRange> FilledCells(const Scenario& scenario) {
 std::vector<CellRange> CellsAnsweredBy(const std::string& command) {
   const auto block = [](MemoryKind kind, std::int32_t at) -> std::vector<CellRange> {
     if (at < 0) return {};
-    return {{kind, at, at + 31}};
+    return {{kind, at, at + 15}};
   };
   if (command.starts_with("CR")) return block(MemoryKind::Code, HexField(command, 2, 4));
   if (command.starts_with("XR")) return block(MemoryKind::ExtRAM, HexField(command, 2, 4));

@@ -47,8 +47,8 @@ struct CellRange {
 };
 std::vector<CellRange> FilledCells(const Scenario& scenario);
 
-// The cells a reply to this command may change (a block with the spill of
-// extra digit pairs into the next block, one register, nothing).
+// The cells a reply to this command may change (its block, one register,
+// nothing).
 std::vector<CellRange> CellsAnsweredBy(const std::string& command);
 
 // Cells of the images that differ from the conversation's "@" cells (a cell

@@ -1,6 +1,8 @@
 // Each fault option of the simulator, seen from the host's end of the line.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <vector>
 
 #include "HostLine.h"
@@ -189,6 +191,84 @@ TEST(TargetSimFaults, HangUpClosesTheLineWhenTheNextCommandArrives) {
   EXPECT_TRUE(sim.HungUp());
   EXPECT_FALSE(sim.Running());
   EXPECT_EQ(sim.Transcript().back(), "RRCA");
+}
+
+
+// The digits of a block reply, without blanks, line ends and prompts.
+std::string Digits(const std::string& reply) {
+  std::string digits;
+  for (char c : reply) {
+    if (c != ' ' && c != '\r' && c != '\n' && c != '>') digits += c;
+  }
+  return digits;
+}
+
+TEST(TargetSimFaults, DamagedRepliesInEachWayFromTheGivenCommandOn) {
+  const std::string good = "\r\n" + HexPairs(0x10) + "\r\n>";
+  struct Way {
+    unsigned way;
+    std::function<bool(const std::string& reply)> shows;
+  } ways[] = {
+      {kDamageDrop, [](const std::string& r) { return Digits(r).size() == 31; }},
+      {kDamageDouble, [](const std::string& r) { return Digits(r).size() == 33; }},
+      {kDamageLetter,
+       [](const std::string& r) {
+         const std::string d = Digits(r);
+         return d.size() == 32 && d.find_first_of("GHJKLMNPQRSTUVWXYZ") != std::string::npos;
+       }},
+      // The first piece ends in the false prompt; the rest follows it.
+      {kDamagePrompt, [](const std::string& r) { return Digits(r).size() < 32; }},
+  };
+  for (const Way& w : ways) {
+    TargetSimConfig config = Quiet();
+    config.damageRate = 1;
+    config.damageFrom = 3;  // the wake-up and "IR10" pass whole
+    config.damageWays = w.way;
+    TargetSim sim(config);
+    std::vector<std::uint8_t> bytes(16);
+    for (int i = 0; i < 16; ++i) bytes[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(0x10 + i);
+    sim.Load(Memory::Iram, 0x10, bytes);
+    HostLine host(sim.SlavePath());
+    host.Wake();
+    EXPECT_EQ(host.Exchange("IR10"), good);
+    const std::string damaged = host.Exchange("IR10");
+    EXPECT_TRUE(w.shows(damaged)) << w.way << ": " << damaged;
+    EXPECT_TRUE(damaged.ends_with(">"));
+    const std::string rest = host.Drain();
+    EXPECT_EQ(damaged + rest == good, false);
+    if (w.way == kDamagePrompt) {
+      EXPECT_EQ(Digits(damaged + rest).size(), 31u) << damaged << rest;
+      EXPECT_TRUE(rest.ends_with("\r\n>"));
+    } else {
+      EXPECT_EQ(rest, "");
+    }
+    // Replies that carry no data are never damaged.
+    EXPECT_EQ(host.Exchange("E"), "\r\n>");
+  }
+}
+
+TEST(TargetSimFaults, DamageAtARateIsTheSameForTheSameSeed) {
+  const auto run = [](unsigned seed) {
+    TargetSimConfig config = Quiet();
+    config.damageRate = 0.25;
+    config.damageSeed = seed;
+    TargetSim sim(config);
+    HostLine host(sim.SlavePath());
+    host.Wake();
+    std::string damaged;  // one letter a reply: whole or not
+    for (int i = 0; i < 40; ++i) {
+      const std::string reply = host.Exchange("RR80");
+      host.Drain(std::chrono::milliseconds(20));
+      damaged += reply == "FF\r\n>" ? '.' : 'x';  // P0 after reset
+    }
+    return damaged;
+  };
+  const std::string first = run(7);
+  EXPECT_EQ(run(7), first);
+  EXPECT_NE(run(8), first);
+  const auto count = std::count(first.begin(), first.end(), 'x');
+  EXPECT_GT(count, 2);
+  EXPECT_LT(count, 20);
 }
 
 }  // namespace

@@ -113,7 +113,9 @@ TEST_F(TargetSimProgram, PrintsThePathKeepsALinkDumpsAndEndsOnSigterm) {
 TEST_F(TargetSimProgram, HelpAndBadOptions) {
   Child help = Start({"--help"});
   EXPECT_NE(FirstLine(help.out).find("Usage: varnel-target-sim"), std::string::npos);
-  EXPECT_NE(ReadAll(help.out).find("--weak-cell ADDR[:MASK]"), std::string::npos);
+  const std::string usage = ReadAll(help.out);
+  EXPECT_NE(usage.find("--weak-cell ADDR[:MASK]"), std::string::npos);
+  EXPECT_NE(usage.find("--damage RATE[,FROM[,SEED]]"), std::string::npos);
   EXPECT_EQ(WaitExit(help.pid), 0);
   close(help.out);
   for (const char* bad : {"--variant", "--line-error", "--frobnicate", "--weak-cell"}) {
@@ -126,9 +128,34 @@ TEST_F(TargetSimProgram, HelpAndBadOptions) {
     EXPECT_EQ(WaitExit(child.pid), 2) << bad;
     close(child.out);
   }
+  for (const std::vector<std::string>& bad : {std::vector<std::string>{"--damage", "1.5"},
+                                             {"--damage", "0.1,x"},
+                                             {"--damage", "0.1,1,2,3"},
+                                             {"--damage-ways", "drop,flip"}}) {
+    Child child = Start({"--no-link", bad[0], bad[1]});
+    EXPECT_EQ(WaitExit(child.pid), 2) << bad[0] << " " << bad[1];
+    close(child.out);
+  }
   Child missing = Start({"--no-link", "--load", "code=" + dir_ + "/none.bin"});
   EXPECT_EQ(WaitExit(missing.pid), 1);
   close(missing.out);
+}
+
+TEST_F(TargetSimProgram, DamagedRepliesFromTheCommandLine) {
+  Child child = Start({"--no-link", "--no-echo", "--damage", "1,3,5", "--damage-ways", "letter"});
+  {
+    HostLine host(FirstLine(child.out));
+    host.Wake();
+    const std::string whole = host.Exchange("RR80");
+    EXPECT_EQ(whole, "FF\r\n>");  // command 2: before the damage starts
+    const std::string damaged = host.Exchange("RR80");
+    EXPECT_EQ(damaged.size(), whole.size());
+    EXPECT_NE(damaged, whole);
+    EXPECT_NE(damaged.find_first_of("GHJKLMNPQRSTUVWXYZ"), std::string::npos) << damaged;
+  }
+  kill(child.pid, SIGTERM);
+  EXPECT_EQ(WaitExit(child.pid), 0);
+  close(child.out);
 }
 
 TEST_F(TargetSimProgram, WeakCellFromTheCommandLine) {

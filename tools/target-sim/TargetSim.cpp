@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -24,6 +25,20 @@ namespace {
 
 // Endless text without any reply terminator (".", "$" or ">").
 constexpr std::string_view kBabble = "#~ 5A A5 C3 3C line noise 0F F0 ~#\r\n";
+
+// Commands whose replies carry data: CR, XR, IR, RR and F.
+bool IsReadCommand(const std::string& command) {
+  if (command.empty()) return false;
+  const auto upper = [&](std::size_t i) {
+    return i < command.size() ? static_cast<char>(std::toupper(static_cast<unsigned char>(command[i])))
+                              : '\0';
+  };
+  if (upper(0) == 'F') return true;
+  return upper(1) == 'R' && (upper(0) == 'C' || upper(0) == 'X' || upper(0) == 'I' || upper(0) == 'R');
+}
+
+// Letters a noisy line may make of a digit: none of them a hex digit.
+constexpr std::string_view kNotHex = "GHJKLMNPQRSTUVWXYZ";
 
 // How long count bytes take on a line at baud: a UART sends 10 bits a byte
 // (start, 8 data, stop). Counted from the start of a burst, so the times
@@ -52,6 +67,7 @@ class TargetSim::Hooks : public LoaderHooks {
     if (c.babbleAfter != kNever && n > c.babbleAfter) return false;
     if (c.silentAfter != kNever && n > c.silentAfter) return false;
     if (n == c.nulAtCommand) sim_.nulPending_ = true;
+    sim_.damageDue_ = c.damageRate > 0 && n >= c.damageFrom && IsReadCommand(command);
     return true;
   }
 
@@ -67,7 +83,9 @@ class TargetSim::Hooks : public LoaderHooks {
   void Reply(const std::string& text) override {
     outputs_.push_back({true, text, sim_.nulPending_});
     sim_.nulPending_ = false;
-    if (sim_.logger_) sim_.logger_("out", text);
+    if (sim_.damageDue_) sim_.Damage(outputs_.back());
+    sim_.damageDue_ = false;
+    if (sim_.logger_) sim_.logger_("out", outputs_.back().text);
   }
 
  private:
@@ -76,6 +94,7 @@ class TargetSim::Hooks : public LoaderHooks {
 };
 
 TargetSim::TargetSim(const TargetSimConfig& config) : config_(config), loader_(config) {
+  SeedDamage();
   loader_.SetLineBaud(LineBaud(line_.Slave()));
   loader_.Reset();
   running_ = true;
@@ -106,6 +125,7 @@ void TargetSim::SetConfig(const TargetSimConfig& config) {
   std::lock_guard lock(mutex_);
   config_ = config;
   loader_.SetConfig(config);
+  SeedDamage();
 }
 
 void TargetSim::Modify(const std::function<void(TargetSimConfig&)>& change) {
@@ -114,6 +134,65 @@ void TargetSim::Modify(const std::function<void(TargetSimConfig&)>& change) {
   change(config);
   config_ = config;
   loader_.SetConfig(config);
+  SeedDamage();
+}
+
+void TargetSim::SeedDamage() {
+  // A new seed starts its sequence afresh; the same one carries on.
+  if (damageSeeded_ && config_.damageSeed == damageSeed_) return;
+  damageSeeded_ = true;
+  damageSeed_ = config_.damageSeed;
+  // Mixed first, so that nearby seeds start far apart.
+  std::seed_seq mixed{damageSeed_};
+  damageRandom_.seed(mixed);
+}
+
+void TargetSim::Damage(Output& reply) {
+  std::string& text = reply.text;
+  const TargetSimConfig& c = config_;
+  if (std::uniform_real_distribution<double>(0.0, 1.0)(damageRandom_) >= c.damageRate) return;
+  std::vector<unsigned> ways;
+  for (unsigned way : {kDamageDrop, kDamageDouble, kDamageLetter, kDamagePrompt, kDamageDigit}) {
+    if (c.damageWays & way) ways.push_back(way);
+  }
+  std::vector<std::size_t> digits;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (std::isxdigit(static_cast<unsigned char>(text[i]))) digits.push_back(i);
+  }
+  if (ways.empty() || digits.empty()) return;
+  const unsigned way = ways[std::uniform_int_distribution<std::size_t>(0, ways.size() - 1)(damageRandom_)];
+  const std::size_t at = digits[std::uniform_int_distribution<std::size_t>(0, digits.size() - 1)(damageRandom_)];
+  const char* what = "";
+  switch (way) {
+    case kDamageDrop:
+      text.erase(at, 1);
+      what = "reply damaged: a digit lost";
+      break;
+    case kDamageDouble:
+      text.insert(at, 1, text[at]);
+      what = "reply damaged: a digit doubled";
+      break;
+    case kDamageLetter:
+      text[at] = kNotHex[std::uniform_int_distribution<std::size_t>(0, kNotHex.size() - 1)(damageRandom_)];
+      what = "reply damaged: a digit turned into a letter";
+      break;
+    case kDamageDigit: {
+      // Another digit, never the same one: a wrong byte that looks right.
+      static constexpr std::string_view kDigits = "0123456789ABCDEF";
+      const std::size_t shift = std::uniform_int_distribution<std::size_t>(1, 15)(damageRandom_);
+      text[at] = kDigits[(kDigits.find(text[at]) + shift) % kDigits.size()];
+      what = "reply damaged: a digit turned into another digit";
+      break;
+    }
+    default:
+      // The port hands over what came up to the false prompt first; the
+      // rest follows a moment later.
+      text[at] = '>';
+      reply.splitAt = at + 1;
+      what = "reply damaged: a digit turned into a prompt";
+      break;
+  }
+  if (logger_) logger_(what, "");
 }
 
 std::vector<std::string> TargetSim::Transcript() const {
@@ -363,18 +442,32 @@ void TargetSim::Emit(const std::vector<Output>& outputs, Clock::time_point ready
       bytes.insert(at, 1, '\0');
       if (c.nulTruncates) bytes.resize(at + 1);
     }
-    if (c.chunkSize <= 0) {
-      Send(bytes, ready);
+    const std::size_t split = std::min(out.splitAt, bytes.size());
+    if (split == 0) {
+      if (!SendReply(bytes, ready, c)) return;
       continue;
     }
-    for (std::size_t at = 0; at < bytes.size(); at += c.chunkSize) {
-      if (at > 0) {
-        if (!Sleep(std::chrono::milliseconds(c.chunkGapMs))) return;
-        ready = Clock::now();
-      }
-      Send(std::string_view(bytes).substr(at, c.chunkSize), ready);
-    }
+    if (!SendReply(std::string_view(bytes).substr(0, split), ready, c)) return;
+    if (!Sleep(std::chrono::milliseconds(std::max(c.chunkGapMs, 1)))) return;
+    ready = Clock::now();
+    if (!SendReply(std::string_view(bytes).substr(split), ready, c)) return;
   }
+}
+
+bool TargetSim::SendReply(std::string_view bytes, Clock::time_point& ready,
+                          const TargetSimConfig& c) {
+  if (c.chunkSize <= 0) {
+    Send(bytes, ready);
+    return true;
+  }
+  for (std::size_t at = 0; at < bytes.size(); at += static_cast<std::size_t>(c.chunkSize)) {
+    if (at > 0) {
+      if (!Sleep(std::chrono::milliseconds(c.chunkGapMs))) return false;
+      ready = Clock::now();
+    }
+    Send(bytes.substr(at, static_cast<std::size_t>(c.chunkSize)), ready);
+  }
+  return true;
 }
 
 void TargetSim::Send(std::string_view bytes, Clock::time_point ready) {

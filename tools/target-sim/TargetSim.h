@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <random>
 #include <span>
 #include <string>
 #include <string_view>
@@ -82,6 +83,7 @@ class TargetSim {
     bool reply;  // false: echo
     std::string text;
     bool nul;
+    std::size_t splitAt = 0;  // >0: sent in two pieces, the first this long
   };
   class Hooks;
 
@@ -97,6 +99,11 @@ class TargetSim {
   // start on the wire no earlier.
   void Feed(const char* data, std::size_t size, Clock::time_point ready);
   void Emit(const std::vector<Output>& outputs, Clock::time_point ready);
+  // Sends one reply, in pieces when the options say so; false when stopped.
+  bool SendReply(std::string_view bytes, Clock::time_point& ready, const TargetSimConfig& c);
+  // With the lock held: the reply as the noisy line delivers it.
+  void Damage(Output& reply);
+  void SeedDamage();
   void Send(std::string_view bytes, Clock::time_point ready);
   bool WriteAll(const char* data, std::size_t size);
   bool Sleep(Clock::duration duration);
@@ -112,6 +119,10 @@ class TargetSim {
   std::string received_;
   std::size_t commandCount_ = 0;
   bool nulPending_ = false;
+  bool damageDue_ = false;      // the reply to the command just admitted may be damaged
+  std::mt19937 damageRandom_;
+  unsigned damageSeed_ = 0;     // the seed damageRandom_ was started with
+  bool damageSeeded_ = false;
   bool hangUpPending_ = false;
   std::function<void(std::string_view, std::string_view)> logger_;
 

@@ -19,6 +19,19 @@ enum class LineError {
   Empty,          // no content, just the line end and the prompt
 };
 
+// The ways a noisy line damages a read reply; a bit each, so a set of them
+// can be chosen.
+enum ReplyDamage : unsigned {
+  kDamageDrop = 1,     // a data digit lost
+  kDamageDouble = 2,   // a data digit twice
+  kDamageLetter = 4,   // a data digit turned into a letter that is no hex digit
+  kDamagePrompt = 8,   // a data digit turned into ">", the reply then delivered
+                       // in two pieces, the first ending there
+  kDamageAll = 15,     // the four above, which a strict reader can see
+  kDamageDigit = 16,   // a data digit turned into another digit: no single
+                       // read can see it, only a second one
+};
+
 struct TargetSimConfig {
   // Chip. The variant (2..5 for Y2..Y5) sets the flash size: 4, 8, 16, 32 KB.
   int variant = 5;
@@ -60,6 +73,15 @@ struct TargetSimConfig {
   // answered "." all the same. Commands ("CW") write it correctly.
   int weakCellAddress = kNever;
   int weakCellMask = 0x01;
+  // Damaged read replies (CR, XR, IR, F, RR), as a noisy line makes them:
+  // from command damageFrom on, each such reply is damaged with probability
+  // damageRate (1 damages every one) in one of damageWays, one data digit
+  // each time. The choices come from a generator seeded with damageSeed, so
+  // a run can be repeated.
+  double damageRate = 0;
+  int damageFrom = 1;
+  unsigned damageSeed = 1;
+  unsigned damageWays = kDamageAll;
 };
 
 // Flash size in bytes of a variant (2..5); 0 for an unknown variant.

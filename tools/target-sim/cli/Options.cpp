@@ -49,6 +49,18 @@ programming line is one):
                             hex ADDR leaves the bits of hex MASK (default 01)
                             the opposite of what it wrote, and is answered "."
                             all the same; a read shows the difference
+  --damage RATE[,FROM[,SEED]]  damage read replies (CR, XR, IR, F, RR) as a
+                            noisy line does: each with probability RATE (0.01
+                            is one in a hundred, 1 every one), from command
+                            FROM on (default 1), the choices seeded with SEED
+                            (default 1) so a run can be repeated; one data
+                            digit of a damaged reply is lost, doubled, turned
+                            into a letter that is no hex digit, or turned into
+                            ">" with the reply then sent in two pieces
+  --damage-ways LIST        the ways to damage, comma-separated: drop, double,
+                            letter, prompt (the default: all four), and digit:
+                            a digit turned into another digit, which only a
+                            second read can reveal
 Replay:
   --replay TRACE            play the target's side of a trace written by
                             varnel-cli --trace or the trace window's "Save...":
@@ -100,6 +112,38 @@ std::vector<std::string_view> Fields(std::string_view text) {
   }
   fields.push_back(text.substr(start));
   return fields;
+}
+
+// A probability, 0 to 1.
+double Rate(std::string_view flag, std::string_view text) {
+  const std::string copy(text);
+  char* end = nullptr;
+  const double rate = std::strtod(copy.c_str(), &end);
+  if (copy.empty() || end != copy.c_str() + copy.size() || !(rate >= 0 && rate <= 1)) {
+    throw std::invalid_argument(std::string(flag) + " needs a rate from 0 to 1, not '" + copy + "'");
+  }
+  return rate;
+}
+
+unsigned DamageWays(std::string_view text) {
+  unsigned ways = 0;
+  for (std::string_view name : Fields(text)) {
+    if (name == "drop") {
+      ways |= kDamageDrop;
+    } else if (name == "double") {
+      ways |= kDamageDouble;
+    } else if (name == "letter") {
+      ways |= kDamageLetter;
+    } else if (name == "prompt") {
+      ways |= kDamagePrompt;
+    } else if (name == "digit") {
+      ways |= kDamageDigit;
+    } else {
+      throw std::invalid_argument("--damage-ways: unknown way '" + std::string(name) +
+                                  "' (drop, double, letter, prompt or digit)");
+    }
+  }
+  return ways;
 }
 
 Memory MemoryNamed(std::string_view name) {
@@ -225,6 +269,15 @@ CliOptions ParseOptions(int argc, char** argv) {
         if (mask < 0x01 || mask > 0xFF) throw std::invalid_argument("--weak-cell mask is 01-FF");
         c.weakCellMask = static_cast<int>(mask);
       }
+    } else if (flag == "--damage") {
+      const std::string_view v = value();
+      const auto f = Fields(v);
+      if (f.size() > 3) throw std::invalid_argument("--damage needs RATE, RATE,FROM or RATE,FROM,SEED");
+      c.damageRate = Rate(flag, f[0]);
+      if (f.size() >= 2) c.damageFrom = Count(flag, f[1]);
+      if (f.size() == 3) c.damageSeed = static_cast<unsigned>(Count(flag, f[2]));
+    } else if (flag == "--damage-ways") {
+      c.damageWays = DamageWays(value());
     } else if (flag == "--load") {
       options.preloads.push_back(ParsePreload(value()));
     } else if (flag == "--dump") {
