@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 scripts/setup.sh
-scripts/build.sh build
+# Only what this script starts: the tests and benchmarks are ./test.sh's.
+VARNEL_TARGETS="varnel varnel-target-sim" scripts/build.sh build
 
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
   echo "run.sh: no graphical display found (DISPLAY is not set); Varnel needs one." >&2

@@ -3,7 +3,10 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
+
 #include "cli/ExitStatus.h"
+#include "core/BaudRates.h"
 #include "link/PortNames.h"
 #include "project/Settings.h"
 #include "project/UserStore.h"
@@ -44,6 +47,24 @@ void CliSettings::LoadProperties() {
   if (o.reset) ps.ControlDTR = true;
   // The file on the command line is the one chosen, whatever "HexBin" says.
   if (!o.file.empty()) s.ChooseProgramFile(o.file);
+}
+
+std::string CliSettings::CheckedDevice() const {
+  const auto& rates = BaudTexts();
+  if (std::find(rates.begin(), rates.end(), BaudText()) == rates.end()) {
+    std::string list;
+    for (const auto& rate : rates) list += (list.empty() ? "" : ", ") + rate;
+    throw CliFailure(OutcomeKind::Refused, "baud rate '" + BaudText() + "' is not one of " + list);
+  }
+  const std::string device = ResolvePortDevice(PortName());
+  if (PortName().empty() || PortName() == "None") {
+    throw CliFailure(OutcomeKind::Refused, "no port given: use -p PORT (or name one in the settings)");
+  }
+  if (device.empty()) {
+    throw CliFailure(OutcomeKind::Refused,
+                     "'" + PortName() + "' names no port: give a device path or COM1..COM8");
+  }
+  return device;
 }
 
 }  // namespace varnel::cli

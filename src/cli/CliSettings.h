@@ -26,6 +26,9 @@ class CliSettings : public SettingsSource {
   // neither the options nor the store name a port.
   const std::string& PortName() const { return session_.ProjectSettings.PortName; }
   const std::string& BaudText() const { return session_.ProjectSettings.BaudText; }
+  // The device of the port as loaded; throws CliFailure (bad usage) when
+  // the rate is none the line takes or no port is named.
+  std::string CheckedDevice() const;
 
  private:
   Session& session_;

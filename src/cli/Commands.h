@@ -18,6 +18,8 @@ namespace varnel::cli {
 
 // ports: the serial ports of this machine, one a line.
 void RunPorts();
+// terminal: the loader by hand, until Ctrl+]; it opens its own port.
+int RunTerminal(const Options& options);
 // info: the target as "key: value" lines.
 void RunInfo(Target& target);
 

@@ -18,13 +18,16 @@ const char kUsage[] = R"(Usage:
                                     [--no-flash] [--no-hcr] [--hcr0 HH] [--hcr1 HH]
   varnel-cli [options] verify FILE
   varnel-cli [options] erase [--cfg-only | --with-cfg]
+  varnel-cli [options] terminal
 
 Talks to the serial boot loader of an MSC1210 (or MSC1211). Every command but
-"ports" first wakes the loader with carriage returns, reads its banner and
-identification and estimates the core clock, then does its work.
+"ports" and "terminal" first wakes the loader with carriage returns, reads its
+banner and identification and estimates the core clock, then does its work.
 
 Commands:
-  ports             list the serial ports: name, device, available or busy
+  ports             list the serial ports, one a line, tab-separated: name,
+                    device, available or busy, the /dev/serial/by-id name,
+                    vendor and model of a USB adapter ("-" where unknown)
   info              print the target as "key: value" lines: port, baud, target,
                     firmware, id (two hex digits), clock_hz, flash_bytes
   read MEMORY       read a memory: code, xdata, iram, sfr or cfg (the
@@ -55,11 +58,24 @@ Commands:
   erase             mass erase of the flash
     --with-cfg          the configuration page too
     --cfg-only          the configuration page alone
+  terminal          talk to the loader by hand: what you type goes to it as
+                    typed, unbuffered and with nothing added (Enter sends a
+                    carriage return); what comes back is shown with control
+                    bytes made visible (\r, \n and a line break, \xNN,
+                    \\ for a backslash). Ctrl+] ends it. Nothing is sent of
+                    its own: press Enter for the banner and the prompt, then
+                    type commands without Enter (F70 lists the configuration
+                    bytes 8070h-807Fh). Standard input may be a pipe: at its
+                    end the terminal waits until the line has been quiet for
+                    the time-out, then ends
 
 Options:
   -p, --port PORT       serial port: a device path (/dev/ttyUSB0) or a name
                         COM1..COM8 as mapped in the [Ports] section of the
-                        per-user store (default mapping: COMn = /dev/ttyS<n-1>)
+                        per-user store (default mapping: COMn = /dev/ttyS<n-1>),
+                        or "auto": the one USB serial adapter in
+                        /dev/serial/by-id (named on standard error; none or
+                        several is an error listing what was found)
   -b, --baud RATE       110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200
                         or 38400
       --project FILE.prj  take the settings from this project file instead of
@@ -95,6 +111,7 @@ Exit status:
 Examples:
   varnel-cli -p /dev/ttyUSB0 -b 38400 program --verify firmware.ihx
   varnel-cli -p /dev/ttyUSB0 -b 38400 read code -o backup.hex
+  varnel-cli -p auto -b 9600 terminal
 )";
 
 namespace {
@@ -140,13 +157,15 @@ Command CommandNamed(const std::string& word) {
   if (word == "program") return Command::Program;
   if (word == "verify") return Command::Verify;
   if (word == "erase") return Command::Erase;
+  if (word == "terminal") return Command::Terminal;
   throw UsageError("unknown command '" + word + "' (see --help)");
 }
 
 // Options that belong to one command only.
 void Require(const Options& o, Command command, const std::string& option) {
   if (o.command != command) {
-    static const char* kNames[] = {"", "ports", "info", "read", "program", "verify", "erase"};
+    static const char* kNames[] = {"",       "ports",  "info",  "read",
+                                   "program", "verify", "erase", "terminal"};
     throw UsageError(option + " belongs to the " + kNames[static_cast<int>(command)] +
                      " command");
   }
@@ -264,6 +283,9 @@ Options ParseOptions(int argc, char** argv) {
     }
   }
   if (cfgOnly && withCfg) throw UsageError("--cfg-only and --with-cfg exclude each other");
+  if (o.command == Command::Terminal && o.reset) {
+    throw UsageError("the terminal sends nothing of its own: reset the target by hand, not with --reset");
+  }
   o.eraseScope = cfgOnly ? EraseScope::CfgOnly : withCfg ? EraseScope::WithCfg : EraseScope::Flash;
   return o;
 }

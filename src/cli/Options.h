@@ -12,7 +12,7 @@
 
 namespace varnel::cli {
 
-enum class Command { None, Ports, Info, Read, Program, Verify, Erase };
+enum class Command { None, Ports, Info, Read, Program, Verify, Erase, Terminal };
 
 
 struct Options {

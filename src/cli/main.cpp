@@ -7,6 +7,7 @@
 #include <optional>
 
 #include "cli/Commands.h"
+#include "cli/PortChoice.h"
 #include "link/CommTypes.h"
 
 using namespace varnel::cli;
@@ -68,6 +69,11 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   Screen screen(Screen::ModeFor(options.quiet));
   try {
+    if (options.port == "auto" && options.command != Command::Ports) {
+      options.port = ChooseAutoPort(options.quiet);
+    }
+    // The terminal has no run of the engine's: its status is its own.
+    if (options.command == Command::Terminal) return RunTerminal(options);
     Execute(options, screen);
     return ExitStatusOf(varnel::OutcomeKind::Finished);
   } catch (const CliFailure& f) {

@@ -1,7 +1,12 @@
 // Trace text and the bounded trace log.
 #include "link/Trace.h"
 
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
 
 namespace varnel {
 
@@ -75,6 +80,23 @@ std::string TraceLine(double milliseconds, TraceDirection direction, std::string
          TraceText(bytes);
 }
 
+bool ParseTraceLine(std::string_view line, double& milliseconds, TraceDirection& direction,
+                    std::string& bytes) {
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  const std::size_t blank = line.find(' ');
+  if (blank == std::string_view::npos || blank == 0 || blank + 3 > line.size()) return false;
+  const std::string time(line.substr(0, blank));
+  char* end = nullptr;
+  const double ms = std::strtod(time.c_str(), &end);
+  if (*end != '\0' || !std::isfinite(ms)) return false;
+  const char arrow = line[blank + 1];
+  if ((arrow != '>' && arrow != '<') || line[blank + 2] != ' ') return false;
+  if (!TraceBytes(line.substr(blank + 3), bytes) || bytes.empty()) return false;
+  milliseconds = ms;
+  direction = arrow == '>' ? TraceDirection::Sent : TraceDirection::Received;
+  return true;
+}
+
 void TraceLog::Chunk(TraceDirection direction, std::string_view bytes) {
   const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
                                                                start_)
@@ -96,6 +118,23 @@ std::string TraceLog::Text() const {
     text += '\n';
   }
   return text;
+}
+
+TraceFile::TraceFile(const std::string& path) : file_(std::fopen(path.c_str(), "we")) {
+  if (!file_) {
+    throw std::runtime_error("cannot write the trace file " + path + ": " + std::strerror(errno));
+  }
+}
+
+TraceFile::~TraceFile() { std::fclose(file_); }
+
+void TraceFile::Chunk(TraceDirection direction, std::string_view bytes) {
+  const double ms = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                               start_)
+                        .count();
+  const std::string line = TraceLine(ms, direction, bytes) + "\n";
+  std::fwrite(line.data(), 1, line.size(), file_);
+  std::fflush(file_);
 }
 
 }  // namespace varnel

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdio>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -27,6 +28,10 @@ std::string TraceText(std::string_view bytes);
 bool TraceBytes(std::string_view text, std::string& bytes);
 // One line of a trace: "12.345 > CR0010" (">" sent, "<" received).
 std::string TraceLine(double milliseconds, TraceDirection direction, std::string_view bytes);
+// The inverse of TraceLine; false when line is no such line or holds no
+// bytes. A line end left on it ("\r" of a file saved with CR LF) is ignored.
+bool ParseTraceLine(std::string_view line, double& milliseconds, TraceDirection& direction,
+                    std::string& bytes);
 
 // The last chunks, with their time since the log started; a bounded window
 // of the conversation.
@@ -51,6 +56,24 @@ class TraceLog : public TraceTap {
   std::size_t capacity_;
   std::deque<Entry> entries_;
   std::size_t added_ = 0;
+  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+};
+
+// Every chunk as a TraceLine in a file, timed from when the file opened;
+// each line is on disk once written, so a run that ends abruptly leaves
+// its trace.
+class TraceFile : public TraceTap {
+ public:
+  // Throws std::runtime_error naming the file and why it cannot be written.
+  explicit TraceFile(const std::string& path);
+  ~TraceFile() override;
+  TraceFile(const TraceFile&) = delete;
+  TraceFile& operator=(const TraceFile&) = delete;
+
+  void Chunk(TraceDirection direction, std::string_view bytes) override;
+
+ private:
+  std::FILE* file_;
   std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 

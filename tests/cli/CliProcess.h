@@ -25,6 +25,24 @@ struct CliResult {
   double seconds = 0;
 };
 
+// Starts program with args in a child process; inChild runs in the child
+// first, to set up its descriptors and environment.
+inline pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
+                   const std::function<void()>& inChild) {
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    inChild();
+    std::vector<std::string> all = {program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  return pid;
+}
+
 // Runs varnel-cli with args, XDG_CONFIG_HOME set to configHome. during, if
 // given, runs on a thread of its own with the child's pid while it runs.
 // A child that outlives limitMs is killed (status -1).
@@ -33,19 +51,11 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::string&
   int out[2], err[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   const auto start = std::chrono::steady_clock::now();
-  const pid_t pid = ::fork();
-  if (pid == 0) {
+  const pid_t pid = Spawn(VARNEL_CLI_EXE, args, [&] {
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
     ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
-    std::vector<std::string> all = {VARNEL_CLI_EXE};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
+  });
   ::close(out[1]);
   ::close(err[1]);
   std::thread helper;

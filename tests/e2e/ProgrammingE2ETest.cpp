@@ -133,6 +133,8 @@ TEST_F(VerifyE2E, ANormalRunIsVerifiedWithTheUploadCommands) {
 
 TEST_F(VerifyE2E, AWeakCellIsReportedAndNeverCalledSuccess) {
   const auto written = CheckProgramFile(settings.HexBinFile, 32768).data;
+  // A file that did not read would leave nothing to pick a cell from.
+  ASSERT_GE(written.size(), 4u);
   const auto [address, value] = *std::next(written.begin(), 3);
   target->Modify([address = address](sim::TargetSimConfig& c) {
     c.weakCellAddress = static_cast<int>(address);

@@ -2,7 +2,6 @@
 #include "replay/Conversation.h"
 
 #include <cstdio>
-#include <cstdlib>
 
 namespace varnel::testing {
 namespace {
@@ -69,18 +68,8 @@ bool ParseCells(std::string_view line, Conversation& c) {
 
 // "12.345 > text"; false when the line is no chunk.
 bool ParseChunk(std::string_view line, Conversation& c) {
-  const std::size_t blank = line.find(' ');
-  if (blank == std::string_view::npos || blank + 3 > line.size()) return false;
-  const std::string time(line.substr(0, blank));
-  char* end = nullptr;
-  const double ms = std::strtod(time.c_str(), &end);
-  if (end == time.c_str() || *end != '\0') return false;
-  const char arrow = line[blank + 1];
-  if ((arrow != '>' && arrow != '<') || line[blank + 2] != ' ') return false;
   RecordedChunk chunk;
-  chunk.milliseconds = ms;
-  chunk.direction = arrow == '>' ? TraceDirection::Sent : TraceDirection::Received;
-  if (!TraceBytes(line.substr(blank + 3), chunk.bytes) || chunk.bytes.empty()) return false;
+  if (!ParseTraceLine(line, chunk.milliseconds, chunk.direction, chunk.bytes)) return false;
   c.chunks.push_back(std::move(chunk));
   return true;
 }

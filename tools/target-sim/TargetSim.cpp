@@ -7,7 +7,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/prctl.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,13 +17,10 @@
 #include <stdexcept>
 
 #include "target-sim/LineSpeed.h"
+#include "target-sim/PtyLine.h"
 
 namespace varnel::sim {
 namespace {
-
-[[noreturn]] void Fail(const std::string& what) {
-  throw std::runtime_error(what + ": " + std::strerror(errno));
-}
 
 // Endless text without any reply terminator (".", "$" or ">").
 constexpr std::string_view kBabble = "#~ 5A A5 C3 3C line noise 0F F0 ~#\r\n";
@@ -80,51 +76,17 @@ class TargetSim::Hooks : public LoaderHooks {
 };
 
 TargetSim::TargetSim(const TargetSimConfig& config) : config_(config), loader_(config) {
-  master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master_ < 0) Fail("cannot open a pseudo-terminal");
-  char name[128];
-  if (grantpt(master_) != 0 || unlockpt(master_) != 0 || ptsname_r(master_, name, sizeof name) != 0) {
-    const int saved = errno;
-    close(master_);
-    errno = saved;
-    Fail("cannot set up the pseudo-terminal");
-  }
-  slavePath_ = name;
-  slave_ = open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (slave_ < 0 || pipe2(wakePipe_, O_CLOEXEC | O_NONBLOCK) != 0) {
-    const int saved = errno;
-    if (slave_ >= 0) close(slave_);
-    close(master_);
-    errno = saved;
-    Fail("cannot open " + slavePath_);
-  }
-  // A serial line passes bytes unchanged: raw on the slave side, at the
-  // rate a terminal program would expect by default.
-  termios settings{};
-  if (tcgetattr(slave_, &settings) == 0) {
-    cfmakeraw(&settings);
-    cfsetspeed(&settings, B9600);
-    tcsetattr(slave_, TCSANOW, &settings);
-  }
-  fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
-  loader_.SetLineBaud(LineBaud(slave_));
+  loader_.SetLineBaud(LineBaud(line_.Slave()));
   loader_.Reset();
   running_ = true;
   thread_ = std::thread(&TargetSim::Run, this);
 }
 
-TargetSim::~TargetSim() {
-  Stop();
-  for (int fd : {master_, slave_, wakePipe_[0], wakePipe_[1]}) {
-    if (fd >= 0) close(fd);
-  }
-}
+TargetSim::~TargetSim() { Stop(); }
 
 void TargetSim::Stop() {
   stopping_ = true;
-  if (wakePipe_[1] >= 0) {
-    [[maybe_unused]] const auto ignored = write(wakePipe_[1], "s", 1);
-  }
+  line_.Wake();
   if (thread_.joinable()) thread_.join();
   running_ = false;
 }
@@ -274,8 +236,8 @@ void TargetSim::Run() {
     timeout = std::max(timeout, std::chrono::nanoseconds::zero());
     const timespec wait{static_cast<time_t>(timeout.count() / 1'000'000'000),
                         static_cast<long>(timeout.count() % 1'000'000'000)};
-    pollfd fds[2] = {{master_, static_cast<short>((room ? POLLIN : 0) | (babbling ? POLLOUT : 0)), 0},
-                     {wakePipe_[0], POLLIN, 0}};
+    pollfd fds[2] = {{line_.Master(), static_cast<short>((room ? POLLIN : 0) | (babbling ? POLLOUT : 0)), 0},
+                     {line_.WakeFd(), POLLIN, 0}};
     const int ready = ppoll(fds, 2, &wait, nullptr);
     if (ready < 0 && errno != EINTR) break;
     if (fds[1].revents != 0) break;
@@ -285,7 +247,7 @@ void TargetSim::Run() {
       continue;
     }
     if (fds[0].revents & POLLIN) {
-      const ssize_t n = read(master_, buffer, sizeof buffer);
+      const ssize_t n = read(line_.Master(), buffer, sizeof buffer);
       if (n > 0) {
         if (paced) {
           Take(buffer, static_cast<std::size_t>(n), Clock::now(), baud);
@@ -315,7 +277,7 @@ void TargetSim::Run() {
 // Whether the line is paced now, and at which rate.
 bool TargetSim::Paced(int& baud) {
   std::lock_guard lock(mutex_);
-  loader_.SetLineBaud(LineBaud(slave_));
+  loader_.SetLineBaud(LineBaud(line_.Slave()));
   baud = loader_.EffectiveBaud();
   return config_.paced;
 }
@@ -368,7 +330,7 @@ void TargetSim::Feed(const char* data, std::size_t size, Clock::time_point ready
   std::vector<Output> outputs;
   {
     std::lock_guard lock(mutex_);
-    loader_.SetLineBaud(LineBaud(slave_));
+    loader_.SetLineBaud(LineBaud(line_.Slave()));
     Hooks hooks(*this, outputs);
     for (std::size_t i = 0; i < size && !hangUpPending_; ++i) {
       received_ += data[i];
@@ -434,30 +396,14 @@ void TargetSim::Send(std::string_view bytes, Clock::time_point ready) {
   }
 }
 
-bool TargetSim::WriteAll(const char* data, std::size_t size) {
-  while (size > 0) {
-    if (master_ < 0) return false;
-    const ssize_t n = write(master_, data, size);
-    if (n > 0) {
-      data += n;
-      size -= static_cast<std::size_t>(n);
-      continue;
-    }
-    if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
-    // The host is not reading: wait for room, or for the stop.
-    pollfd fds[2] = {{master_, POLLOUT, 0}, {wakePipe_[0], POLLIN, 0}};
-    if (poll(fds, 2, -1) < 0 && errno != EINTR) return false;
-    if (fds[1].revents != 0) return false;
-  }
-  return true;
-}
+bool TargetSim::WriteAll(const char* data, std::size_t size) { return line_.WriteAll(data, size); }
 
 bool TargetSim::Sleep(Clock::duration duration) {
   if (stopping_) return false;
   if (duration <= Clock::duration::zero()) return true;
   const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(duration).count();
   timespec timeout{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-  pollfd wake{wakePipe_[0], POLLIN, 0};
+  pollfd wake{line_.WakeFd(), POLLIN, 0};
   return ppoll(&wake, 1, &timeout, nullptr) == 0;
 }
 
@@ -479,9 +425,7 @@ void TargetSim::HangUp() {
   if (logger_) logger_("hang-up", "");
   hungUp_ = true;
   running_ = false;
-  close(slave_);
-  close(master_);
-  slave_ = master_ = -1;
+  line_.HangUp();
 }
 
 }  // namespace varnel::sim

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "target-sim/BootLoader.h"
+#include "target-sim/PtyLine.h"
 #include "target-sim/TargetSimConfig.h"
 
 namespace varnel::sim {
@@ -31,7 +32,7 @@ class TargetSim {
   TargetSim& operator=(const TargetSim&) = delete;
 
   // Device path of the slave side, e.g. /dev/pts/7.
-  const std::string& SlavePath() const { return slavePath_; }
+  const std::string& SlavePath() const { return line_.SlavePath(); }
 
   // Ends the loader thread; the pseudo-terminal stays open until destruction.
   void Stop();
@@ -131,10 +132,7 @@ class TargetSim {
   Clock::time_point receiverFree_{};
   Clock::time_point transmitterFree_{};
 
-  int master_ = -1;
-  int slave_ = -1;     // held open so the line stays up while the host reconnects
-  int wakePipe_[2] = {-1, -1};
-  std::string slavePath_;
+  PtyLine line_;
   std::atomic<bool> running_{false};
   std::atomic<bool> hungUp_{false};
   std::atomic<bool> stopping_{false};

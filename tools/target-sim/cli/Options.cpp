@@ -13,8 +13,8 @@ namespace varnel::sim {
 const char kUsage[] = R"(Usage: varnel-target-sim [OPTION]...
 Simulates the MSC1210 serial boot loader on a pseudo-terminal. The first line
 printed is the device path of the terminal; open it with Varnel like a serial
-port, or type commands in a terminal program, for example
-  picocom -b 9600 $XDG_RUNTIME_DIR/varnel-target
+port, or type commands by hand with
+  varnel-cli -p $XDG_RUNTIME_DIR/varnel-target terminal
 (press Enter first for the banner; commands need no Enter: CR0000, RRE9, E).
 Runs until interrupted (Ctrl+C or SIGTERM).
 
@@ -49,6 +49,15 @@ programming line is one):
                             hex ADDR leaves the bits of hex MASK (default 01)
                             the opposite of what it wrote, and is answered "."
                             all the same; a read shows the difference
+Replay:
+  --replay TRACE            play the target's side of a trace written by
+                            varnel-cli --trace or the trace window's "Save...":
+                            each time the host sends the bytes of the next
+                            ">" line, the "<" lines after it follow with their
+                            recorded timing. When the host sends something
+                            else, the trace line, what it holds and what came
+                            are reported and the simulator exits with status
+                            1. No chip, reply, fault or memory option applies
 Memories and files:
   --load MEM=FILE[@ADDR]    preload a memory from a binary file, at hex ADDR;
                             MEM is code, xram, iram, sfr or config
@@ -59,7 +68,9 @@ Memories and files:
   -v, --verbose             log every command and reply on standard error
   -h, --help                show this help and exit
 Signals: SIGINT and SIGTERM end the simulator, SIGUSR1 writes the dump,
-SIGUSR2 resets the loader (it waits for a carriage return again).
+SIGUSR2 resets the loader (it waits for a carriage return again). A replay
+ended before its last line was played exits with status 1 and says where it
+stood.
 )";
 
 namespace {
@@ -133,6 +144,10 @@ CliOptions ParseOptions(int argc, char** argv) {
       if (i + 1 >= argc) throw std::invalid_argument(std::string(flag) + " needs a value");
       return argv[++i];
     };
+    if (flag != "-h" && flag != "--help" && flag != "-v" && flag != "--verbose" &&
+        flag != "--link" && flag != "--no-link" && flag != "--replay") {
+      options.loaderOption = flag;
+    }
     if (flag == "-h" || flag == "--help") {
       options.help = true;
     } else if (flag == "-v" || flag == "--verbose") {
@@ -218,9 +233,15 @@ CliOptions ParseOptions(int argc, char** argv) {
       options.link = value();
     } else if (flag == "--no-link") {
       options.link.clear();
+    } else if (flag == "--replay") {
+      options.replay = value();
     } else {
       throw std::invalid_argument("unknown option '" + std::string(flag) + "' (see --help)");
     }
+  }
+  if (!options.replay.empty() && !options.loaderOption.empty()) {
+    throw std::invalid_argument("--replay plays the trace as recorded; " + options.loaderOption +
+                                " does not apply to it");
   }
   return options;
 }

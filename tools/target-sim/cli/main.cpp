@@ -13,11 +13,13 @@
 #include <stdexcept>
 
 #include "Options.h"
+#include "target-sim/replay/TraceReplay.h"
 
 namespace {
 
 using varnel::sim::CliOptions;
 using varnel::sim::TargetSim;
+using varnel::sim::TraceReplay;
 
 // Control characters made visible for the log.
 std::string Visible(std::string_view text) {
@@ -83,6 +85,52 @@ void RemoveLink(const std::string& link, const std::string& target) {
   if (n >= 0 && std::string(existing, static_cast<std::size_t>(n)) == target) unlink(link.c_str());
 }
 
+// Plays a trace until its host leaves it (status 1), or until a signal: 0
+// when every line was played by then, 1 when lines were left.
+int Replay(const CliOptions& options, const sigset_t& signals) {
+  std::ifstream in(options.replay, std::ios::binary);
+  if (!in) {
+    std::cerr << "varnel-target-sim: cannot read " << options.replay << ": " << std::strerror(errno) << "\n";
+    return 2;
+  }
+  const std::string text{std::istreambuf_iterator<char>(in), {}};
+  std::vector<varnel::sim::TraceStep> steps;
+  try {
+    steps = varnel::sim::ParseTrace(text);
+  } catch (const std::invalid_argument& e) {
+    std::cerr << "varnel-target-sim: " << options.replay << ": " << e.what() << "\n";
+    return 2;
+  }
+  TraceReplay replay(std::move(steps), options.replay);
+  if (options.verbose) {
+    replay.SetLogger([](const varnel::sim::TraceStep& step) {
+      std::cerr << (step.fromHost ? "<- " : "-> ") << "line " << step.line << ": "
+                << Visible(step.bytes) << "\n";
+    });
+  }
+  const bool linked = !options.link.empty() && MakeLink(options.link, replay.SlavePath());
+  std::cout << replay.SlavePath() << std::endl;  // first line, flushed
+  if (linked) std::cerr << "varnel-target-sim: " << options.link << " -> " << replay.SlavePath() << "\n";
+
+  const timespec tick{0, 50'000'000};
+  bool finishedTold = false;
+  while (replay.Result() != TraceReplay::State::Diverged) {
+    if (!finishedTold && replay.Result() == TraceReplay::State::Finished) {
+      std::cerr << "varnel-target-sim: " << replay.Report() << "\n";
+      finishedTold = true;
+    }
+    const int s = sigtimedwait(&signals, nullptr, &tick);
+    if (s == SIGINT || s == SIGTERM || s == SIGHUP) break;
+  }
+  replay.Stop();
+  if (linked) RemoveLink(options.link, replay.SlavePath());
+  const TraceReplay::State result = replay.Result();
+  if (result != TraceReplay::State::Finished || !finishedTold) {
+    std::cerr << "varnel-target-sim: " << replay.Report() << "\n";
+  }
+  return result == TraceReplay::State::Finished ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -106,6 +154,7 @@ int main(int argc, char** argv) {
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   try {
+    if (!options.replay.empty()) return Replay(options, signals);
     TargetSim sim(options.config);
     Preload(sim, options);
     if (options.verbose) {
