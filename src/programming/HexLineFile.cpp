@@ -43,6 +43,27 @@ bool HexLineFile::Open(const std::string& path) {
   return true;
 }
 
+bool HexLineFile::Load(const std::string& path, std::size_t maxBytes) {
+  if (!Open(path)) return false;
+  if (static_cast<unsigned long long>(size_) > maxBytes) {
+    error_ = "the file is too large";
+    return false;
+  }
+  buffer_.reserve(static_cast<std::size_t>(size_));
+  // Read to the end, as the lines would be: whatever the file holds now is
+  // what is checked and sent.
+  for (Result r = Result::Line; r == Result::Line;) {
+    r = Fill();
+    if (r == Result::Error) return false;
+    if (buffer_.size() > maxBytes) {
+      error_ = "the file is too large";
+      size_ = static_cast<off_t>(buffer_.size());
+      return false;
+    }
+  }
+  return true;
+}
+
 void HexLineFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;

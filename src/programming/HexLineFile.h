@@ -21,6 +21,15 @@ class HexLineFile {
 
   // Opens path for reading; on failure returns false and ErrorText() says why.
   bool Open(const std::string& path);
+  // Opens path and reads it whole at once, up to maxBytes: the one read of
+  // a programming run's file, whose text is then checked (Text()) before
+  // the same bytes are handed out line by line. False when it cannot be
+  // opened or read, or is larger (then it stays open and FileSize() says
+  // how large, unread).
+  bool Load(const std::string& path, std::size_t maxBytes);
+  // What Load read; lines handed out are not removed from it.
+  const std::string& Text() const { return buffer_; }
+  long long FileSize() const { return static_cast<long long>(size_); }
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
 

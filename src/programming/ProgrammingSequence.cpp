@@ -86,28 +86,19 @@ bool ProgrammingSequence::Program(const ProgramOptions& options) {
   flashWritten_ = false;
   s_.AbandonPending();
 
-  // The file is prepared and checked before anything is sent: a bad file
-  // must not cost the chip its flash.
-  std::string error;
-  if (!DownloadFile(s_, HexLineCount, error)) {
-    Report(OutcomeKind::BadFile, error);
-    return true;
-  }
-  const std::string& hexFile = s_.ProjectSettings.HexBinFile;
+  // The file is read once, prepared and checked before anything is sent:
+  // a bad file must not cost the chip its flash.
   const std::int32_t flash = FlashSizeFor(s_.TargetIdCode);
-  ProgramCheck check = CheckProgramFile(
-      hexFile, static_cast<std::uint32_t>(flash > 0 ? flash : MemoryImages::kCodeSize));
-  if (!check.ok) {
-    Report(OutcomeKind::BadFile, check.error);
+  PreparedDownload prepared = PrepareDownload(
+      s_, HexLineCount, static_cast<std::uint32_t>(flash > 0 ? flash : MemoryImages::kCodeSize),
+      lineFile_);
+  if (!prepared.outcome.Done()) {
+    Report(prepared.outcome);
     return true;
   }
-  Written = std::move(check.data);
+  Written = std::move(prepared.written);
 
   SetupFlashTime(s_);
-  if (!lineFile_.Open(hexFile)) {
-    Report(OutcomeKind::BadFile, "Can't open file " + hexFile + ": " + lineFile_.ErrorText());
-    return true;
-  }
   s_.BeginProgramming();
   PrepareTarget();
   if (!s_.LastCommand.empty()) {
