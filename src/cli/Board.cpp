@@ -165,7 +165,7 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
   } catch (const std::exception& e) {
     outcome = {OutcomeKind::TargetRefused, e.what()};
   }
-  if (target && run.after && facts.connected) run.after(*target);
+  if (run.ended) run.ended(outcome, facts, facts.connected ? target.get() : nullptr);
   release();
   return outcome;
 }

@@ -47,8 +47,9 @@ struct BoardRun {
   // Keep trying to connect until a loader answers (or stop is set).
   bool waitForBoard = false;
   const std::atomic<bool>* stop = nullptr;
-  // Called with the still open target once the command has ended.
-  std::function<void(Target&)> after;
+  // Called once the command has ended, with the target still open (nullptr
+  // when no loader answered).
+  std::function<void(const Outcome&, const BoardFacts&, Target*)> ended;
 };
 
 // Opens the port, connects and runs the command; the outcome that ended it

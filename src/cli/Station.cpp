@@ -225,29 +225,30 @@ class Station {
     };
     if (o_.serial) run.takeSerial = [this] { return TakeSerial(o_.serialFile, *o_.serial); };
     for (int n = 1; !stop_ && (o_.count == 0 || n <= o_.count); ++n) {
-      // The last board of a count ends the port's run; it need not go.
-      run.after = nullptr;
-      if (o_.loop && (o_.count == 0 || n < o_.count)) {
-        run.after = [&](Target& target) { WaitGone(options, target); };
-      }
-      BoardFacts facts;
       const long long started = UnixMs();
       const auto start = std::chrono::steady_clock::now();
-      const Outcome outcome = RunBoard(run, facts);
-      const double seconds =
-          std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-      if (o_.loop && !facts.connected) break;  // stopped while waiting for a board
-      if (!o_.log.empty()) {
-        LogEntry entry{slot.port, CommandName(o_.command), o_.file, slot.prepared.fileSha256,
-                       facts, outcome, seconds, started};
-        AppendLog(o_.log, LogLine(entry));
-      }
-      if (!o_.loop) {
-        slot.outcome = outcome;
-        break;
-      }
-      (outcome.Done() ? slot.ok : slot.failed) += 1;
-      display_.Result(slot.port + ": board " + std::to_string(n) + ": " + ResultText(outcome));
+      bool waiting = false;  // stopped while waiting for a board
+      run.ended = [&](const Outcome& outcome, const BoardFacts& facts, Target* target) {
+        if (o_.loop && !facts.connected) {
+          waiting = true;
+          return;
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (!o_.log.empty()) {
+          LogEntry entry{slot.port, CommandName(o_.command), o_.file, slot.prepared.fileSha256,
+                         facts, outcome, seconds, started};
+          AppendLog(o_.log, LogLine(entry));
+        }
+        if (!o_.loop) return;
+        (outcome.Done() ? slot.ok : slot.failed) += 1;
+        display_.Result(slot.port + ": board " + std::to_string(n) + ": " + ResultText(outcome));
+        // The last board of a count ends the port's run; it need not go.
+        if (target && (o_.count == 0 || n < o_.count)) WaitGone(options, *target);
+      };
+      BoardFacts facts;
+      slot.outcome = RunBoard(run, facts);
+      if (!o_.loop || waiting) break;
     }
   }
 
