@@ -241,6 +241,26 @@ TEST_F(CliStationTest, ALoopOverBoardsThatComeAndGo) {
   EXPECT_EQ(LogRecords(log, "result").size(), 4u);
 }
 
+TEST_F(CliStationTest, CtrlCEndsEveryDownloadWithTheEndRecord) {
+  StartBoards(2, [](std::size_t, sim::TargetSimConfig& c) {
+    c.paced = true;
+    c.baud = 38400;
+  });
+  const auto image = RandomBytes(32768, 22);
+  WriteFile("image.bin", std::string(image.begin(), image.end()));
+  const CliResult r = Station({"program", Path("image.bin")}, [&](pid_t pid) {
+    for (int tries = 0; tries < 400 && !(boards[0]->InLineMode() && boards[1]->InLineMode()); ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    ::kill(pid, SIGINT);
+  });
+  EXPECT_EQ(r.status, 130) << r.err;
+  const std::string ended = ": failed (exit 130): interrupted; the download was ended with the end record";
+  EXPECT_EQ(r.out, Port(0) + ended + "\n" + Port(1) + ended + "\n");
+  EXPECT_FALSE(boards[0]->InLineMode());
+  EXPECT_FALSE(boards[1]->InLineMode());
+}
+
 TEST_F(CliStationTest, BlankCheckOnTwoBoards) {
   StartBoards(2);
   for (unsigned a : {0x0010u, 0x0011u, 0x7FFFu}) {
