@@ -192,7 +192,7 @@ void ConnectHandshake::TakeRegisterReply() {
       display_.SetButtonsEnabled(false);
       s_.Ui().Sleep(kCloseDelayMs);
       End({});
-      display_.CloseWindow();
+      display_.Dismiss();
       break;
     }
     default:
@@ -206,7 +206,7 @@ void ConnectHandshake::RejectTarget() {
   Outcome rejected{OutcomeKind::TargetRefused, kRejected};
   rejected.command = handshakeCommand_;
   End(rejected);
-  display_.CloseWindow();
+  display_.Dismiss();
 }
 
 void ConnectHandshake::End(Outcome outcome) {
