@@ -5,6 +5,7 @@
 // benchmarks measure.
 #if __has_include("target-sim/TargetSim.h") && defined(VARNEL_CLI_EXE)
 
+#include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -128,6 +129,69 @@ std::vector<Figure> CliProgram32k() {
   return {{"cli_program_32k_38400_ratio", Ratio(run), ""}, {"cli_program_32k_s", run.seconds, "s"}};
 }
 
+// varnel-cli with a -p per target, -q: seconds from start to exit.
+double RunGang(const std::vector<std::unique_ptr<sim::TargetSim>>& targets,
+               std::vector<std::string> args, const std::string& configHome) {
+  std::vector<std::string> all = {VARNEL_CLI_EXE, "-q", "-b", std::to_string(kBaud)};
+  for (const auto& t : targets) {
+    all.push_back("-p");
+    all.push_back(t->SlavePath());
+  }
+  all.insert(all.end(), args.begin(), args.end());
+  const auto start = Clock::now();
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    ::execv(argv[0], argv.data());
+    ::_exit(127);
+  }
+  int status = 0;
+  ::waitpid(pid, &status, 0);
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    std::fprintf(stderr, "gang bench: varnel-cli failed (status %d)\n", status);
+    return -1;
+  }
+  return seconds;
+}
+
+// Program and verify 32 KB on four paced targets at once, over the time
+// for one: what running boards side by side costs each of them.
+std::vector<Figure> Gang4Vs1() {
+  QTemporaryDir dir;
+  std::vector<std::uint8_t> image(32768);
+  std::mt19937 random(1210);
+  for (auto& b : image) b = static_cast<std::uint8_t>(random());
+  const std::string file = dir.filePath("image.bin").toStdString();
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  const std::vector<std::string> args = {"program", "--verify", file};
+  const auto timeFor = [&](std::size_t boards) {
+    std::vector<std::unique_ptr<sim::TargetSim>> targets;
+    for (std::size_t i = 0; i < boards; ++i) targets.push_back(PacedTarget());
+    const double seconds = RunGang(targets, args, dir.path().toStdString());
+    for (const auto& t : targets) {
+      if (t->Read(sim::Memory::Code) != image) return -1.0;
+    }
+    return seconds;
+  };
+  const double one = timeFor(1);
+  const double four = timeFor(4);
+  if (one <= 0 || four <= 0) {
+    std::fprintf(stderr, "gang bench: a board was not programmed\n");
+    return {};
+  }
+  return {{"gang_4_vs_1_ratio", four / one, ""}, {"gang_1_program_verify_32k_s", one, "s"},
+          {"gang_4_program_verify_32k_s", four, "s"}};
+}
+
+Registrar cliGang({"gang_4_vs_1_ratio", "gang_1_program_verify_32k_s", "gang_4_program_verify_32k_s"},
+                  Gang4Vs1);
 Registrar cliRead({"cli_read_code_38400_ratio", "cli_read_code_s"}, CliReadCode);
 Registrar cliProgram({"cli_program_32k_38400_ratio", "cli_program_32k_s"}, CliProgram32k);
 

@@ -58,6 +58,9 @@ ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes)
 void RunProgram(const Options& options, Target& target, const ProgramImage& image);
 void RunVerify(Target& target, const ProgramImage& image);
 void RunErase(const Options& options, Target& target);
+// blank-check: the whole flash read; every byte FFh, or the first
+// differing addresses and their count (VerifyDifferences).
+void RunBlankCheck(Target& target);
 
 // The largest flash of the family: 32 KB.
 inline constexpr std::uint32_t kLargestFlash = 0x8000;

@@ -59,13 +59,14 @@ void RunPorts() {
 
 void RunInfo(Target& target) {
   const Session& s = target.session();
-  std::printf("port: %s\n", target.Device().c_str());
-  std::printf("baud: %d\n", target.Baud());
-  std::printf("target: %s\n", s.TargetName.c_str());
-  std::printf("firmware: %s\n", s.FirmwareVersion.c_str());
-  std::printf("id: %s\n", HDPrev(s.TargetIdCode).c_str());
-  std::printf("clock_hz: %ld\n", static_cast<long>(s.CoreClockHz));
-  std::printf("flash_bytes: %u\n", target.FlashBytes());
+  Screen& screen = target.screen();
+  screen.Print("port: " + target.Device());
+  screen.Print("baud: " + std::to_string(target.Baud()));
+  screen.Print("target: " + s.TargetName);
+  screen.Print("firmware: " + s.FirmwareVersion);
+  screen.Print("id: " + HDPrev(s.TargetIdCode));
+  screen.Print("clock_hz: " + std::to_string(static_cast<long>(s.CoreClockHz)));
+  screen.Print("flash_bytes: " + std::to_string(target.FlashBytes()));
   std::fflush(stdout);
 }
 

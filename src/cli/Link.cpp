@@ -56,7 +56,7 @@ class Link::Tap : public TraceTap {
   Link& link_;
 };
 
-Link::Link(Screen& screen, int timeoutMs)
+Link::Link(Screen& screen, int timeoutMs, bool watchSignals)
     : screen_(screen), timeoutMs_(timeoutMs), tap_(std::make_unique<Tap>(*this)) {
   // The loader's replies may carry NUL bytes from a glitch; the window's
   // port drops them too.
@@ -74,6 +74,7 @@ Link::Link(Screen& screen, int timeoutMs)
   watchdog_.setSingleShot(true);
   QObject::connect(&watchdog_, &QTimer::timeout, [this] { NoAnswer(); });
 
+  if (!watchSignals) return;
   if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
     struct sigaction action {};
     action.sa_handler = OnSignal;
@@ -208,6 +209,16 @@ void Link::NoAnswer() {
   Fail(silent);
 }
 
+bool Link::Answers(int ms) {
+  if (failure_ || !comm_.IsOpen()) return false;
+  session_.ClearRx();
+  session_.SendString("\r");
+  const bool answered =
+      RunUntil([this] { return session_.RxBuffer.find('>') != std::string::npos; }, ms);
+  watchdog_.stop();
+  return answered;
+}
+
 void Link::Interrupted(int) {
   const bool downloading = session_.ProgrammingActive && session_.LastCommand.front() == 'L';
   if (ending_ || !downloading || failure_) {
@@ -232,8 +243,7 @@ void Link::OnBox(MessageKind kind, const std::string& text) {
   if (kind == MessageKind::Information) {
     screen_.Note(text);
   } else {
-    screen_.Break();
-    std::fprintf(stderr, "varnel-cli: warning: %s\n", text.c_str());
+    screen_.Warn(text);
   }
 }
 

@@ -18,7 +18,10 @@ const char kUsage[] = R"(Usage:
                                     [--no-flash] [--no-hcr] [--hcr0 HH] [--hcr1 HH]
   varnel-cli [options] verify FILE
   varnel-cli [options] erase [--cfg-only | --with-cfg]
+  varnel-cli [options] blank-check
   varnel-cli [options] terminal
+  varnel-cli [options] program FILE [--verify] ... -p PORT [-p PORT ...]
+             [--serial ADDR:LEN[:le|be|ascii] --serial-file FILE] [--loop [--count N]]
 
 Talks to the serial boot loader of an MSC1210 (or MSC1211). Every command but
 "ports" and "terminal" first wakes the loader with carriage returns, reads its
@@ -60,6 +63,26 @@ Commands:
     --no-flash          do not download FILE
     --no-hcr            do not write HCR1/HCR0
     --hcr0 HH, --hcr1 HH  the register values to write (default: settings)
+    --serial ADDR:LEN[:FORMAT]  write each board's serial number into the
+                        image at ADDR..ADDR+LEN-1 before the check, the
+                        download and the verify; FORMAT le (binary,
+                        little-endian, the default), be, or ascii (decimal
+                        digits, zero-padded to LEN)
+    --serial-file FILE  the number the next board gets, a decimal number
+                        alone on a line (a missing file starts at 1); taken
+                        under a lock before the board's download and
+                        replaced whole by the next, so no number is given
+                        twice, also by several processes at once. A number
+                        that does not fit LEN is refused (status 2) before
+                        anything is sent
+    --loop              after each board, wait until it is gone (its port
+                        disappears or the loader is silent for about a
+                        second), then for the next; the port is reopened by
+                        the name given. Each board gets "PORT: board N: ok"
+                        or "PORT: board N: failed (exit S): MESSAGE" as it
+                        ends; Ctrl+C ends the loop; at the end "N boards:
+                        K ok, M failed", status 0 when none failed, else 1
+    --count N           with --loop: N boards a port, then end
   verify FILE       read back every address FILE holds data for and compare;
                     prints the first 10 differences and their count. A block
                     that differs is read twice more: a difference counts only
@@ -67,6 +90,9 @@ Commands:
   erase             mass erase of the flash
     --with-cfg          the configuration page too
     --cfg-only          the configuration page alone
+  blank-check       read the whole flash: status 0 when every byte is FFh,
+                    otherwise 1 with the first 10 addresses that are not
+                    ("ADDRh: XXh") and their count
   terminal          talk to the loader by hand: what you type goes to it as
                     typed, unbuffered and with nothing added (Enter sends a
                     carriage return); what comes back is shown with control
@@ -84,7 +110,14 @@ Options:
                         per-user store (default mapping: COMn = /dev/ttyS<n-1>),
                         or "auto": the one USB serial adapter in
                         /dev/serial/by-id (named on standard error; none or
-                        several is an error listing what was found)
+                        several is an error listing what was found).
+                        Given more than once, or as PORT,PORT,...: info,
+                        program, verify, erase and blank-check run on every
+                        port at the same time, one board each; progress lines
+                        begin with their port, and at the end one line per
+                        board on standard output, in the order given:
+                        "PORT: ok" or "PORT: failed (exit S): MESSAGE"; the
+                        status is that of the first failed board
   -b, --baud RATE       110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200
                         or 38400
       --project FILE.prj  take the settings from this project file instead of
@@ -97,6 +130,12 @@ Options:
       --trace FILE      write every chunk sent (">") and received ("<"), one
                         line each: milliseconds, direction, the bytes with
                         \r \n \t \\ and \xNN escapes
+      --log FILE        append one JSON line per board and command to FILE:
+                        time (UTC), port, command, target, id, firmware,
+                        clock_hz, file, file_sha256, serial, bytes_written,
+                        verified, result ("ok", "failed" or "interrupted"),
+                        exit_status, message, seconds; each line with one
+                        write, so several processes can share the file
   -q, --quiet           no progress on standard error
   -h, --help            show this help and exit
       --version         show the version and exit
@@ -122,6 +161,8 @@ Examples:
   varnel-cli -p /dev/ttyUSB0 -b 38400 program --verify firmware.ihx
   varnel-cli -p /dev/ttyUSB0 -b 38400 read code -o backup.hex
   varnel-cli -p auto -b 9600 terminal
+  varnel-cli -b 38400 -p /dev/ttyUSB0,/dev/ttyUSB1 --serial 7FF0:4 \
+             --serial-file serial.txt --log boards.jsonl --loop program --verify fw.ihx
 )";
 
 namespace {
@@ -168,20 +209,59 @@ Command CommandNamed(const std::string& word) {
   if (word == "verify") return Command::Verify;
   if (word == "erase") return Command::Erase;
   if (word == "terminal") return Command::Terminal;
+  if (word == "blank-check") return Command::BlankCheck;
   throw UsageError("unknown command '" + word + "' (see --help)");
 }
 
 // Options that belong to one command only.
 void Require(const Options& o, Command command, const std::string& option) {
   if (o.command != command) {
-    static const char* kNames[] = {"",       "ports",  "info",  "read",
-                                   "program", "verify", "erase", "terminal"};
+    static const char* kNames[] = {"",       "ports",  "info",  "read",    "program",
+                                   "verify", "erase", "terminal", "blank-check"};
     throw UsageError(option + " belongs to the " + kNames[static_cast<int>(command)] +
                      " command");
   }
 }
 
 }  // namespace
+
+SerialSpec ParseSerialSpec(const std::string& text) {
+  const auto bad = [&](const std::string& why) {
+    return UsageError("--serial needs ADDR:LEN[:le|be|ascii]" + why + ", not '" + text + "'");
+  };
+  std::vector<std::string> fields;
+  std::size_t start = 0;
+  for (std::size_t colon; (colon = text.find(':', start)) != std::string::npos; start = colon + 1) {
+    fields.push_back(text.substr(start, colon - start));
+  }
+  fields.push_back(text.substr(start));
+  if (fields.size() < 2 || fields.size() > 3) throw bad("");
+  SerialSpec spec;
+  const auto address = ParseHex(fields[0], 0xFFFF);
+  if (!address) throw bad(" (ADDR in hex)");
+  spec.address = *address;
+  char* end = nullptr;
+  const long length = std::strtol(fields[1].c_str(), &end, 10);
+  if (fields[1].empty() || *end != '\0' || length < 1) throw bad(" (LEN a count of bytes)");
+  spec.length = static_cast<std::uint32_t>(length);
+  if (fields.size() == 3) {
+    if (fields[2] == "le") {
+      spec.format = SerialSpec::Format::Le;
+    } else if (fields[2] == "be") {
+      spec.format = SerialSpec::Format::Be;
+    } else if (fields[2] == "ascii") {
+      spec.format = SerialSpec::Format::Ascii;
+    } else {
+      throw bad(" (FORMAT le, be or ascii)");
+    }
+  }
+  const std::uint32_t most = spec.format == SerialSpec::Format::Ascii ? 20 : 8;
+  if (spec.length > most) {
+    throw bad(" (at most " + std::to_string(most) + " bytes in that format)");
+  }
+  if (spec.address + spec.length > 0x8000) throw bad(" (inside the flash, 0000h-7FFFh)");
+  return spec;
+}
 
 std::optional<std::uint32_t> ParseHex(std::string text, std::uint32_t max) {
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
@@ -220,7 +300,16 @@ Options ParseOptions(int argc, char** argv) {
     }
     Options& o = p.o;
     if (name == "-p" || name == "--port") {
-      o.port = p.Value(name, inlineValue);
+      const std::string value = p.Value(name, inlineValue);
+      std::size_t start = 0;
+      for (std::size_t comma; start <= value.size(); start = comma + 1) {
+        comma = value.find(',', start);
+        if (comma == std::string::npos) comma = value.size();
+        const std::string one = value.substr(start, comma - start);
+        if (one.empty()) throw UsageError(name + " needs a port name, not '" + value + "'");
+        o.ports.push_back(one);
+      }
+      o.port = o.ports.front();
     } else if (name == "-b" || name == "--baud") {
       o.baud = p.Value(name, inlineValue);
     } else if (name == "--project") {
@@ -237,12 +326,15 @@ Options ParseOptions(int argc, char** argv) {
       o.help = true;
     } else if (name == "--version") {
       o.version = true;
+    } else if (name == "--log") {
+      o.log = p.Value(name, inlineValue);
     } else if (name == "-o" || name == "--output" || name == "--from" || name == "--to" ||
-               name == "--hcr0" || name == "--hcr1") {
+               name == "--hcr0" || name == "--hcr1" || name == "--serial" ||
+               name == "--serial-file" || name == "--count") {
       commandOptions.emplace_back(name, p.Value(name, inlineValue));
     } else if (name == "--verify" || name == "--no-mass-erase" || name == "--no-erase-cfg" ||
                name == "--no-flash" || name == "--no-hcr" || name == "--cfg-only" ||
-               name == "--with-cfg" || name == "--twice") {
+               name == "--with-cfg" || name == "--loop" || name == "--twice") {
       commandOptions.emplace_back(name, "");
     } else {
       throw UsageError("unknown option '" + arg + "' (see --help)");
@@ -283,6 +375,23 @@ Options ParseOptions(int argc, char** argv) {
     } else if (name == "--twice") {
       Require(o, Command::Read, name);
       o.twice = true;
+    } else if (name == "--serial") {
+      Require(o, Command::Program, name);
+      o.serial = ParseSerialSpec(value);
+    } else if (name == "--serial-file") {
+      Require(o, Command::Program, name);
+      o.serialFile = value;
+    } else if (name == "--loop") {
+      Require(o, Command::Program, name);
+      o.loop = true;
+    } else if (name == "--count") {
+      Require(o, Command::Program, name);
+      char* end = nullptr;
+      const long n = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || n < 1 || n > 1000000) {
+        throw UsageError("--count needs a number of boards (1 or more), not '" + value + "'");
+      }
+      o.count = static_cast<int>(n);
     } else if (name == "--cfg-only" || name == "--with-cfg") {
       Require(o, Command::Erase, name);
       (name == "--cfg-only" ? cfgOnly : withCfg) = true;
@@ -294,6 +403,15 @@ Options ParseOptions(int argc, char** argv) {
       if (name == "--no-flash") o.noFlash = true;
       if (name == "--no-hcr") o.noHcr = true;
     }
+  }
+  if (o.serial.has_value() != !o.serialFile.empty()) {
+    throw UsageError("--serial and --serial-file go together");
+  }
+  if (o.count > 0 && !o.loop) throw UsageError("--count belongs to --loop");
+  if (o.ports.size() > 1 && o.command != Command::Program && o.command != Command::Verify &&
+      o.command != Command::Erase && o.command != Command::BlankCheck &&
+      o.command != Command::Info) {
+    throw UsageError("several ports work with info, program, verify, erase and blank-check");
   }
   if (cfgOnly && withCfg) throw UsageError("--cfg-only and --with-cfg exclude each other");
   if (o.command == Command::Terminal && o.reset) {

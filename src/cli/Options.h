@@ -7,19 +7,28 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "programming/ProgrammingSequence.h"
 
 namespace varnel::cli {
 
-enum class Command { None, Ports, Info, Read, Program, Verify, Erase, Terminal };
+enum class Command { None, Ports, Info, Read, Program, Verify, Erase, Terminal, BlankCheck };
+
+// Where and how a board's serial number goes into the image.
+struct SerialSpec {
+  std::uint32_t address = 0;
+  std::uint32_t length = 0;
+  enum class Format { Le, Be, Ascii } format = Format::Le;
+};
 
 
 struct Options {
   Command command = Command::None;
 
   // Link and settings.
-  std::string port;                 // empty: the settings' port
+  std::string port;                 // empty: the settings' port; else the first of ports
+  std::vector<std::string> ports;   // every -p, commas split: one board each
   std::string baud;                 // empty: the settings' rate
   std::string project;              // a .prj file instead of the per-user store
   bool reset = false;               // pulse DTR/RTS before the wake-up
@@ -28,6 +37,7 @@ struct Options {
   bool quiet = false;
   bool help = false;
   bool version = false;
+  std::string log;                  // JSON Lines file: one record per board and command
 
   // read
   std::string memory;               // code, xdata, iram, sfr, cfg
@@ -40,6 +50,12 @@ struct Options {
   bool verify = false;
   bool noMassErase = false, noEraseCfg = false, noFlash = false, noHcr = false;
   std::optional<std::uint8_t> hcr0, hcr1;
+
+  // program: a serial number per board, and a station that waits for the next board
+  std::optional<SerialSpec> serial;
+  std::string serialFile;
+  bool loop = false;
+  int count = 0;                    // boards per port with loop; 0: until Ctrl+C
 
   // erase
   EraseScope eraseScope = EraseScope::Flash;
@@ -57,6 +73,9 @@ Options ParseOptions(int argc, char** argv);
 // Hexadecimal, optionally written 0x7FFF or 7FFFh; nullopt when the text
 // is no such number or exceeds max.
 std::optional<std::uint32_t> ParseHex(std::string text, std::uint32_t max);
+
+// "ADDR:LEN[:le|be|ascii]"; throws UsageError.
+SerialSpec ParseSerialSpec(const std::string& text);
 
 extern const char kUsage[];
 

@@ -33,9 +33,21 @@ Screen::Mode Screen::ModeFor(bool quiet) {
 
 void Screen::Note(const std::string& text) {
   if (mode_ == Mode::Quiet) return;
+  if (sink_) return sink_(text, false);
   Break();
   std::fprintf(out_, "%s\n", text.c_str());
   std::fflush(out_);
+}
+
+void Screen::Warn(const std::string& text) {
+  if (sink_) return sink_("warning: " + text, false);
+  Break();
+  std::fprintf(stderr, "varnel-cli: warning: %s\n", text.c_str());
+}
+
+void Screen::Print(const std::string& line) {
+  if (sink_) return sink_(line, false);
+  std::printf("%s\n", line.c_str());
 }
 
 void Screen::Break() {
@@ -111,6 +123,7 @@ void Screen::Draw(bool force) {
   const auto now = Clock::now();
   if (!force && now - drawn_ < kRedraw) return;
   drawn_ = now;
+  if (sink_) return sink_(Figures(false), true);
   std::fprintf(out_, "\r%s\x1b[K", Figures(false).c_str());
   std::fflush(out_);
   lineShowing_ = true;
@@ -120,6 +133,7 @@ void Screen::EndProgress() {
   if (!open_) return;
   open_ = false;
   if (mode_ == Mode::Quiet) return;
+  if (sink_) return sink_(Figures(true), false);
   if (mode_ == Mode::Terminal) std::fputs("\r", out_);
   std::fprintf(out_, "%s%s\n", Figures(true).c_str(), mode_ == Mode::Terminal ? "\x1b[K" : "");
   std::fflush(out_);

@@ -29,6 +29,11 @@ class Screen : public QuietUi {
   static Mode ModeFor(bool quiet);
 
   explicit Screen(Mode mode, std::FILE* out = stderr) : mode_(mode), out_(out) {}
+  // Lines go to sink instead of a file: rewrite is true for a terminal
+  // line that the next one replaces. For one board among several.
+  using Sink = std::function<void(const std::string& text, bool rewrite)>;
+  Screen(Mode mode, Sink sink) : mode_(mode), out_(stderr), sink_(std::move(sink)) {}
+  Mode mode() const { return mode_; }
   ~Screen() override { Break(); }
 
   // A step without a bar, as a line of its own ("connected: ...").
@@ -38,6 +43,10 @@ class Screen : public QuietUi {
   // Ends a progress line still showing on the terminal, so that an error
   // message starts on a line of its own.
   void Break();
+  // A warning ("varnel-cli: warning: ..."), shown also when quiet.
+  void Warn(const std::string& text);
+  // A result line of a command: standard output, or the sink's.
+  void Print(const std::string& line);
 
   std::function<void(MessageKind, const std::string&)> onMessage;
   std::function<void(const Outcome&)> onRunEnded;
@@ -62,6 +71,7 @@ class Screen : public QuietUi {
 
   Mode mode_;
   std::FILE* out_;
+  Sink sink_;
   ProgressPlan plan_;    // the plan given for the next display
   ProgressPlan active_;  // the plan of the open display
   ProgressStart how_;

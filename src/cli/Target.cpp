@@ -36,10 +36,10 @@ constexpr std::size_t kBannerBytes = 64;
 
 }  // namespace
 
-Target::Target(const Options& options, Screen& screen)
+Target::Target(const Options& options, Screen& screen, bool watchSignals)
     : options_(options),
       screen_(screen),
-      link_(screen, options.timeoutMs),
+      link_(screen, options.timeoutMs, watchSignals),
       settings_(link_.session(), options),
       engine_(link_.session(), settings_) {
   link_.session().AddOutcomeListener([this](const Outcome&) { ++outcomes_; });
@@ -102,10 +102,7 @@ void Target::Connect() {
   link_.SetRealWaits(true);
   const std::optional<Outcome> trouble = handshake.Prepare();
   link_.SetRealWaits(false);
-  if (trouble) {
-    screen_.Break();
-    std::fprintf(stderr, "varnel-cli: warning: %s\n", trouble->text.c_str());
-  }
+  if (trouble) screen_.Warn(trouble->text);
   Check();
 
   // Three carriage returns, spread over the time-out, as the window sends

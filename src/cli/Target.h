@@ -18,7 +18,7 @@ class Target {
  public:
   // Reads the settings; throws CliFailure for a bad project, rate or port
   // name, before anything is opened.
-  Target(const Options& options, Screen& screen);
+  Target(const Options& options, Screen& screen, bool watchSignals = true);
 
   // Opens the trace file and the port; throws CliFailure.
   void Open();

@@ -4,33 +4,18 @@
 // run (ExitStatusOf), here and nowhere else.
 #include <QCoreApplication>
 #include <cstdio>
+#include <chrono>
 #include <optional>
 
+#include "cli/Board.h"
 #include "cli/Commands.h"
+#include "cli/Station.h"
 #include "cli/PortChoice.h"
 #include "link/CommTypes.h"
-#include "core/ReadAgain.h"
 
 using namespace varnel::cli;
 
 namespace {
-
-// However a run ends, it says on standard error how many damaged replies it
-// read again ("2 damaged replies read again").
-class ReadAgainNote {
- public:
-  ReadAgainNote(Screen& screen, const varnel::Session& session) : screen_(screen), session_(session) {}
-  ~ReadAgainNote() {
-    const std::string text = varnel::ReadAgainText(session_.RepliesReadAgain);
-    if (!text.empty()) screen_.Note(text);
-  }
-  ReadAgainNote(const ReadAgainNote&) = delete;
-  ReadAgainNote& operator=(const ReadAgainNote&) = delete;
-
- private:
-  Screen& screen_;
-  const varnel::Session& session_;
-};
 
 int Fail(Screen* screen, const varnel::Outcome& outcome) {
   if (screen) screen->Break();
@@ -39,32 +24,26 @@ int Fail(Screen* screen, const varnel::Outcome& outcome) {
   return ExitStatusOf(outcome.kind);
 }
 
-void Execute(const Options& o, Screen& screen) {
-  if (o.command == Command::Ports) {
-    RunPorts();
-    return;
+// One board, as varnel-cli has always run it; its record when --log asks.
+int RunOne(const Options& o, const Prepared& prepared, Screen& screen) {
+  BoardRun run;
+  run.options = &o;
+  run.screen = &screen;
+  run.prepared = &prepared;
+  if (o.serial) run.takeSerial = [&o] { return TakeSerial(o.serialFile, *o.serial); };
+  BoardFacts facts;
+  const auto started = std::chrono::system_clock::now();
+  const auto start = std::chrono::steady_clock::now();
+  const varnel::Outcome outcome = RunBoard(run, facts);
+  if (!o.log.empty()) {
+    LogEntry entry{o.port, CommandName(o.command), o.file, prepared.fileSha256, facts, outcome,
+                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                   std::chrono::duration_cast<std::chrono::milliseconds>(
+                       started.time_since_epoch()).count()};
+    AppendLog(o.log, LogLine(entry));
   }
-
-  // Everything that can be checked without the target is, before the port opens.
-  std::optional<ReadRequest> read;
-  std::optional<ProgramImage> image;
-  if (o.command == Command::Read) read = PrepareRead(o);
-  if (o.command == Command::Program || o.command == Command::Verify) {
-    image = LoadProgramImage(o.file, kLargestFlash);
-  }
-  Target target(o, screen);
-  const ReadAgainNote note(screen, target.session());
-  target.Open();
-  target.Connect();
-
-  switch (o.command) {
-    case Command::Info: RunInfo(target); break;
-    case Command::Read: RunRead(*read, target); break;
-    case Command::Program: RunProgram(o, target, *image); break;
-    case Command::Verify: RunVerify(target, *image); break;
-    case Command::Erase: RunErase(o, target); break;
-    default: throw CliFailure(varnel::OutcomeKind::Refused, "no command");
-  }
+  if (!outcome.Done()) return Fail(&screen, outcome);
+  return ExitStatusOf(varnel::OutcomeKind::Finished);
 }
 
 }  // namespace
@@ -90,11 +69,19 @@ int main(int argc, char** argv) {
   try {
     if (options.port == "auto" && options.command != Command::Ports) {
       options.port = ChooseAutoPort(options.quiet);
+      options.ports.front() = options.port;
     }
     // The terminal has no run of the engine's: its status is its own.
     if (options.command == Command::Terminal) return RunTerminal(options);
-    Execute(options, screen);
-    return ExitStatusOf(varnel::OutcomeKind::Finished);
+    if (options.command == Command::Ports) {
+      RunPorts();
+      return ExitStatusOf(varnel::OutcomeKind::Finished);
+    }
+    // Everything that can be checked without the target is, before any
+    // port opens.
+    const Prepared prepared = Prepare(options);
+    if (options.ports.size() > 1 || options.loop) return RunStation(options, prepared);
+    return RunOne(options, prepared, screen);
   } catch (const CliFailure& f) {
     return Fail(&screen, f.outcome());
   } catch (const varnel::ECommError& e) {

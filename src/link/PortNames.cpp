@@ -2,9 +2,13 @@
 #include "link/PortNames.h"
 
 #include <cctype>
+#include <mutex>
 
 namespace varnel {
 namespace {
+
+// Boards run side by side each read the settings, and with them the mapping.
+std::mutex mappingMutex;
 
 std::map<std::string, std::string>& Mapping() {
   static std::map<std::string, std::string> mapping;
@@ -27,15 +31,22 @@ int ComNumber(const std::string& name) {
 
 }  // namespace
 
-void SetComMapping(std::map<std::string, std::string> mapping) { Mapping() = std::move(mapping); }
+void SetComMapping(std::map<std::string, std::string> mapping) {
+  std::lock_guard lock(mappingMutex);
+  Mapping() = std::move(mapping);
+}
 
-const std::map<std::string, std::string>& ComMapping() { return Mapping(); }
+std::map<std::string, std::string> ComMapping() {
+  std::lock_guard lock(mappingMutex);
+  return Mapping();
+}
 
 std::string ResolvePortDevice(const std::string& name) {
   if (!name.empty() && name.front() == '/') return name;
   const int n = ComNumber(name);
   if (n == 0) return {};
   const std::string key = "COM" + std::to_string(n);
+  std::lock_guard lock(mappingMutex);
   auto it = Mapping().find(key);
   if (it != Mapping().end() && !it->second.empty()) return it->second;
   return "/dev/ttyS" + std::to_string(n - 1);

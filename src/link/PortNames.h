@@ -10,7 +10,7 @@ namespace varnel {
 // COMn -> device path, as set in the per-user store. Names not in the
 // mapping use the default COMn = /dev/ttyS<n-1>.
 void SetComMapping(std::map<std::string, std::string> mapping);
-const std::map<std::string, std::string>& ComMapping();
+std::map<std::string, std::string> ComMapping();
 
 // The device a port name opens: a mapped or default COMn ("com1" too), or a
 // device path used as it is. Empty for "None" and for names that are neither.

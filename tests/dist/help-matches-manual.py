@@ -46,7 +46,7 @@ def help_commands(text):
     section = re.search(r"^Commands:\n(.*?)(?:^\S|\Z)", text, re.M | re.S)
     if not section:
         return set()
-    return set(re.findall(r"^  ([a-z]+)\b", section.group(1), re.M))
+    return set(re.findall(r"^  ([a-z][a-z-]*)\b", section.group(1), re.M))
 
 
 def manual_commands(lines):

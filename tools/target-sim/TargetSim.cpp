@@ -116,6 +116,18 @@ void TargetSim::Reset() {
   nulPending_ = false;
 }
 
+void TargetSim::TakeAway() { away_ = true; }
+
+void TargetSim::PutNew() {
+  std::lock_guard lock(mutex_);
+  loader_ = BootLoader(config_);
+  loader_.SetLineBaud(LineBaud(line_.Slave()));
+  commandCount_ = 0;
+  nulPending_ = false;
+  hangUpPending_ = false;
+  away_ = false;
+}
+
 TargetSimConfig TargetSim::Config() const {
   std::lock_guard lock(mutex_);
   return config_;
@@ -411,7 +423,7 @@ void TargetSim::Feed(const char* data, std::size_t size, Clock::time_point ready
     std::lock_guard lock(mutex_);
     loader_.SetLineBaud(LineBaud(line_.Slave()));
     Hooks hooks(*this, outputs);
-    for (std::size_t i = 0; i < size && !hangUpPending_; ++i) {
+    for (std::size_t i = 0; i < size && !hangUpPending_ && !away_; ++i) {
       received_ += data[i];
       loader_.Feed(data[i], hooks);
     }

@@ -44,6 +44,12 @@ class TargetSim {
 
   // Back to the power-on state (waiting for the first carriage return).
   void Reset();
+  // The board taken off the line: nothing received is answered.
+  void TakeAway();
+  // A new board on the line: fresh memories, in its power-on state, its
+  // commands counted from zero again. Ends a TakeAway.
+  void PutNew();
+  bool Away() const { return away_; }
 
   // Options, readable and switchable while running; they apply from the
   // next character received.
@@ -147,6 +153,7 @@ class TargetSim {
   std::atomic<bool> running_{false};
   std::atomic<bool> hungUp_{false};
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> away_{false};
   std::thread thread_;
 };
 

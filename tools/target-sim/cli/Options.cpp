@@ -80,7 +80,9 @@ Memories and files:
   -v, --verbose             log every command and reply on standard error
   -h, --help                show this help and exit
 Signals: SIGINT and SIGTERM end the simulator, SIGUSR1 writes the dump,
-SIGUSR2 resets the loader (it waits for a carriage return again). A replay
+SIGUSR2 resets the loader (it waits for a carriage return again), SIGRTMIN
+takes the board away (the line falls silent and the --link disappears) and
+SIGRTMIN+1 puts a new one in (fresh memories, the link back). A replay
 ended before its last line was played exits with status 1 and says where it
 stood.
 )";

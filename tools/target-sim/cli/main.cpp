@@ -150,7 +150,9 @@ int main(int argc, char** argv) {
   // thread starts so it inherits the mask.
   sigset_t signals;
   sigemptyset(&signals);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2}) sigaddset(&signals, s);
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGRTMIN, SIGRTMIN + 1}) {
+    sigaddset(&signals, s);
+  }
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
   try {
@@ -176,6 +178,15 @@ int main(int argc, char** argv) {
         Dump(sim, options.dumpFile);
       } else if (s == SIGUSR2) {
         sim.Reset();
+      } else if (s == SIGRTMIN) {
+        // The board taken away: its port disappears (the link) and falls silent.
+        sim.TakeAway();
+        if (linked) RemoveLink(options.link, sim.SlavePath());
+        std::cerr << "varnel-target-sim: board taken away\n";
+      } else if (s == SIGRTMIN + 1) {
+        sim.PutNew();
+        if (linked) MakeLink(options.link, sim.SlavePath());
+        std::cerr << "varnel-target-sim: a new board\n";
       } else if (s == SIGINT || s == SIGTERM || s == SIGHUP) {
         break;
       }

@@ -1,0 +1,90 @@
+// One board's run of a command, as the command line does it for every port:
+// what is checked once before any port opens, the run on one port, what the
+// record of a board holds, and the serial numbers boards take.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "cli/Commands.h"
+
+namespace varnel::cli {
+
+// Everything a command needs that the target does not give: checked once,
+// before any port is opened.
+struct Prepared {
+  std::optional<ReadRequest> read;
+  std::optional<ProgramImage> image;
+  std::string fileBytes;   // the program file as read
+  std::string fileSha256;  // of fileBytes, lowercase hex
+};
+// Throws CliFailure (bad usage, bad file).
+Prepared Prepare(const Options& options);
+
+// What the record of a board says besides how it ended.
+struct BoardFacts {
+  std::string target, id, firmware;
+  long clockHz = 0;
+  std::optional<std::uint64_t> serial;
+  std::size_t bytesWritten = 0;
+  bool verified = false;
+  bool connected = false;  // a loader answered: there was a board
+};
+
+struct BoardRun {
+  const Options* options = nullptr;  // port and file those of this board
+  Screen* screen = nullptr;
+  const Prepared* prepared = nullptr;
+  bool watchSignals = true;  // false: stops come through onLink's link
+  // Called with the board's link once it exists, and with nullptr before
+  // it goes away.
+  std::function<void(Link*)> onLink;
+  // The next serial number; throws CliFailure. Empty: no serial number.
+  std::function<std::uint64_t()> takeSerial;
+  // Keep trying to connect until a loader answers (or stop is set).
+  bool waitForBoard = false;
+  const std::atomic<bool>* stop = nullptr;
+  // Called once the command has ended, with the target still open (nullptr
+  // when no loader answered).
+  std::function<void(const Outcome&, const BoardFacts&, Target*)> ended;
+};
+
+// Opens the port, connects and runs the command; the outcome that ended it
+// (Finished when all went well). Never throws.
+Outcome RunBoard(const BoardRun& run, BoardFacts& facts);
+
+// --- serial numbers ---
+// The number as LEN bytes in the format; nullopt when it does not fit.
+std::optional<std::string> SerialBytes(const SerialSpec& spec, std::uint64_t number);
+// The number FILE holds (1 when there is no file); throws CliFailure.
+std::uint64_t PeekSerial(const std::string& path);
+// Takes the number FILE holds and leaves the next one there, under an
+// exclusive lock and replacing the file whole; refuses (bad usage) a
+// number that does not fit and then leaves the file alone.
+std::uint64_t TakeSerial(const std::string& path, const SerialSpec& spec);
+// The image with the number at its address, as Intel HEX text.
+std::string ImageWithSerial(const ProgramImage& image, const SerialSpec& spec,
+                            std::uint64_t number);
+
+// --- the record ---
+struct LogEntry {
+  std::string port, command, file, fileSha256;
+  BoardFacts facts;
+  Outcome outcome;
+  double seconds = 0;
+  long long startedUnixMs = 0;
+};
+// One JSON object on one line, without the line end.
+std::string LogLine(const LogEntry& entry);
+// Checks that the log can be appended to; throws CliFailure (bad usage).
+void CheckLog(const std::string& path);
+// Appends the line with one write; false with a warning on standard error
+// when it cannot.
+bool AppendLog(const std::string& path, const std::string& line);
+
+const char* CommandName(Command command);
+
+}  // namespace varnel::cli

@@ -1,0 +1,293 @@
+// The station: boards side by side, each on its own thread.
+#include "cli/Station.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QMetaObject>
+#include <QTemporaryDir>
+#include <QThread>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+
+#include "core/FileBytes.h"
+
+namespace varnel::cli {
+namespace {
+
+int stopPipe[2] = {-1, -1};
+
+extern "C" void OnStopSignal(int signal) {
+  const char byte = static_cast<char>(signal);
+  const int saved = errno;
+  [[maybe_unused]] const auto ignored = ::write(stopPipe[1], &byte, 1);
+  errno = saved;
+}
+
+long long UnixMs() {
+  using namespace std::chrono;
+  return duration_cast<milliseconds>(system_clock::now().time_since_epoch()).count();
+}
+
+// The progress of every board on standard error: on a terminal one line
+// per port, rewritten in place; otherwise a line per step after its port.
+class Display {
+ public:
+  Display(Screen::Mode mode, const std::vector<std::string>& ports)
+      : mode_(mode), ports_(ports), lines_(ports.size()) {}
+
+  void Show(std::size_t board, const std::string& text, bool rewrite) {
+    std::lock_guard lock(mutex_);
+    if (text.rfind("warning: ", 0) == 0) {
+      Above(stderr, "varnel-cli: " + ports_[board] + ": " + text);
+      return;
+    }
+    if (mode_ == Screen::Mode::Quiet) return;
+    if (mode_ == Screen::Mode::Lines) {
+      if (!rewrite) std::fprintf(stderr, "%s: %s\n", ports_[board].c_str(), text.c_str());
+      std::fflush(stderr);
+      return;
+    }
+    lines_[board] = text;
+    Draw();
+  }
+
+  // A line of its own on standard output, above the progress lines.
+  void Result(const std::string& line) {
+    std::lock_guard lock(mutex_);
+    Above(stdout, line);
+  }
+
+ private:
+  void Above(std::FILE* out, const std::string& line) {
+    if (mode_ == Screen::Mode::Terminal && drawn_) {
+      std::fprintf(stderr, "\x1b[%zuA\r\x1b[J", lines_.size());
+      std::fflush(stderr);
+      drawn_ = false;
+    }
+    std::fprintf(out, "%s\n", line.c_str());
+    std::fflush(out);
+    if (mode_ == Screen::Mode::Terminal) Draw();
+  }
+
+  void Draw() {
+    if (drawn_) std::fprintf(stderr, "\x1b[%zuA", lines_.size());
+    for (std::size_t i = 0; i < lines_.size(); ++i) {
+      std::fprintf(stderr, "\r%s: %s\x1b[K\n", ports_[i].c_str(), lines_[i].c_str());
+    }
+    std::fflush(stderr);
+    drawn_ = true;
+  }
+
+  std::mutex mutex_;
+  Screen::Mode mode_;
+  std::vector<std::string> ports_;
+  std::vector<std::string> lines_;
+  bool drawn_ = false;
+};
+
+struct Slot {
+  std::string port;
+  Prepared prepared;  // the file a private copy of this board's
+  std::string file;
+  std::mutex linkMutex;
+  Link* link = nullptr;
+  Outcome outcome;  // of the board, without --loop
+  int ok = 0, failed = 0;
+};
+
+std::string ResultText(const Outcome& outcome) {
+  if (outcome.Done()) return "ok";
+  return "failed (exit " + std::to_string(ExitStatusOf(outcome.kind)) + "): " + outcome.text;
+}
+
+class Station {
+ public:
+  Station(const Options& options, const Prepared& prepared)
+      : o_(options), display_(Screen::ModeFor(options.quiet), options.ports) {
+    for (const std::string& port : options.ports) {
+      auto slot = std::make_unique<Slot>();
+      slot->port = port;
+      slot->prepared = prepared;
+      slot->file = options.file;
+      slots_.push_back(std::move(slot));
+    }
+    if (prepared.image) CopyFiles(prepared);
+  }
+
+  int Run() {
+    if (stopPipe[0] < 0 && ::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+      struct sigaction action {};
+      action.sa_handler = OnStopSignal;
+      sigemptyset(&action.sa_mask);
+      action.sa_flags = SA_RESTART;
+      ::sigaction(SIGINT, &action, nullptr);
+      ::sigaction(SIGTERM, &action, nullptr);
+    }
+    std::vector<std::unique_ptr<QThread>> threads;
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      threads.emplace_back(QThread::create([this, i] { Board(i); }));
+      threads.back()->start();
+    }
+    for (;;) {
+      bool all = true;
+      for (const auto& t : threads) all = all && t->isFinished();
+      if (all) break;
+      pollfd fd{stopPipe[0], POLLIN, 0};
+      if (::poll(&fd, 1, 50) > 0) {
+        char byte = 0;
+        while (::read(stopPipe[0], &byte, 1) == 1) {
+        }
+        Stop();
+      }
+    }
+    for (const auto& t : threads) t->wait();
+
+    if (o_.loop) {
+      int ok = 0, failed = 0;
+      for (const auto& slot : slots_) {
+        ok += slot->ok;
+        failed += slot->failed;
+      }
+      std::printf("%d boards: %d ok, %d failed\n", ok + failed, ok, failed);
+      std::fflush(stdout);
+      return failed == 0 ? kExitOk : kExitRefused;
+    }
+    int status = kExitOk;
+    for (const auto& slot : slots_) {
+      std::printf("%s: %s\n", slot->port.c_str(), ResultText(slot->outcome).c_str());
+      if (status == kExitOk) status = ExitStatusOf(slot->outcome.kind);
+    }
+    std::fflush(stdout);
+    return status;
+  }
+
+ private:
+  // Every board programs its own copy of the file as it was checked: a
+  // file changed meanwhile changes no board, and what a board makes of
+  // the file beside it is its own.
+  void CopyFiles(const Prepared& prepared) {
+    if (!scratch_.isValid()) {
+      throw CliFailure(OutcomeKind::BadFile, "cannot make a folder for the boards' copies of the file");
+    }
+    const std::size_t slash = o_.file.rfind('/');
+    const std::string name = slash == std::string::npos ? o_.file : o_.file.substr(slash + 1);
+    for (std::size_t i = 0; i < slots_.size(); ++i) {
+      const std::string folder = scratch_.filePath(QString::number(i)).toStdString();
+      const std::string path = folder + "/" + name;
+      std::string error;
+      if (::mkdir(folder.c_str(), 0700) != 0 ||
+          !ReplaceFileAtomically(path, prepared.fileBytes, &error)) {
+        throw CliFailure(OutcomeKind::BadFile, "cannot copy " + o_.file + ": " + error);
+      }
+      slots_[i]->file = path;
+      slots_[i]->prepared.image->path = path;
+    }
+  }
+
+  void Stop() {
+    stop_ = true;
+    for (const auto& slot : slots_) {
+      std::lock_guard lock(slot->linkMutex);
+      if (Link* link = slot->link) {
+        QMetaObject::invokeMethod(link->Context(), [link] { link->RequestStop(); },
+                                  Qt::QueuedConnection);
+      }
+    }
+  }
+
+  // One port's thread: its board, or with --loop board after board.
+  void Board(std::size_t i) {
+    Slot& slot = *slots_[i];
+    Options options = o_;
+    options.port = slot.port;
+    options.ports = {slot.port};
+    options.file = slot.file;
+    Screen screen(Screen::ModeFor(o_.quiet),
+                  [this, i](const std::string& text, bool rewrite) { display_.Show(i, text, rewrite); });
+
+    BoardRun run;
+    run.options = &options;
+    run.screen = &screen;
+    run.prepared = &slot.prepared;
+    run.watchSignals = false;
+    run.stop = &stop_;
+    run.waitForBoard = o_.loop;
+    run.onLink = [&slot](Link* link) {
+      std::lock_guard lock(slot.linkMutex);
+      slot.link = link;
+    };
+    if (o_.serial) run.takeSerial = [this] { return TakeSerial(o_.serialFile, *o_.serial); };
+    for (int n = 1; !stop_ && (o_.count == 0 || n <= o_.count); ++n) {
+      const long long started = UnixMs();
+      const auto start = std::chrono::steady_clock::now();
+      bool waiting = false;  // stopped while waiting for a board
+      run.ended = [&](const Outcome& outcome, const BoardFacts& facts, Target* target) {
+        if (o_.loop && !facts.connected) {
+          waiting = true;
+          return;
+        }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        if (!o_.log.empty()) {
+          LogEntry entry{slot.port, CommandName(o_.command), o_.file, slot.prepared.fileSha256,
+                         facts, outcome, seconds, started};
+          AppendLog(o_.log, LogLine(entry));
+        }
+        if (!o_.loop) return;
+        (outcome.Done() ? slot.ok : slot.failed) += 1;
+        display_.Result(slot.port + ": board " + std::to_string(n) + ": " + ResultText(outcome));
+        // The last board of a count ends the port's run; it need not go.
+        if (target && (o_.count == 0 || n < o_.count)) WaitGone(options, *target);
+      };
+      BoardFacts facts;
+      slot.outcome = RunBoard(run, facts);
+      if (!o_.loop || waiting) break;
+    }
+  }
+
+  // Until the board is gone: its port went away, or its loader did not
+  // answer a carriage return within about a second.
+  void WaitGone(const Options& options, Target& target) {
+    Screen quiet(Screen::Mode::Quiet);
+    std::unique_ptr<Target> probe;
+    Link* link = &target.link();
+    while (!stop_) {
+      if (link->Failed()) {
+        probe.reset();
+        try {
+          probe = std::make_unique<Target>(options, quiet, false);
+          probe->Open();
+        } catch (const std::exception&) {
+          return;  // the port is gone
+        }
+        link = &probe->link();
+      }
+      if (!link->Answers(kGoneMs)) return;
+      for (int i = 0; i < 6 && !stop_; ++i) QThread::msleep(50);
+    }
+  }
+
+  static constexpr int kGoneMs = 1000;
+
+  const Options& o_;
+  Display display_;
+  QTemporaryDir scratch_;
+  std::vector<std::unique_ptr<Slot>> slots_;
+  std::atomic<bool> stop_{false};
+};
+
+}  // namespace
+
+int RunStation(const Options& options, const Prepared& prepared) {
+  Station station(options, prepared);
+  return station.Run();
+}
+
+}  // namespace varnel::cli
