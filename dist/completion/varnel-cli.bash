@@ -67,14 +67,14 @@ _varnel_cli() {
   COMPREPLY=()
   _varnel_current
 
-  local global='-p --port -b --baud --project --reset --timeout --trace -q --quiet -h --help --version'
+  local global='-p --port -b --baud --project --reset --timeout --trace --log -q --quiet -h --help --version'
   case $prev in
-    -p | --port) _varnel_ports; return ;;
+    -p | --port) _varnel_ports; COMPREPLY+=($(compgen -W auto -- "$cur")); return ;;
     -b | --baud) _varnel_words '110 300 600 1200 2400 4800 9600 14400 19200 38400'; return ;;
     --project) _varnel_files prj; return ;;
-    --trace) _varnel_files; return ;;
+    --trace | --log | --serial-file) _varnel_files; return ;;
     -o | --output) _varnel_files hex bin; return ;;
-    --timeout | --from | --to | --hcr0 | --hcr1) return ;;
+    --timeout | --from | --to | --hcr0 | --hcr1 | --serial | --count) return ;;
   esac
 
   # The command and its arguments so far: words that are neither options
@@ -86,8 +86,8 @@ _varnel_cli() {
       i=$((i + 1))
     elif [[ $word == -* ]]; then
       case $word in
-        -p | --port | -b | --baud | --project | --timeout | --trace | -o | --output | \
-          --from | --to | --hcr0 | --hcr1)
+        -p | --port | -b | --baud | --project | --timeout | --trace | --log | -o | --output | \
+          --from | --to | --hcr0 | --hcr1 | --serial | --serial-file | --count)
           if [[ ${COMP_WORDS[i + 1]} != = ]]; then i=$((i + 1)); fi ;;
       esac
     elif [[ -z $command ]]; then
@@ -99,15 +99,15 @@ _varnel_cli() {
 
   if [[ $cur == -* ]]; then
     case $command in
-      read) _varnel_words "$global -o --output --from --to" ;;
-      program) _varnel_words "$global --verify --no-mass-erase --no-erase-cfg --no-flash --no-hcr --hcr0 --hcr1" ;;
+      read) _varnel_words "$global -o --output --from --to --twice" ;;
+      program) _varnel_words "$global --verify --no-mass-erase --no-erase-cfg --no-flash --no-hcr --hcr0 --hcr1 --serial --serial-file --loop --count" ;;
       erase) _varnel_words "$global --with-cfg --cfg-only" ;;
       *) _varnel_words "$global" ;;
     esac
     return
   fi
   case $command in
-    '') _varnel_words 'ports info read program verify erase' ;;
+    '') _varnel_words 'ports info read program verify erase blank-check terminal' ;;
     read) if ((args == 0)); then _varnel_words 'code xdata iram sfr cfg'; fi ;;
     program | verify) if ((args == 0)); then _varnel_files hex ihx bin; fi ;;
   esac

@@ -60,12 +60,12 @@ offers() {
 # Commands, and an unambiguous start completes to its command.
 expect 'varnel-cli pro' 'program'
 expect 'varnel-cli -p /dev/ttyUSB0 -b 38400 pro' 'program'
-expect 'varnel-cli ' 'erase info ports program read verify'
+expect 'varnel-cli ' 'blank-check erase info ports program read terminal verify'
 expect 'varnel-cli --project board.prj in' 'info'
 # Options: the global ones, and each command's own.
 expect 'varnel-cli --ver' '--version'
 expect 'varnel-cli program fw.hex --no-' '--no-erase-cfg --no-flash --no-hcr --no-mass-erase'
-expect 'varnel-cli erase --' '--baud --cfg-only --help --port --project --quiet --reset --timeout --trace --version --with-cfg'
+expect 'varnel-cli erase --' '--baud --cfg-only --help --log --port --project --quiet --reset --timeout --trace --version --with-cfg'
 offers 'varnel-cli read code -' '-o' '--from' '--to' '--port'
 # Values: memories, rates, files by extension, ports.
 expect 'varnel-cli read ' 'cfg code iram sfr xdata'
@@ -87,6 +87,8 @@ expect 'varnel-target-sim --var' '--variant'
 expect 'varnel-target-sim --variant ' 'Y2 Y3 Y4 Y5'
 expect 'varnel-target-sim --load ' 'code= config= iram= sfr= xram='
 expect 'varnel-target-sim --load code=im' 'image.bin'
+expect 'varnel-cli read code --tw' '--twice'
+expect 'varnel-cli program fw.hex --lo' '--log --loop'
 offers 'varnel-target-sim --refuse-' '--refuse-config-write' '--refuse-erase'
 
 if ((failures)); then
