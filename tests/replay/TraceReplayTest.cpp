@@ -159,6 +159,8 @@ TEST(TraceReplay, TheTraceWindowsLogOfAProgrammingRunPlaysBackToTheWindowsEngine
   ScenarioHost host(*program, comm);
   host.Connect();
   host.RunSequence();
+  // The run's last write may still be on its way to the player.
+  ASSERT_TRUE(replay.WaitUntilPlayed(std::chrono::seconds(2))) << replay.Report();
   EXPECT_EQ(replay.Result(), TraceReplay::State::Finished) << replay.Report();
   EXPECT_EQ(host.Summary(), live);
   EXPECT_EQ(host.TimeOuts(), 0);
