@@ -8,9 +8,13 @@
 #include <string_view>
 #include <vector>
 
+#include "core/BaudRates.h"
+
 namespace varnel::cli {
 
-const char kUsage[] = R"(Usage:
+namespace {
+
+constexpr char kUsage[] = R"(Usage:
   varnel-cli [options] ports
   varnel-cli [options] info
   varnel-cli [options] read MEMORY [-o FILE] [--from ADDR] [--to ADDR]
@@ -60,8 +64,7 @@ Options:
   -p, --port PORT       serial port: a device path (/dev/ttyUSB0) or a name
                         COM1..COM8 as mapped in the [Ports] section of the
                         per-user store (default mapping: COMn = /dev/ttyS<n-1>)
-  -b, --baud RATE       110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200
-                        or 38400
+  -b, --baud RATE       {RATES}
       --project FILE.prj  take the settings from this project file instead of
                         the per-user store (the window's default project)
       --reset           reset the target first by pulsing DTR and RTS (also
@@ -96,8 +99,6 @@ Examples:
   varnel-cli -p /dev/ttyUSB0 -b 38400 program --verify firmware.ihx
   varnel-cli -p /dev/ttyUSB0 -b 38400 read code -o backup.hex
 )";
-
-namespace {
 
 struct Parser {
   std::vector<std::string> args;
@@ -152,7 +153,24 @@ void Require(const Options& o, Command command, const std::string& option) {
   }
 }
 
+// The offered rates, the last one on a line of its own ("... 19200\n or 38400").
+std::string RateList() {
+  const auto rates = OfferedBaudRates();
+  std::string list;
+  for (const BaudRateInfo& row : rates.first(rates.size() - 1)) {
+    list += (list.empty() ? "" : ", ") + std::string(row.text);
+  }
+  return list + "\n                        or " + rates.back().text;
+}
+
 }  // namespace
+
+std::string UsageText() {
+  std::string text = kUsage;
+  const std::string_view placeholder = "{RATES}";
+  text.replace(text.find(placeholder), placeholder.size(), RateList());
+  return text;
+}
 
 std::optional<std::uint32_t> ParseHex(std::string text, std::uint32_t max) {
   if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {

@@ -58,6 +58,7 @@ Options ParseOptions(int argc, char** argv);
 // is no such number or exceeds max.
 std::optional<std::uint32_t> ParseHex(std::string text, std::uint32_t max);
 
-extern const char kUsage[];
+// The help text.
+std::string UsageText();
 
 }  // namespace varnel::cli

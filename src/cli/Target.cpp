@@ -44,10 +44,9 @@ Target::Target(const Options& options, Screen& screen)
       uploads_(link_.session(), settings_),
       programming_(link_.session(), settings_) {
   settings_.LoadProperties();
-  const auto& texts = BaudTexts();
-  if (std::find(texts.begin(), texts.end(), settings_.BaudText()) == texts.end()) {
+  if (!OfferedRateNamed(settings_.BaudText())) {
     std::string list;
-    for (const auto& t : texts) list += (list.empty() ? "" : ", ") + t;
+    for (const BaudRateInfo& row : OfferedBaudRates()) list += (list.empty() ? "" : ", ") + std::string(row.text);
     throw CliFailure(kExitUsage, "baud rate '" + settings_.BaudText() + "' is not one of " + list);
   }
   const std::string& name = settings_.PortName();

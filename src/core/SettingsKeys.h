@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "link/CommTypes.h"
+
 namespace varnel {
 
 namespace section {
@@ -28,7 +30,7 @@ struct KeyEntry {
 
 inline constexpr KeyEntry kKeyTable[] = {
     {section::Properties, "Port", ValueForm::Text, "COM1"},
-    {section::Properties, "Baud", ValueForm::Text, "9600"},
+    {section::Properties, "Baud", ValueForm::Text, InfoOfRate(kDefaultBaudRate).text},
     {section::Properties, "Version", ValueForm::Text, ""},
     {section::Properties, "WorkDir", ValueForm::Text, ""},
     {section::Setup, "HCR0", ValueForm::Register, "FFh"},

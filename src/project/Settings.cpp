@@ -130,8 +130,8 @@ void Settings::StartUp(const PortListBuilder& buildPortList) {
 
   // 6.
   s.BeginSequence();  // no stop request from before the start
-  ps.BaudText = "9600";
-  if (s.Port()) s.Port()->SetBaudRate(br9600);
+  ps.BaudText = InfoOfRate(kDefaultBaudRate).text;
+  if (s.Port()) s.Port()->SetBaudRate(kDefaultBaudRate);
   s.EndAddress = 0x0FFF;
 
   // 7.

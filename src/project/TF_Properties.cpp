@@ -130,7 +130,7 @@ TF_Properties::TF_Properties(QWidget* parent) : QDialog(parent) {
   ComboPort->setEditable(true);
   ComboSpeed = Named(new QComboBox(port), "ComboSpeed");
   ComboSpeed->setEditable(true);
-  for (const std::string& rate : BaudTexts()) ComboSpeed->addItem(QString::fromStdString(rate));
+  for (const BaudRateInfo& row : OfferedBaudRates()) ComboSpeed->addItem(QString::fromLatin1(row.text));
   ComboSpeed->setCurrentIndex(-1);
   ComboSpeed->setEditText(QString());
   ComboPort->setEditText(QString());
