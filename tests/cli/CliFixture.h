@@ -11,11 +11,10 @@
 #include <sstream>
 
 #include "CliProcess.h"
+#include "support/TestData.h"
 #include "target-sim/TargetSim.h"
 
 namespace varnel::testing {
-
-inline const std::filesystem::path kTestData = VARNEL_TEST_DATA;
 
 class CliTest : public ::testing::Test {
  protected:

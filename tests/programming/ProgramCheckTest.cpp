@@ -6,6 +6,7 @@
 
 #include "programming/IntelHex.h"
 #include "programming/ToolFolder.h"
+#include "support/TestData.h"
 
 namespace varnel {
 namespace {
@@ -16,7 +17,7 @@ using testing::ToolFolder;
 using testing::WriteFile;
 
 constexpr std::uint32_t k32K = 32 * 1024;
-const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / ".." / "data";
+const std::filesystem::path kData = testing::kTestData;
 
 // A record with its checksum, as a tool would write it.
 std::string Record(std::uint8_t type, std::uint16_t address, std::vector<std::uint8_t> data) {
