@@ -51,6 +51,6 @@ int RunVerify(Target& target, const ProgramImage& image);
 int RunErase(const Options& options, Target& target);
 
 // The largest flash of the family: 32 KB.
-inline constexpr std::uint32_t kLargestFlash = 0x8000;
+inline constexpr std::uint32_t kLargestFlash = InfoOf(MemoryKind::Code).size;
 
 }  // namespace varnel::cli

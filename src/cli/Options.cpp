@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "core/BaudRates.h"
+#include "core/Memories.h"
 
 namespace varnel::cli {
 
@@ -31,7 +32,7 @@ Commands:
   ports             list the serial ports: name, device, available or busy
   info              print the target as "key: value" lines: port, baud, target,
                     firmware, id (two hex digits), clock_hz, flash_bytes
-  read MEMORY       read a memory: code, xdata, iram, sfr or cfg (the
+  read MEMORY       read a memory: {MEMORIES} (the
                     configuration page at 8000h-807Fh, HCR1 at 807Eh, HCR0 at
                     807Fh); the range defaults to the whole memory (code: the
                     flash of the connected chip)
@@ -165,10 +166,21 @@ std::string RateList() {
 
 }  // namespace
 
+std::string MemoryNames() {
+  std::string list;
+  for (const MemoryInfo& m : kMemories) {
+    if (!list.empty()) list += &m == &std::end(kMemories)[-1] ? " or " : ", ";
+    list += m.shortName;
+  }
+  return list;
+}
+
 std::string UsageText() {
   std::string text = kUsage;
-  const std::string_view placeholder = "{RATES}";
-  text.replace(text.find(placeholder), placeholder.size(), RateList());
+  for (auto [placeholder, value] : {std::pair<std::string_view, std::string>{"{RATES}", RateList()},
+                                    {"{MEMORIES}", MemoryNames()}}) {
+    text.replace(text.find(placeholder), placeholder.size(), value);
+  }
   return text;
 }
 
@@ -247,7 +259,7 @@ Options ParseOptions(int argc, char** argv) {
       (o.command == Command::Read || o.command == Command::Program || o.command == Command::Verify)
           ? 2 : 1;
   if (p.positional.size() < wanted) {
-    throw UsageError(o.command == Command::Read ? "read needs a MEMORY: code, xdata, iram, sfr or cfg"
+    throw UsageError(o.command == Command::Read ? "read needs a MEMORY: " + MemoryNames()
                                                 : p.positional[0] + " needs a FILE");
   }
   if (p.positional.size() > wanted) {

@@ -60,5 +60,7 @@ std::optional<std::uint32_t> ParseHex(std::string text, std::uint32_t max);
 
 // The help text.
 std::string UsageText();
+// The memories "read" takes: "code, xdata, iram, sfr or cfg".
+std::string MemoryNames();
 
 }  // namespace varnel::cli
