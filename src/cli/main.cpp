@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "cli/Commands.h"
+#include "core/Version.h"
 
 using namespace varnel::cli;
 
@@ -57,7 +58,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (options.version) {
-    std::printf("varnel-cli 1.1\n");
+    std::printf("varnel-cli %s\n", varnel::kProgramVersion);
     return kExitOk;
   }
 

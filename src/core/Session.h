@@ -17,6 +17,7 @@
 #include "core/MemoryImages.h"
 #include "core/ProjectSettings.h"
 #include "core/TargetUi.h"
+#include "core/Version.h"
 #include "link/CommPort.h"
 #include "link/Commands.h"
 
@@ -149,7 +150,7 @@ class Session {
   std::string WorkDir;
   std::string ProgramFile;
   bool ProgramFileChosen = false;
-  static constexpr char ProgramVersion[] = "1.1";
+  static constexpr const char* ProgramVersion = kProgramVersion;
 
   // RxBuffer keeps at most this many of the latest bytes.
   static constexpr std::size_t kMaxRxBuffer = 64 * 1024;
