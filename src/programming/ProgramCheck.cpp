@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "programming/IntelHex.h"
 #include "programming/TextLines.h"
 
 namespace varnel {
@@ -102,9 +103,7 @@ std::string DecodeRecord(std::string_view line, std::vector<std::uint8_t>& bytes
     return "count " + Hex(pair(1), 2) + "h, but " + Bytes(held) + " of data follow";
   }
   for (std::size_t i = 1; i < line.size(); i += 2) bytes.push_back(pair(i));
-  unsigned sum = 0;
-  for (std::size_t i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
-  const auto expected = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+  const std::uint8_t expected = RecordChecksum(std::span(bytes).first(bytes.size() - 1));
   if (bytes.back() != expected) {
     return "checksum " + Hex(bytes.back(), 2) + ", expected " + Hex(expected, 2);
   }

@@ -7,6 +7,7 @@
 #include <QSaveFile>
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
 #include "link/HexText.h"
 #include "core/Session.h"
@@ -45,29 +46,21 @@ bool WriteAtomically(const std::string& path, const std::string& text) {
 }  // namespace
 
 std::string RecordChecksum(std::string_view record) {
-  std::int32_t sum = 0;
-  for (std::size_t i = 1; i + 1 < record.size(); i += 2) sum += DecPrev(record.substr(i, 2));
-  return HDPrev(0x100 - sum);
+  std::vector<std::uint8_t> fields;
+  for (std::size_t i = 1; i + 1 < record.size(); i += 2) {
+    fields.push_back(static_cast<std::uint8_t>(DecPrev(record.substr(i, 2))));
+  }
+  return HDPrev(varnel::RecordChecksum(fields));
 }
 
 std::string DataRecord(std::int64_t address, std::span<const std::uint8_t> data) {
-  std::string record = ":" + HDPrev(static_cast<std::int64_t>(data.size())) +
-                       HD16Prev(address) + "00";
-  for (std::uint8_t byte : data) record += HDPrev(byte);
-  return record + RecordChecksum(record);
+  return IntelHexRecord(0x00, static_cast<std::uint32_t>(address), data);
 }
 
 ConvertedImage ConvertImage(std::span<const std::uint8_t> image) {
   ConvertedImage out;
-  out.text.reserve(image.size() / kRecordBytes * 44 + 60);
-  for (std::size_t at = 0; at < image.size(); at += kRecordBytes) {
-    const std::size_t n = std::min<std::size_t>(kRecordBytes, image.size() - at);
-    out.text += DataRecord(static_cast<std::int64_t>(at), image.subspan(at, n));
-    out.text += '\n';
-    ++out.dataRecords;
-  }
-  out.text += kEndRecordLine;
-  out.text += '\n';
+  out.text = WriteIntelHex(image, 0, {.lineEnd = "\n", .baseRecords = false});
+  out.dataRecords = static_cast<int>((image.size() + kRecordBytes - 1) / kRecordBytes);
   return out;
 }
 
