@@ -2,49 +2,16 @@
 // a programming run.
 #include "programming/ProgramFile.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QSaveFile>
 #include <algorithm>
 #include <cctype>
 #include <vector>
 
-#include "link/HexText.h"
+#include "core/FileBytes.h"
 #include "core/Session.h"
+#include "link/HexText.h"
 #include "programming/TextLines.h"
 
 namespace varnel {
-namespace {
-
-QString NativePath(const std::string& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-bool ReadWholeFile(const std::string& path, std::string& contents) {
-  QFile file(NativePath(path));
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) return false;
-  contents = bytes.toStdString();
-  return true;
-}
-
-// Writes the converted file in one piece: a temporary beside it renamed over
-// it, so an interrupted run never leaves half a file behind.
-bool WriteAtomically(const std::string& path, const std::string& text) {
-  QSaveFile file(NativePath(path));
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(text.data(), static_cast<qint64>(text.size())) !=
-      static_cast<qint64>(text.size())) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
-}
-
-
-}  // namespace
-
 std::string RecordChecksum(std::string_view record) {
   std::vector<std::uint8_t> fields;
   for (std::size_t i = 1; i + 1 < record.size(); i += 2) {
@@ -108,11 +75,12 @@ bool DownloadFile(Session& session, int& hexLineCount, std::string& error) {
     error = "No program file chosen!";
     return false;
   }
-  std::string contents;
-  if (!ReadWholeFile(programFile, contents)) {
+  const FileRead file = ReadWholeFile(programFile);
+  if (file.fault != ReadFault::None) {
     error = "Can't open file " + programFile;
     return false;
   }
+  const std::string& contents = file.bytes;
 
   switch (FileTypeOf(programFile)) {
     case ProgramFileType::Other:
@@ -133,7 +101,8 @@ bool DownloadFile(Session& session, int& hexLineCount, std::string& error) {
   const std::string converted = ConvertedFilePath(programFile);
   const ConvertedImage hex = ConvertImage(std::span(
       reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size()));
-  if (!WriteAtomically(converted, hex.text)) {
+  // In one piece, so an interrupted run never leaves half a file behind.
+  if (!ReplaceFileAtomically(converted, hex.text, nullptr)) {
     error = "Can't rewrite file " + converted;
     return false;
   }
