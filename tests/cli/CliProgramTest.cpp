@@ -2,6 +2,7 @@
 // boot loader, and the checks of the program file before anything is sent.
 #include <cstring>
 #include <map>
+#include <sstream>
 
 #include "CliFixture.h"
 
@@ -25,12 +26,7 @@ std::map<unsigned, std::uint8_t> DataOf(const std::string& text) {
   return data;
 }
 
-std::string Blink() {
-  std::ifstream in(kTestData / "blink.hex");
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string Blink() { return testing::ReadFile(kTestData / "blink.hex"); }
 
 class CliProgramTest : public CliTest {
  protected:
