@@ -154,30 +154,32 @@ void Require(const Options& o, Command command, const std::string& option) {
   }
 }
 
-// The offered rates, the last one on a line of its own ("... 19200\n or 38400").
-std::string RateList() {
-  const auto rates = OfferedBaudRates();
+// "a, b, c", the last name joined by lastJoin.
+template <typename Rows, typename Name>
+std::string Listed(const Rows& rows, Name name, std::string_view lastJoin) {
   std::string list;
-  for (const BaudRateInfo& row : rates.first(rates.size() - 1)) {
-    list += (list.empty() ? "" : ", ") + std::string(row.text);
-  }
-  return list + "\n                        or " + rates.back().text;
-}
-
-}  // namespace
-
-std::string MemoryNames() {
-  std::string list;
-  for (const MemoryInfo& m : kMemories) {
-    if (!list.empty()) list += &m == &std::end(kMemories)[-1] ? " or " : ", ";
-    list += m.shortName;
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    if (i > 0) list += i + 1 == std::size(rows) ? lastJoin : ", ";
+    list += name(rows[i]);
   }
   return list;
 }
 
+const char* RateText(const BaudRateInfo& row) { return row.text; }
+
+}  // namespace
+
+std::string MemoryNames() {
+  return Listed(kMemories, [](const MemoryInfo& m) { return m.shortName; }, " or ");
+}
+
+std::string RateNames() { return Listed(OfferedBaudRates(), RateText, ", "); }
+
 std::string UsageText() {
+  // The last rate on a line of its own: "... 19200\n or 38400".
+  const std::string rates = Listed(OfferedBaudRates(), RateText, "\n                        or ");
   std::string text = kUsage;
-  for (auto [placeholder, value] : {std::pair<std::string_view, std::string>{"{RATES}", RateList()},
+  for (auto [placeholder, value] : {std::pair<std::string_view, std::string>{"{RATES}", rates},
                                     {"{MEMORIES}", MemoryNames()}}) {
     text.replace(text.find(placeholder), placeholder.size(), value);
   }

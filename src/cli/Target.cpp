@@ -45,9 +45,8 @@ Target::Target(const Options& options, Screen& screen)
       programming_(link_.session(), settings_) {
   settings_.LoadProperties();
   if (!OfferedRateNamed(settings_.BaudText())) {
-    std::string list;
-    for (const BaudRateInfo& row : OfferedBaudRates()) list += (list.empty() ? "" : ", ") + std::string(row.text);
-    throw CliFailure(kExitUsage, "baud rate '" + settings_.BaudText() + "' is not one of " + list);
+    throw CliFailure(kExitUsage,
+                     "baud rate '" + settings_.BaudText() + "' is not one of " + RateNames());
   }
   const std::string& name = settings_.PortName();
   if (name.empty() || name == "None") {

@@ -64,13 +64,16 @@ constexpr auto MakeDefaultRangeTexts() {
   return texts;
 }
 inline constexpr auto kDefaultRangeTexts = MakeDefaultRangeTexts();
-// Null-terminated: data() serves as a C string.
+
+// The texts of a memory's default range; null-terminated, so data() serves
+// as a C string.
 constexpr std::string_view DefaultFirstText(MemoryKind kind) {
   return kDefaultRangeTexts[static_cast<int>(kind)].first.View();
 }
 constexpr std::string_view DefaultLastText(MemoryKind kind) {
   return kDefaultRangeTexts[static_cast<int>(kind)].last.View();
 }
+
 // The memory a read command fills, by its first letter; nullptr for others.
 const MemoryInfo* InfoByLetter(char letter);
 // By the command line's name; nullptr for an unknown name.
