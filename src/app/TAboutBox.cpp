@@ -10,6 +10,7 @@
 
 #include "app/JpegPicture.h"
 #include "app/Pictures.h"
+#include "core/Version.h"
 
 namespace varnel {
 
@@ -71,7 +72,7 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
   product->setToolTip(QStringLiteral("latest version of Varnel"));
   Colour(product, "navy", true, false);
 
-  auto* version = new QLabel(QStringLiteral("Version: 1.1"), panel);
+  auto* version = new QLabel(QStringLiteral("Version: ") + QLatin1String(kProgramVersion), panel);
   version->setObjectName(QStringLiteral("Version"));
   version->setGeometry(88, 32, 180, 16);
   Colour(version, "navy", false, false);

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "cli/ExitStatus.h"
+#include "cli/Options.h"
 #include "core/BaudRates.h"
 #include "link/PortNames.h"
 #include "project/Settings.h"
@@ -50,11 +51,9 @@ void CliSettings::LoadProperties() {
 }
 
 std::string CliSettings::CheckedDevice() const {
-  const auto& rates = BaudTexts();
-  if (std::find(rates.begin(), rates.end(), BaudText()) == rates.end()) {
-    std::string list;
-    for (const auto& rate : rates) list += (list.empty() ? "" : ", ") + rate;
-    throw CliFailure(OutcomeKind::Refused, "baud rate '" + BaudText() + "' is not one of " + list);
+  if (!OfferedRateNamed(BaudText())) {
+    throw CliFailure(OutcomeKind::Refused,
+                     "baud rate '" + BaudText() + "' is not one of " + RateNames());
   }
   const std::string device = ResolvePortDevice(PortName());
   if (PortName().empty() || PortName() == "None") {

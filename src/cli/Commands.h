@@ -63,6 +63,6 @@ void RunErase(const Options& options, Target& target);
 void RunBlankCheck(Target& target);
 
 // The largest flash of the family: 32 KB.
-inline constexpr std::uint32_t kLargestFlash = 0x8000;
+inline constexpr std::uint32_t kLargestFlash = InfoOf(MemoryKind::Code).size;
 
 }  // namespace varnel::cli

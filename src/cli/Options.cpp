@@ -8,9 +8,14 @@
 #include <string_view>
 #include <vector>
 
+#include "core/BaudRates.h"
+#include "core/Memories.h"
+
 namespace varnel::cli {
 
-const char kUsage[] = R"(Usage:
+namespace {
+
+constexpr char kUsage[] = R"(Usage:
   varnel-cli [options] ports
   varnel-cli [options] info
   varnel-cli [options] read MEMORY [-o FILE] [--from ADDR] [--to ADDR] [--twice]
@@ -35,7 +40,7 @@ Commands:
                     vendor and model of a USB adapter ("-" where unknown)
   info              print the target as "key: value" lines: port, baud, target,
                     firmware, id (two hex digits), clock_hz, flash_bytes
-  read MEMORY       read a memory: code, xdata, iram, sfr or cfg (the
+  read MEMORY       read a memory: {MEMORIES} (the
                     configuration page at 8000h-807Fh, HCR1 at 807Eh, HCR0 at
                     807Fh); the range defaults to the whole memory (code: the
                     flash of the connected chip)
@@ -118,8 +123,7 @@ Options:
                         board on standard output, in the order given:
                         "PORT: ok" or "PORT: failed (exit S): MESSAGE"; the
                         status is that of the first failed board
-  -b, --baud RATE       110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200
-                        or 38400
+  -b, --baud RATE       {RATES}
       --project FILE.prj  take the settings from this project file instead of
                         the per-user store (the window's default project)
       --reset           reset the target first by pulsing DTR and RTS (also
@@ -164,8 +168,6 @@ Examples:
   varnel-cli -b 38400 -p /dev/ttyUSB0,/dev/ttyUSB1 --serial 7FF0:4 \
              --serial-file serial.txt --log boards.jsonl --loop program --verify fw.ihx
 )";
-
-namespace {
 
 struct Parser {
   std::vector<std::string> args;
@@ -223,6 +225,19 @@ void Require(const Options& o, Command command, const std::string& option) {
   }
 }
 
+// "a, b, c", the last name joined by lastJoin.
+template <typename Rows, typename Name>
+std::string Listed(const Rows& rows, Name name, std::string_view lastJoin) {
+  std::string list;
+  for (std::size_t i = 0; i < std::size(rows); ++i) {
+    if (i > 0) list += i + 1 == std::size(rows) ? lastJoin : ", ";
+    list += name(rows[i]);
+  }
+  return list;
+}
+
+const char* RateText(const BaudRateInfo& row) { return row.text; }
+
 }  // namespace
 
 SerialSpec ParseSerialSpec(const std::string& text) {
@@ -261,6 +276,23 @@ SerialSpec ParseSerialSpec(const std::string& text) {
   }
   if (spec.address + spec.length > 0x8000) throw bad(" (inside the flash, 0000h-7FFFh)");
   return spec;
+}
+
+std::string MemoryNames() {
+  return Listed(kMemories, [](const MemoryInfo& m) { return m.shortName; }, " or ");
+}
+
+std::string RateNames() { return Listed(OfferedBaudRates(), RateText, ", "); }
+
+std::string UsageText() {
+  // The last rate on a line of its own: "... 19200\n or 38400".
+  const std::string rates = Listed(OfferedBaudRates(), RateText, "\n                        or ");
+  std::string text = kUsage;
+  for (auto [placeholder, value] : {std::pair<std::string_view, std::string>{"{RATES}", rates},
+                                    {"{MEMORIES}", MemoryNames()}}) {
+    text.replace(text.find(placeholder), placeholder.size(), value);
+  }
+  return text;
 }
 
 std::optional<std::uint32_t> ParseHex(std::string text, std::uint32_t max) {
@@ -350,7 +382,7 @@ Options ParseOptions(int argc, char** argv) {
       (o.command == Command::Read || o.command == Command::Program || o.command == Command::Verify)
           ? 2 : 1;
   if (p.positional.size() < wanted) {
-    throw UsageError(o.command == Command::Read ? "read needs a MEMORY: code, xdata, iram, sfr or cfg"
+    throw UsageError(o.command == Command::Read ? "read needs a MEMORY: " + MemoryNames()
                                                 : p.positional[0] + " needs a FILE");
   }
   if (p.positional.size() > wanted) {

@@ -77,6 +77,11 @@ std::optional<std::uint32_t> ParseHex(std::string text, std::uint32_t max);
 // "ADDR:LEN[:le|be|ascii]"; throws UsageError.
 SerialSpec ParseSerialSpec(const std::string& text);
 
-extern const char kUsage[];
+// The help text.
+std::string UsageText();
+// The memories "read" takes: "code, xdata, iram, sfr or cfg".
+std::string MemoryNames();
+// The rates -b takes: "110, 300, ..., 38400".
+std::string RateNames();
 
 }  // namespace varnel::cli

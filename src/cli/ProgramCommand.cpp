@@ -1,14 +1,10 @@
 // program and erase: the engine's programming run and its erase steps,
 // with the program file checked before anything is sent.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
 
 #include "cli/Commands.h"
+#include "core/FileBytes.h"
 #include "link/HexText.h"
 #include "programming/FlashTiming.h"
 #include "programming/ProgramCheck.h"
@@ -32,32 +28,23 @@ ProgramImage LoadRawImage(const std::string& path, std::uint32_t flashBytes) {
   const auto refuse = [&](const std::string& why) {
     return CliFailure(OutcomeKind::BadFile, name + ": " + why + "." + kNothingSent);
   };
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) throw refuse(std::string("cannot be read (") + std::strerror(errno) + ")");
-  struct stat st {};
-  std::string bytes;
+  const FileRead file = ReadWholeFile(path, flashBytes);
+  const std::string& bytes = file.bytes;
   std::string fault;
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    fault = "not a file";
-  } else if (static_cast<std::uint64_t>(st.st_size) > flashBytes) {
-    fault = std::to_string(st.st_size) + " bytes do not fit the " + FlashText(flashBytes) +
-            " flash of the target";
-  } else {
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) {
-        fault = std::string("cannot be read (") + std::strerror(errno) + ")";
-        break;
-      }
-      bytes.append(buffer, static_cast<std::size_t>(n));
-      if (bytes.size() > flashBytes) {
-        fault = "does not fit the " + FlashText(flashBytes) + " flash of the target";
-        break;
-      }
+  switch (file.fault) {
+    case ReadFault::None: break;
+    case ReadFault::NotAFile: fault = "not a file"; break;
+    case ReadFault::TooLarge: {
+      const std::string flash = " not fit the " + FlashText(flashBytes) + " flash of the target";
+      fault = file.grew ? "does" + flash : std::to_string(file.size) + " bytes do" + flash;
+      break;
     }
+    case ReadFault::Missing:
+    case ReadFault::CannotOpen:
+    case ReadFault::CannotRead:
+      fault = std::string("cannot be read (") + std::strerror(file.code) + ")";
+      break;
   }
-  ::close(fd);
   if (fault.empty() && bytes.empty()) fault = "holds no bytes";
   if (!fault.empty()) throw refuse(fault);
 

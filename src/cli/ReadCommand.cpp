@@ -22,9 +22,9 @@ std::string Lower(std::string text) {
 
 std::string Address(std::uint32_t address) { return HD16Prev(address) + "h"; }
 
-// The registers live at 80h-FFh; every other memory spans its whole image.
+// The registers live at 80h-FFh; every other memory starts with its image.
 std::uint32_t Lowest(const MemoryInfo& entry) {
-  return entry.targetBase + (entry.kind == MemoryKind::SFR ? 0x80 : 0);
+  return entry.targetBase + static_cast<std::uint32_t>(entry.firstDefault);
 }
 std::uint32_t Highest(const MemoryInfo& entry) {
   return entry.targetBase + static_cast<std::uint32_t>(entry.size) - 1;
@@ -80,7 +80,7 @@ ReadRequest PrepareRead(const Options& o) {
   ReadRequest r;
   r.entry = InfoByShortName(o.memory);
   if (!r.entry) {
-    throw CliFailure(OutcomeKind::Refused, "unknown memory '" + o.memory + "': code, xdata, iram, sfr or cfg");
+    throw CliFailure(OutcomeKind::Refused, "unknown memory '" + o.memory + "': " + MemoryNames());
   }
   const std::uint32_t lowest = Lowest(*r.entry), highest = Highest(*r.entry);
   r.from = o.from.value_or(lowest);

@@ -44,12 +44,9 @@ Target::Target(const Options& options, Screen& screen, bool watchSignals)
       engine_(link_.session(), settings_) {
   link_.session().AddOutcomeListener([this](const Outcome&) { ++outcomes_; });
   settings_.LoadProperties();
-  const auto& texts = BaudTexts();
-  if (std::find(texts.begin(), texts.end(), settings_.BaudText()) == texts.end()) {
-    std::string list;
-    for (const auto& t : texts) list += (list.empty() ? "" : ", ") + t;
+  if (!OfferedRateNamed(settings_.BaudText())) {
     throw CliFailure(OutcomeKind::Refused,
-                     "baud rate '" + settings_.BaudText() + "' is not one of " + list);
+                     "baud rate '" + settings_.BaudText() + "' is not one of " + RateNames());
   }
   const std::string& name = settings_.PortName();
   if (name.empty() || name == "None") {

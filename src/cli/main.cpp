@@ -11,6 +11,7 @@
 #include "cli/Commands.h"
 #include "cli/Station.h"
 #include "cli/PortChoice.h"
+#include "core/Version.h"
 #include "link/CommTypes.h"
 
 using namespace varnel::cli;
@@ -56,11 +57,11 @@ int main(int argc, char** argv) {
     return Fail(nullptr, {varnel::OutcomeKind::Refused, e.what()});
   }
   if (options.help) {
-    std::fputs(kUsage, stdout);
+    std::fputs(UsageText().c_str(), stdout);
     return ExitStatusOf(varnel::OutcomeKind::Finished);
   }
   if (options.version) {
-    std::printf("varnel-cli 1.1\n");
+    std::printf("varnel-cli %s\n", varnel::kProgramVersion);
     return ExitStatusOf(varnel::OutcomeKind::Finished);
   }
 

@@ -70,41 +70,58 @@ mode_t NewFileMode() {
 
 }  // namespace
 
-ReadOutcome ReadFileBytes(const std::string& path, std::string& bytes, std::string* error) {
-  bytes.clear();
+FileRead ReadWholeFile(const std::string& path, std::size_t maxBytes) {
+  FileRead r;
+  const auto fail = [&r](ReadFault fault, int code = 0) {
+    r.fault = fault;
+    r.code = code;
+    r.bytes.clear();
+    return std::move(r);
+  };
   Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   if (fd.get() < 0) {
-    if (errno == ENOENT || errno == ENOTDIR) return ReadOutcome::Missing;
-    SetError(error, Failure("Cannot open", path, errno));
-    return ReadOutcome::Failed;
+    const int code = errno;
+    return fail(code == ENOENT || code == ENOTDIR ? ReadFault::Missing : ReadFault::CannotOpen,
+                code);
   }
   struct stat st {};
-  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) {
-    SetError(error, "Not a regular file: " + path);
-    return ReadOutcome::Failed;
+  if (::fstat(fd.get(), &st) != 0) return fail(ReadFault::CannotRead, errno);
+  if (!S_ISREG(st.st_mode)) return fail(ReadFault::NotAFile);
+  if (static_cast<std::uint64_t>(st.st_size) > maxBytes) {
+    r.size = static_cast<std::uint64_t>(st.st_size);
+    return fail(ReadFault::TooLarge);
   }
-  if (static_cast<std::size_t>(st.st_size) > kMaxSettingsFileSize) {
-    SetError(error, "Too large for a settings file: " + path);
-    return ReadOutcome::Failed;
-  }
-  char buffer[8192];
+  r.bytes.reserve(static_cast<std::size_t>(st.st_size));
+  char buffer[65536];
   for (;;) {
     const ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
     if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      SetError(error, Failure("Cannot read", path, errno));
-      bytes.clear();
-      return ReadOutcome::Failed;
+      return fail(ReadFault::CannotRead, errno);
     }
-    bytes.append(buffer, static_cast<std::size_t>(n));
-    if (bytes.size() > kMaxSettingsFileSize) {  // it grew while being read
-      SetError(error, "Too large for a settings file: " + path);
-      bytes.clear();
-      return ReadOutcome::Failed;
+    r.bytes.append(buffer, static_cast<std::size_t>(n));
+    if (r.bytes.size() > maxBytes) {
+      r.size = r.bytes.size();
+      r.grew = true;
+      return fail(ReadFault::TooLarge);
     }
   }
-  return ReadOutcome::Read;
+  return r;
+}
+
+ReadOutcome ReadFileBytes(const std::string& path, std::string& bytes, std::string* error) {
+  FileRead r = ReadWholeFile(path, kMaxSettingsFileSize);
+  bytes = std::move(r.bytes);
+  switch (r.fault) {
+    case ReadFault::None: return ReadOutcome::Read;
+    case ReadFault::Missing: return ReadOutcome::Missing;
+    case ReadFault::CannotOpen: SetError(error, Failure("Cannot open", path, r.code)); break;
+    case ReadFault::NotAFile: SetError(error, "Not a regular file: " + path); break;
+    case ReadFault::CannotRead: SetError(error, Failure("Cannot read", path, r.code)); break;
+    case ReadFault::TooLarge: SetError(error, "Too large for a settings file: " + path); break;
+  }
+  return ReadOutcome::Failed;
 }
 
 bool ReplaceFileAtomically(const std::string& given, std::string_view bytes, std::string* error) {

@@ -1,12 +1,30 @@
-// Whole-file reads and atomic whole-file replacement: the file I/O of the
-// settings store, and the writer of the program files made for a run.
+// Whole-file reads and atomic whole-file replacement: the one way the
+// settings store, program files, saved views and traces reach the disk.
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <limits>
 #include <string>
 #include <string_view>
 
 namespace varnel {
+
+// Why a whole-file read gave no bytes.
+enum class ReadFault { None, Missing, CannotOpen, NotAFile, TooLarge, CannotRead };
+
+struct FileRead {
+  ReadFault fault = ReadFault::None;
+  int code = 0;            // errno of Missing, CannotOpen and CannotRead
+  std::uint64_t size = 0;  // TooLarge: the file's size, or what was read when it grew
+  bool grew = false;       // TooLarge: the file passed the limit while being read
+  std::string bytes;       // the whole file when fault is None, else empty
+};
+
+// Reads the regular file at path whole, refusing one larger than maxBytes
+// before reading it (and one that grows past it while being read).
+FileRead ReadWholeFile(const std::string& path,
+                       std::size_t maxBytes = std::numeric_limits<std::size_t>::max());
 
 enum class ReadOutcome { Read, Missing, Failed };
 

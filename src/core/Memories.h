@@ -3,6 +3,7 @@
 // files show. Every other place takes these facts from here.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -34,6 +35,45 @@ inline constexpr MemoryInfo kMemories[] = {
 // The table is in MemoryKind order.
 constexpr const MemoryInfo& InfoOf(MemoryKind kind) { return kMemories[static_cast<int>(kind)]; }
 static_assert(InfoOf(MemoryKind::Cfg).kind == MemoryKind::Cfg);
+
+// A default range end as the settings store it and the dialog shows it:
+// upper-case hex digits, four for the 64 KB address spaces and two for the
+// 256-byte ones ("7FFF", "80").
+struct AddressText {
+  char digits[5] = {};  // null-terminated
+  std::size_t width = 0;
+  constexpr std::string_view View() const { return {digits, width}; }
+};
+constexpr AddressText DefaultAddressText(const MemoryInfo& memory, std::int32_t value) {
+  constexpr char kHex[] = "0123456789ABCDEF";
+  const int width = memory.size > 0x100 ? 4 : 2;
+  AddressText text;
+  text.width = static_cast<std::size_t>(width);
+  for (int i = 0; i < width; ++i) text.digits[i] = kHex[(value >> (4 * (width - 1 - i))) & 0xF];
+  return text;
+}
+struct RangeTexts {
+  AddressText first, last;
+};
+constexpr auto MakeDefaultRangeTexts() {
+  std::array<RangeTexts, std::size(kMemories)> texts{};
+  for (const MemoryInfo& m : kMemories) {
+    texts[static_cast<int>(m.kind)] = {DefaultAddressText(m, m.firstDefault),
+                                       DefaultAddressText(m, m.lastDefault)};
+  }
+  return texts;
+}
+inline constexpr auto kDefaultRangeTexts = MakeDefaultRangeTexts();
+
+// The texts of a memory's default range; null-terminated, so data() serves
+// as a C string.
+constexpr std::string_view DefaultFirstText(MemoryKind kind) {
+  return kDefaultRangeTexts[static_cast<int>(kind)].first.View();
+}
+constexpr std::string_view DefaultLastText(MemoryKind kind) {
+  return kDefaultRangeTexts[static_cast<int>(kind)].last.View();
+}
+
 // The memory a read command fills, by its first letter; nullptr for others.
 const MemoryInfo* InfoByLetter(char letter);
 // By the command line's name; nullptr for an unknown name.

@@ -6,12 +6,13 @@
 #include <string>
 
 #include "core/Memories.h"
+#include "link/CommTypes.h"
 
 namespace varnel {
 
 struct ProjectSettingsRecord {
   std::string PortName = "None";  // "COM1".."COM8", a device path, or "None"
-  std::string BaudText = "9600";
+  std::string BaudText = InfoOfRate(kDefaultBaudRate).text;
   bool ControlDTR = false;        // pulse DTR/RTS to reset the target on connect
   std::string HexBinFile;         // program file named by the settings
   std::string LstFile;

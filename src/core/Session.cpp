@@ -228,7 +228,7 @@ void Session::EndStoppedSequence() {
 
 int Session::LineQuietMs(int minimumMs) const {
   constexpr int kLongReply = 64;  // characters; a data reply with echo is about 60
-  const int baud = port_ ? BaudRateValue(port_->BaudRate()) : 9600;
+  const int baud = port_ ? BaudRateValue(port_->BaudRate()) : BaudRateValue(kDefaultBaudRate);
   return std::max(minimumMs, kLongReply * 10 * 1000 / std::max(baud, 1));
 }
 

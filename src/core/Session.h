@@ -19,6 +19,7 @@
 #include "core/Outcome.h"
 #include "core/ProjectSettings.h"
 #include "core/TargetUi.h"
+#include "core/Version.h"
 #include "link/CommPort.h"
 #include "link/Commands.h"
 
@@ -198,7 +199,7 @@ class Session {
   std::string WorkDir;
   const std::string& ProgramFile = programFile_;
   const bool& ProgramFileChosen = programFileChosen_;
-  static constexpr char ProgramVersion[] = "1.1";
+  static constexpr const char* ProgramVersion = kProgramVersion;
 
   // RxBuffer keeps at most this many of the latest bytes.
   static constexpr std::size_t kMaxRxBuffer = 64 * 1024;

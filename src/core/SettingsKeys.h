@@ -6,6 +6,9 @@
 #include <stdexcept>
 #include <string_view>
 
+#include "core/Memories.h"
+#include "link/CommTypes.h"
+
 namespace varnel {
 
 namespace section {
@@ -28,7 +31,7 @@ struct KeyEntry {
 
 inline constexpr KeyEntry kKeyTable[] = {
     {section::Properties, "Port", ValueForm::Text, "COM1"},
-    {section::Properties, "Baud", ValueForm::Text, "9600"},
+    {section::Properties, "Baud", ValueForm::Text, InfoOfRate(kDefaultBaudRate).text},
     {section::Properties, "Version", ValueForm::Text, ""},
     {section::Properties, "WorkDir", ValueForm::Text, ""},
     {section::Setup, "HCR0", ValueForm::Register, "FFh"},
@@ -38,16 +41,16 @@ inline constexpr KeyEntry kKeyTable[] = {
     {section::Setup, "ControlDTR", ValueForm::Boolean, "0"},
     {section::CodeData, "HexBin", ValueForm::Text, ""},
     {section::CodeData, "Lst", ValueForm::Text, ""},
-    {section::CodeData, "CodeMin", ValueForm::Address, "0000"},
-    {section::CodeData, "CodeMax", ValueForm::Address, "7FFF"},
-    {section::CodeData, "SFRMin", ValueForm::Address, "80"},
-    {section::CodeData, "SFRMax", ValueForm::Address, "FF"},
-    {section::CodeData, "IRAMMin", ValueForm::Address, "00"},
-    {section::CodeData, "IRAMMax", ValueForm::Address, "FF"},
-    {section::CodeData, "ExtMin", ValueForm::Address, "0000"},
-    {section::CodeData, "ExtMax", ValueForm::Address, "03FF"},
-    {section::CodeData, "ProgMin", ValueForm::Address, "0000"},
-    {section::CodeData, "ProgMax", ValueForm::Address, "7FFF"},
+    {section::CodeData, "CodeMin", ValueForm::Address, DefaultFirstText(MemoryKind::Code).data()},
+    {section::CodeData, "CodeMax", ValueForm::Address, DefaultLastText(MemoryKind::Code).data()},
+    {section::CodeData, "SFRMin", ValueForm::Address, DefaultFirstText(MemoryKind::SFR).data()},
+    {section::CodeData, "SFRMax", ValueForm::Address, DefaultLastText(MemoryKind::SFR).data()},
+    {section::CodeData, "IRAMMin", ValueForm::Address, DefaultFirstText(MemoryKind::IRAM).data()},
+    {section::CodeData, "IRAMMax", ValueForm::Address, DefaultLastText(MemoryKind::IRAM).data()},
+    {section::CodeData, "ExtMin", ValueForm::Address, DefaultFirstText(MemoryKind::ExtRAM).data()},
+    {section::CodeData, "ExtMax", ValueForm::Address, DefaultLastText(MemoryKind::ExtRAM).data()},
+    {section::CodeData, "ProgMin", ValueForm::Address, DefaultFirstText(MemoryKind::Code).data()},
+    {section::CodeData, "ProgMax", ValueForm::Address, DefaultLastText(MemoryKind::Code).data()},
     {section::CodeData, "Default", ValueForm::Boolean, "1"},
     {section::CodeData, "UploadCode", ValueForm::Boolean, "1"},
     {section::CodeData, "UploadExtRAM", ValueForm::Boolean, "1"},

@@ -168,7 +168,7 @@ class TCustomComm : public CommPort {
   int writeBufSize_ = 2048;
   TCommEventTypes monitorEvents_{evBreak, evCts,  evDsr,    evError,  evRing,
                                  evRlsd,  evRxChar, evRxFlag, evTxEmpty};
-  TBaudrate baudRate_ = br9600;
+  TBaudrate baudRate_ = kDefaultBaudRate;
   TParity parity_ = paNone;
   TStopbits stopbits_ = sb10;
   TDatabits databits_ = da8;

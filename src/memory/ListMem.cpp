@@ -105,16 +105,18 @@ void DumpEdit::paintEvent(QPaintEvent* event) {
 
 ViewLayout ViewLayoutOf(MemoryKind kind, const ProjectSettingsRecord& settings) {
   switch (kind) {
-    case MemoryKind::Code:
-      return {1, "CODE memory", 560, 370, 0, 0, settings.CodeMax > 0 ? settings.CodeMax : 0x7FFF};
+    case MemoryKind::Code: {
+      const std::int32_t last = settings.CodeMax > 0 ? settings.CodeMax : InfoOf(kind).lastDefault;
+      return {1, InfoOf(kind).caption, 560, 370, 0, 0, last};
+    }
     case MemoryKind::SFR:
-      return {2, "SFR", 560, 300, 0, 75, settings.SFRMax};
+      return {2, InfoOf(kind).caption, 560, 300, 0, 75, settings.SFRMax};
     case MemoryKind::ExtRAM:
-      return {3, "Ext.RAM memory", 560, 370, 0, 25, settings.ExtMax};
+      return {3, InfoOf(kind).caption, 560, 370, 0, 25, settings.ExtMax};
     case MemoryKind::Cfg:
-      return {4, "PS1 config", 532, 180, 0, 100, 0x7F};
+      return {4, InfoOf(kind).caption, 532, 180, 0, 100, InfoOf(kind).lastDefault};
     case MemoryKind::IRAM:
-      return {5, "Int.RAM", 560, 300, 0, 50, settings.IRAMMax};
+      return {5, InfoOf(kind).caption, 560, 300, 0, 50, settings.IRAMMax};
   }
   return {0, "", 0, 0, 0, 0, 0};
 }

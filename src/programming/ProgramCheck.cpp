@@ -1,12 +1,10 @@
 // Intel HEX check of a program file, one pass over its lines.
 #include "programming/ProgramCheck.h"
 
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
+#include "core/FileBytes.h"
+#include "programming/IntelHex.h"
 #include "programming/TextLines.h"
 
 namespace varnel {
@@ -102,9 +100,7 @@ std::string DecodeRecord(std::string_view line, std::vector<std::uint8_t>& bytes
     return "count " + Hex(pair(1), 2) + "h, but " + Bytes(held) + " of data follow";
   }
   for (std::size_t i = 1; i < line.size(); i += 2) bytes.push_back(pair(i));
-  unsigned sum = 0;
-  for (std::size_t i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
-  const auto expected = static_cast<std::uint8_t>(0x100 - (sum & 0xFF));
+  const std::uint8_t expected = RecordChecksum(std::span(bytes).first(bytes.size() - 1));
   if (bytes.back() != expected) {
     return "checksum " + Hex(bytes.back(), 2) + ", expected " + Hex(expected, 2);
   }
@@ -200,40 +196,16 @@ ProgramCheck CheckProgramText(std::string_view text, std::string_view fileName,
 
 ProgramCheck CheckProgramFile(const std::string& path, std::uint32_t flashSize) {
   const std::string name = NameOf(path);
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return Refuse(name + ": cannot be read (" + std::strerror(errno) + ").");
-  struct stat st {};
-  std::string failure;
-  if (::fstat(fd, &st) != 0) {
-    failure = name + ": cannot be read (" + std::strerror(errno) + ").";
-  } else if (!S_ISREG(st.st_mode)) {
-    failure = name + ": not a file.";
-  } else if (static_cast<std::uint64_t>(st.st_size) > kMaxProgramFileSize) {
-    failure = TooLarge(name, static_cast<std::uint64_t>(st.st_size));
+  const FileRead file = ReadWholeFile(path, kMaxProgramFileSize);
+  switch (file.fault) {
+    case ReadFault::None: return CheckProgramText(file.bytes, name, flashSize);
+    case ReadFault::NotAFile: return Refuse(name + ": not a file.");
+    case ReadFault::TooLarge: return Refuse(TooLarge(name, file.size));
+    case ReadFault::Missing:
+    case ReadFault::CannotOpen:
+    case ReadFault::CannotRead: break;
   }
-  std::string text;
-  if (failure.empty()) {
-    text.reserve(static_cast<std::size_t>(st.st_size));
-    char buffer[65536];
-    for (;;) {
-      const ssize_t n = ::read(fd, buffer, sizeof buffer);
-      if (n == 0) break;
-      if (n < 0) {
-        if (errno == EINTR) continue;
-        failure = name + ": cannot be read (" + std::strerror(errno) + ").";
-        break;
-      }
-      text.append(buffer, static_cast<std::size_t>(n));
-      // A file still growing is read no further than the limit.
-      if (text.size() > kMaxProgramFileSize) {
-        failure = TooLarge(name, text.size());
-        break;
-      }
-    }
-  }
-  ::close(fd);
-  if (!failure.empty()) return Refuse(failure);
-  return CheckProgramText(text, name, flashSize);
+  return Refuse(name + ": cannot be read (" + std::strerror(file.code) + ").");
 }
 
 }  // namespace varnel

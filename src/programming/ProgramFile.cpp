@@ -2,74 +2,34 @@
 // a programming run.
 #include "programming/ProgramFile.h"
 
-#include <QByteArray>
-#include <QFile>
-#include <QSaveFile>
 #include <algorithm>
 #include <cctype>
+#include <vector>
 
-#include "link/HexText.h"
+#include "core/FileBytes.h"
 #include "core/Session.h"
 #include "programming/HexLineFile.h"
 #include "programming/ProgramCheck.h"
+#include "link/HexText.h"
 #include "programming/TextLines.h"
 
 namespace varnel {
-namespace {
-
-QString NativePath(const std::string& path) {
-  return QFile::decodeName(QByteArray::fromStdString(path));
-}
-
-bool ReadWholeFile(const std::string& path, std::string& contents) {
-  QFile file(NativePath(path));
-  if (!file.open(QIODevice::ReadOnly)) return false;
-  const QByteArray bytes = file.readAll();
-  if (file.error() != QFileDevice::NoError) return false;
-  contents = bytes.toStdString();
-  return true;
-}
-
-// Writes the converted file in one piece: a temporary beside it renamed over
-// it, so an interrupted run never leaves half a file behind.
-bool WriteAtomically(const std::string& path, const std::string& text) {
-  QSaveFile file(NativePath(path));
-  if (!file.open(QIODevice::WriteOnly)) return false;
-  if (file.write(text.data(), static_cast<qint64>(text.size())) !=
-      static_cast<qint64>(text.size())) {
-    file.cancelWriting();
-    return false;
-  }
-  return file.commit();
-}
-
-
-}  // namespace
-
 std::string RecordChecksum(std::string_view record) {
-  std::int32_t sum = 0;
-  for (std::size_t i = 1; i + 1 < record.size(); i += 2) sum += DecPrev(record.substr(i, 2));
-  return HDPrev(0x100 - sum);
+  std::vector<std::uint8_t> fields;
+  for (std::size_t i = 1; i + 1 < record.size(); i += 2) {
+    fields.push_back(static_cast<std::uint8_t>(DecPrev(record.substr(i, 2))));
+  }
+  return HDPrev(varnel::RecordChecksum(fields));
 }
 
 std::string DataRecord(std::int64_t address, std::span<const std::uint8_t> data) {
-  std::string record = ":" + HDPrev(static_cast<std::int64_t>(data.size())) +
-                       HD16Prev(address) + "00";
-  for (std::uint8_t byte : data) record += HDPrev(byte);
-  return record + RecordChecksum(record);
+  return IntelHexRecord(0x00, static_cast<std::uint32_t>(address), data);
 }
 
 ConvertedImage ConvertImage(std::span<const std::uint8_t> image) {
   ConvertedImage out;
-  out.text.reserve(image.size() / kRecordBytes * 44 + 60);
-  for (std::size_t at = 0; at < image.size(); at += kRecordBytes) {
-    const std::size_t n = std::min<std::size_t>(kRecordBytes, image.size() - at);
-    out.text += DataRecord(static_cast<std::int64_t>(at), image.subspan(at, n));
-    out.text += '\n';
-    ++out.dataRecords;
-  }
-  out.text += kEndRecordLine;
-  out.text += '\n';
+  out.text = WriteIntelHex(image, 0, {.lineEnd = "\n", .baseRecords = false});
+  out.dataRecords = static_cast<int>((image.size() + kRecordBytes - 1) / kRecordBytes);
   return out;
 }
 
@@ -141,7 +101,8 @@ bool PrepareContents(Session& session, const std::string& contents, int& hexLine
   const std::string converted = ConvertedFilePath(programFile);
   const ConvertedImage hex = ConvertImage(std::span(
       reinterpret_cast<const std::uint8_t*>(contents.data()), contents.size()));
-  if (!WriteAtomically(converted, hex.text)) {
+  // In one piece, so an interrupted run never leaves half a file behind.
+  if (!ReplaceFileAtomically(converted, hex.text, nullptr)) {
     error = "Can't rewrite file " + converted;
     return false;
   }
@@ -158,12 +119,12 @@ bool DownloadFile(Session& session, int& hexLineCount, std::string& error) {
     error = "No program file chosen!";
     return false;
   }
-  std::string contents;
-  if (!ReadWholeFile(programFile, contents)) {
+  const FileRead file = ReadWholeFile(programFile);
+  if (file.fault != ReadFault::None) {
     error = "Can't open file " + programFile;
     return false;
   }
-  return PrepareContents(session, contents, hexLineCount, error);
+  return PrepareContents(session, file.bytes, hexLineCount, error);
 }
 
 PreparedDownload PrepareDownload(Session& session, int& hexLineCount, std::uint32_t flashSize,
@@ -180,9 +141,10 @@ PreparedDownload PrepareDownload(Session& session, int& hexLineCount, std::uint3
   // one) is read by the line file itself, so that the text checked is the
   // text sent; a raw image is read, converted and written as Intel HEX.
   const bool raw = FileTypeOf(programFile) == ProgramFileType::RawImage;
-  std::string contents;
+  FileRead image;
   if (raw) {
-    if (!ReadWholeFile(programFile, contents)) return refuse("Can't open file " + programFile);
+    image = ReadWholeFile(programFile);
+    if (image.fault != ReadFault::None) return refuse("Can't open file " + programFile);
   } else if (!lineFile.Load(programFile, kMaxProgramFileSize)) {
     if (lineFile.IsOpen() && lineFile.FileSize() > static_cast<long long>(kMaxProgramFileSize)) {
       return refuse(RefuseTooLarge(NameOf(programFile),
@@ -192,7 +154,7 @@ PreparedDownload PrepareDownload(Session& session, int& hexLineCount, std::uint3
     return refuse("Can't open file " + programFile);
   }
   std::string error;
-  if (!PrepareContents(session, raw ? contents : lineFile.Text(), hexLineCount, error)) {
+  if (!PrepareContents(session, raw ? image.bytes : lineFile.Text(), hexLineCount, error)) {
     lineFile.Close();
     return refuse(error);
   }

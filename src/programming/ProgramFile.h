@@ -13,15 +13,12 @@
 
 #include "core/Outcome.h"
 #include "link/Commands.h"
+#include "programming/IntelHex.h"
 
 namespace varnel {
 
 class HexLineFile;
 class Session;
-
-// The end record a converted image closes with is the loader's own.
-inline constexpr const char* kEndRecordLine = cmd::kEndRecord;
-inline constexpr int kRecordBytes = 16;
 
 // Two's-complement checksum of a record text: 100h minus the sum of the
 // digit pairs after the ':' (count, address, type, data), as two hex digits.
@@ -32,7 +29,8 @@ std::string RecordChecksum(std::string_view record);
 std::string DataRecord(std::int64_t address, std::span<const std::uint8_t> data);
 
 // A raw image as Intel HEX text loaded at 0000h: one line per 16 bytes (the
-// last one short when the image does not fill it), then the end record.
+// last one short when the image does not fill it), then the loader's end
+// record; beyond 64 KB the address field wraps, with no base record.
 struct ConvertedImage {
   std::string text;     // lines ended by '\n'
   int dataRecords = 0;  // lines the download counts (the end record is not)

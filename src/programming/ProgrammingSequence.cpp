@@ -1,6 +1,7 @@
 // The programming run and its reply handlers.
 #include "programming/ProgrammingSequence.h"
 
+#include "core/Memories.h"
 #include "core/Session.h"
 #include "link/Commands.h"
 #include "link/HexText.h"
@@ -14,8 +15,8 @@ namespace varnel {
 namespace {
 
 constexpr int kEpmaBit = 0x80;           // bit 7 of HCR0
-constexpr int kConfigBase = 0x8000;      // target address of CfgImage offset 0
-constexpr int kConfigLast = 0x807F;      // HCR0
+constexpr int kConfigBase = InfoOf(MemoryKind::Cfg).targetBase;  // CfgImage offset 0
+constexpr int kConfigLast = kConfigBase + kHCR0Offset;
 constexpr int kEraseSettleMs = 300;      // after the first erase command
 constexpr int kNoticeMs = 2000;          // completion notice on screen
 

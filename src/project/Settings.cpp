@@ -25,6 +25,71 @@ std::string HomeFolder() {
   return folder;
 }
 
+void ReadWorkDirAndPort(const SettingsStore& store, Session& s) {
+  s.WorkDir = store.ReadText(section::Properties, "WorkDir", "");
+  s.ProjectSettings.PortName = store.ReadText(section::Properties, "Port", store.PortDefault());
+  if (s.WorkDir.empty()) s.WorkDir = HomeFolder();
+}
+
+// No stop request from before the start; the loader's rate until the
+// settings apply theirs.
+void ResetLinkState(Session& s) {
+  s.BeginSequence();
+  s.ProjectSettings.BaudText = InfoOfRate(kDefaultBaudRate).text;
+  if (s.Port()) s.Port()->SetBaudRate(kDefaultBaudRate);
+  s.SetEndAddress(0x0FFF);
+}
+
+// The default selection is every memory's default range, the flash up to
+// the size the connected chip has.
+void ReadUploadSelection(const SettingsStore& store, ProjectSettingsRecord& ps) {
+  if (store.ReadBool(KeyOf("Default"))) {
+    ps.CodeMin = InfoOf(MemoryKind::Code).firstDefault;
+    ps.CodeMax = 0;  // up to the detected flash size
+    ps.SFRMin = InfoOf(MemoryKind::SFR).firstDefault, ps.SFRMax = InfoOf(MemoryKind::SFR).lastDefault;
+    ps.IRAMMin = InfoOf(MemoryKind::IRAM).firstDefault;
+    ps.IRAMMax = InfoOf(MemoryKind::IRAM).lastDefault;
+    ps.ExtMin = InfoOf(MemoryKind::ExtRAM).firstDefault;
+    ps.ExtMax = InfoOf(MemoryKind::ExtRAM).lastDefault;
+    ps.UploadCode = ps.UploadExtRAM = ps.UploadSFR = true;
+    return;
+  }
+  using R = ProjectSettingsRecord;
+  for (auto [key, field] : {std::pair{"CodeMin", &R::CodeMin}, {"CodeMax", &R::CodeMax},
+                            {"SFRMin", &R::SFRMin}, {"SFRMax", &R::SFRMax},
+                            {"IRAMMin", &R::IRAMMin}, {"IRAMMax", &R::IRAMMax},
+                            {"ExtMin", &R::ExtMin}, {"ExtMax", &R::ExtMax}}) {
+    ps.*field = store.ReadAddress(KeyOf(key));
+  }
+  for (auto [key, field] : {std::pair{"UploadCode", &R::UploadCode},
+                            {"UploadExtRAM", &R::UploadExtRAM}, {"UploadSFR", &R::UploadSFR}}) {
+    ps.*field = store.ReadBool(KeyOf(key));
+  }
+}
+
+void ReadProgrammingSteps(const SettingsStore& store, ProjectSettingsRecord& ps) {
+  using R = ProjectSettingsRecord;
+  for (auto [key, field] : {std::pair{"MassErase", &R::MassErase}, {"ErasePS1", &R::ErasePS1},
+                            {"ProgFlash", &R::ProgFlash}, {"ProgPS1", &R::ProgPS1},
+                            {"Verify", &R::Verify}}) {
+    ps.*field = store.ReadBool(KeyOf(key));
+  }
+}
+
+// The registers programming writes, over whatever an upload left there.
+void ReadRegistersIntoPage(const SettingsStore& store, MemoryImages& images) {
+  images.CfgImage.Write(MemoryImages::kHCR1Offset, store.ReadRegister(KeyOf("HCR1")));
+  images.CfgImage.Write(MemoryImages::kHCR0Offset, store.ReadRegister(KeyOf("HCR0")));
+}
+
+void ReadFilesAndLink(const SettingsStore& store, ProjectSettingsRecord& ps) {
+  ps.HexBinFile = store.ReadText(KeyOf("HexBin"));
+  ps.PortName = store.ReadText(section::Properties, "Port", store.PortDefault());
+  ps.BaudText = store.ReadText(KeyOf("Baud"));
+  ps.LstFile = store.ReadText(KeyOf("Lst"));
+  ps.ControlDTR = store.ReadBool(KeyOf("ControlDTR"));
+}
+
 }  // namespace
 
 Settings::Settings(Session& session, std::string userStorePath)
@@ -80,12 +145,16 @@ bool Settings::EnsurePortReady() {
   return session_.PortOpen;
 }
 
-const std::vector<std::string>& Settings::RebuildPortList() {
+void Settings::ProbePorts() {
   if (buildPortList_) {
     portList_ = buildPortList_();
   } else {
     BuildPortList(portList_, false);
   }
+}
+
+const std::vector<std::string>& Settings::RebuildPortList() {
+  ProbePorts();
   // The probe takes the port's lock, so the one open here looks busy.
   const std::string& open = session_.ProjectSettings.PortName;
   if (session_.PortOpen && !open.empty() && open != kNone &&
@@ -96,59 +165,40 @@ const std::vector<std::string>& Settings::RebuildPortList() {
   return portList_;
 }
 
-void Settings::StartUp(const PortListBuilder& buildPortList) {
-  Session& s = session_;
-  ProjectSettingsRecord& ps = s.ProjectSettings;
-
-  // 1. No project: the per-user store is the default project. Its folder
-  // is made at the first start, and the port mapping is read before any
-  // port name is turned into a device, the probe included.
-  s.ProjectFile.clear();
+SettingsStore Settings::UseUserStoreAsProject() {
+  // Its folder is made at the first start, and the port mapping is read
+  // before any port name is turned into a device, the probe included.
+  session_.ProjectFile.clear();
   EnsureUserStoreFolder(userStorePath_);
-  const SettingsStore store = OpenUserStore();
+  SettingsStore store = OpenUserStore();
   SetComMapping(ReadComMapping(store.File()));
+  return store;
+}
 
-  // 2. Ports offered by the properties dialog; each opening of the dialog
-  // builds the list again the same way.
-  buildPortList_ = buildPortList;
-  if (buildPortList_) {
-    portList_ = buildPortList_();
+void Settings::OpenStartPort() {
+  if (session_.ProjectSettings.PortName != kNone) {
+    OpenPortNamed(session_.ProjectSettings.PortName);
   } else {
-    BuildPortList(portList_, false);
-  }
-
-  // 3. Working folder and the port to open.
-  s.WorkDir = store.ReadText(section::Properties, "WorkDir", "");
-  ps.PortName = store.ReadText(section::Properties, "Port", store.PortDefault());
-  if (s.WorkDir.empty()) s.WorkDir = HomeFolder();
-
-  // 4. The connect handshake offers the target commands.
-  s.WithdrawTarget();
-
-  // 5.
-  s.Images.FillAll(0xFF);
-
-  // 6.
-  s.BeginSequence();  // no stop request from before the start
-  ps.BaudText = "9600";
-  if (s.Port()) s.Port()->SetBaudRate(br9600);
-  s.SetEndAddress(0x0FFF);
-
-  // 7.
-  if (ps.PortName != kNone) {
-    OpenPortNamed(ps.PortName);
-  } else {
-    s.NotePortClosed();
+    session_.NotePortClosed();
     portError_.clear();
   }
+}
 
-  // 8. Written before the settings apply the stored rate.
-  s.Ui().SetStatusPanel(Session::kStatusPort, PortStatusText());
-
-  // 9.
-  s.ForgetProgramFile();
-
-  // 10.
+void Settings::StartUp(const PortListBuilder& buildPortList) {
+  // No project: the per-user store is the default project.
+  const SettingsStore store = UseUserStoreAsProject();
+  // Each opening of the properties dialog builds the list again the same way.
+  buildPortList_ = buildPortList;
+  ProbePorts();
+  ReadWorkDirAndPort(store, session_);
+  // The connect handshake offers the target commands.
+  session_.WithdrawTarget();
+  session_.Images.FillAll(0xFF);
+  ResetLinkState(session_);
+  OpenStartPort();
+  // Written before the settings apply the stored rate.
+  session_.Ui().SetStatusPanel(Session::kStatusPort, PortStatusText());
+  session_.ForgetProgramFile();
   LoadProperties();
 }
 
@@ -164,59 +214,15 @@ void Settings::ShutDown(const std::function<void()>& freeViews,
 void Settings::LoadProperties() {
   Session& s = session_;
   ProjectSettingsRecord& ps = s.ProjectSettings;
-
-  // 1. Every read below goes to the file of the current back-end.
+  // Every read goes to the file of the current back-end; nothing stays open
+  // between calls.
   const SettingsStore store = OpenStore();
-
-  // 2. Upload selection.
-  if (store.ReadBool(KeyOf("Default"))) {
-    ps.CodeMin = InfoOf(MemoryKind::Code).firstDefault;
-    ps.CodeMax = 0;  // up to the detected flash size
-    ps.SFRMin = InfoOf(MemoryKind::SFR).firstDefault, ps.SFRMax = InfoOf(MemoryKind::SFR).lastDefault;
-    ps.IRAMMin = InfoOf(MemoryKind::IRAM).firstDefault;
-    ps.IRAMMax = InfoOf(MemoryKind::IRAM).lastDefault;
-    ps.ExtMin = InfoOf(MemoryKind::ExtRAM).firstDefault;
-    ps.ExtMax = InfoOf(MemoryKind::ExtRAM).lastDefault;
-    ps.UploadCode = ps.UploadExtRAM = ps.UploadSFR = true;
-  } else {
-    ps.CodeMin = store.ReadAddress(KeyOf("CodeMin"));
-    ps.CodeMax = store.ReadAddress(KeyOf("CodeMax"));
-    ps.SFRMin = store.ReadAddress(KeyOf("SFRMin"));
-    ps.SFRMax = store.ReadAddress(KeyOf("SFRMax"));
-    ps.IRAMMin = store.ReadAddress(KeyOf("IRAMMin"));
-    ps.IRAMMax = store.ReadAddress(KeyOf("IRAMMax"));
-    ps.ExtMin = store.ReadAddress(KeyOf("ExtMin"));
-    ps.ExtMax = store.ReadAddress(KeyOf("ExtMax"));
-    ps.UploadCode = store.ReadBool(KeyOf("UploadCode"));
-    ps.UploadExtRAM = store.ReadBool(KeyOf("UploadExtRAM"));
-    ps.UploadSFR = store.ReadBool(KeyOf("UploadSFR"));
-  }
-
-  // 3. Programming steps.
-  ps.MassErase = store.ReadBool(KeyOf("MassErase"));
-  ps.ErasePS1 = store.ReadBool(KeyOf("ErasePS1"));
-  ps.ProgFlash = store.ReadBool(KeyOf("ProgFlash"));
-  ps.ProgPS1 = store.ReadBool(KeyOf("ProgPS1"));
-  ps.Verify = store.ReadBool(KeyOf("Verify"));
-
-  // 4. The registers programming writes, over whatever an upload left there.
-  s.Images.CfgImage.Write(MemoryImages::kHCR1Offset, store.ReadRegister(KeyOf("HCR1")));
-  s.Images.CfgImage.Write(MemoryImages::kHCR0Offset, store.ReadRegister(KeyOf("HCR0")));
-
-  // 5.
-  ps.HexBinFile = store.ReadText(KeyOf("HexBin"));
-  ps.PortName = store.ReadText(section::Properties, "Port", store.PortDefault());
-  ps.BaudText = store.ReadText(KeyOf("Baud"));
-  ps.LstFile = store.ReadText(KeyOf("Lst"));
-  ps.ControlDTR = store.ReadBool(KeyOf("ControlDTR"));
-
-  // 6. Nothing stays open between calls.
-
-  // 7-9.
+  ReadUploadSelection(store, ps);
+  ReadProgrammingSteps(store, ps);
+  ReadRegistersIntoPage(store, s.Images);
+  ReadFilesAndLink(store, ps);
   ApplyBaud();
   ApplyPort();
-
-  // 10-11.
   s.FollowSettingsProgramFile(ps.HexBinFile);
   s.Ui().SetStatusPanel(Session::kStatusProgram, "Prog.: " + s.ProgramFile);
 }

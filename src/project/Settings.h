@@ -83,6 +83,9 @@ class Settings : public SettingsSource {
   std::string PortStatusText() const;
 
  private:
+  SettingsStore UseUserStoreAsProject();
+  void ProbePorts();
+  void OpenStartPort();
   void OpenPortNamed(const std::string& name);
   void ClosePortIfOpen();
   void ApplyBaud();

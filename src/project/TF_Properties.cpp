@@ -2,6 +2,7 @@
 #include "project/TF_Properties.h"
 
 #include "core/BaudRates.h"
+#include "core/Memories.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -24,11 +25,16 @@
 #include <QStyleOptionFrame>
 #include <QValidator>
 #include <QVBoxLayout>
+#include <tuple>
 
 #include "link/HexText.h"
 
 namespace varnel {
 namespace {
+
+QString Latin1(std::string_view text) {
+  return QString::fromLatin1(text.data(), static_cast<qsizetype>(text.size()));
+}
 
 // Upper-cases what is typed, as the range edits of the loader's hex fields
 // want; the length limit is the edit's own.
@@ -130,7 +136,7 @@ TF_Properties::TF_Properties(QWidget* parent) : QDialog(parent) {
   ComboPort->setEditable(true);
   ComboSpeed = Named(new QComboBox(port), "ComboSpeed");
   ComboSpeed->setEditable(true);
-  for (const std::string& rate : BaudTexts()) ComboSpeed->addItem(QString::fromStdString(rate));
+  for (const BaudRateInfo& row : OfferedBaudRates()) ComboSpeed->addItem(QString::fromLatin1(row.text));
   ComboSpeed->setCurrentIndex(-1);
   ComboSpeed->setEditText(QString());
   ComboPort->setEditText(QString());
@@ -222,14 +228,13 @@ TF_Properties::TF_Properties(QWidget* parent) : QDialog(parent) {
   upGrid->addWidget(CheckDefault, 4, 0, 1, 5);
   connect(CheckDefault, &QCheckBox::clicked, this, [this] { CheckDefaultClick(); });
   for (auto* check : {CheckCode, CheckSFR, CheckIRAM, CheckExtRAM}) check->setChecked(true);
-  Edt_CodeMin->setText(QStringLiteral("0000"));
-  Edt_CodeMax->setText(QStringLiteral("7FFF"));
-  Edt_SFRMin->setText(QStringLiteral("80"));
-  Edt_SFRMax->setText(QStringLiteral("FF"));
-  Edt_IRAMMin->setText(QStringLiteral("00"));
-  Edt_IRAMMax->setText(QStringLiteral("FF"));
-  Edt_ExtMin->setText(QStringLiteral("0000"));
-  Edt_ExtMax->setText(QStringLiteral("03FF"));
+  for (auto [from, to, kind] : {std::tuple{Edt_CodeMin, Edt_CodeMax, MemoryKind::Code},
+                                std::tuple{Edt_SFRMin, Edt_SFRMax, MemoryKind::SFR},
+                                std::tuple{Edt_IRAMMin, Edt_IRAMMax, MemoryKind::IRAM},
+                                std::tuple{Edt_ExtMin, Edt_ExtMax, MemoryKind::ExtRAM}}) {
+    from->setText(Latin1(DefaultFirstText(kind)));
+    to->setText(Latin1(DefaultLastText(kind)));
+  }
 
   // Programming
   auto* prog = Named(new QGroupBox(QStringLiteral("Programming "), this), "GroupProgramming");
@@ -241,7 +246,7 @@ TF_Properties::TF_Properties(QWidget* parent) : QDialog(parent) {
   CheckVerify = Named(new QCheckBox(QStringLiteral("Verify prog."), prog), "CheckVerify");
   Edt_ProgMin = Edit(prog, "Edt_ProgMin", 4, true);
   Edt_ProgMax = Edit(prog, "Edt_ProgMax", 4, true);
-  Edt_ProgMin->setText(QStringLiteral("0000"));
+  Edt_ProgMin->setText(Latin1(DefaultFirstText(MemoryKind::Code)));
   for (auto* check : {CheckErase0, CheckErase1, CheckProg1, CheckProg0}) check->setChecked(true);
   progGrid->addWidget(CheckErase0, 0, 0, 1, 2);
   progGrid->addWidget(CheckErase1, 0, 2, 1, 3);

@@ -16,10 +16,7 @@ class CliFaultsTest : public CliTest {
  protected:
   void SetUp() override {
     CliTest::SetUp();
-    std::ifstream in(kTestData / "blink.hex");
-    std::stringstream text;
-    text << in.rdbuf();
-    WriteFile("blink.hex", text.str());
+    WriteFile("blink.hex", testing::ReadFile(kTestData / "blink.hex"));
   }
   // What the target received after the handshake.
   std::vector<std::string> AfterHandshake() const {

@@ -5,17 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <random>
-#include <sstream>
 
 #include "CliProcess.h"
+#include "support/Files.h"
+#include "support/TestData.h"
 #include "target-sim/TargetSim.h"
 
 namespace varnel::testing {
-
-inline const std::filesystem::path kTestData = VARNEL_TEST_DATA;
 
 class CliTest : public ::testing::Test {
  protected:
@@ -49,15 +47,11 @@ class CliTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return (dir / name).string(); }
 
+  // Files in the scratch folder, by name.
   void WriteFile(const std::string& name, const std::string& bytes) const {
-    std::ofstream(dir / name, std::ios::binary) << bytes;
+    testing::WriteFile(Path(name), bytes);
   }
-  std::string ReadFile(const std::string& name) const {
-    std::ifstream in(dir / name, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-  }
+  std::string ReadFile(const std::string& name) const { return testing::ReadFile(Path(name)); }
 
   static std::vector<std::uint8_t> RandomBytes(std::size_t n, unsigned seed) {
     std::mt19937 random(seed);

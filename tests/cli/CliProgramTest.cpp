@@ -3,6 +3,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <sstream>
 
 #include "CliFixture.h"
 
@@ -26,12 +27,7 @@ std::map<unsigned, std::uint8_t> DataOf(const std::string& text) {
   return data;
 }
 
-std::string Blink() {
-  std::ifstream in(kTestData / "blink.hex");
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+std::string Blink() { return testing::ReadFile(kTestData / "blink.hex"); }
 
 class CliProgramTest : public CliTest {
  protected:

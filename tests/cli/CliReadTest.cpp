@@ -1,6 +1,6 @@
 // varnel-cli info, read and the options every command shares, as a process
 // against the simulated boot loader.
-#include <cstdlib>
+#include <sstream>
 
 #include "CliFixture.h"
 #include "link/Trace.h"
@@ -10,22 +10,9 @@ namespace {
 
 using sim::Memory;
 
-std::string Hex4(unsigned v) {
-  char text[8];
-  std::snprintf(text, sizeof text, "%04X", v);
-  return text;
-}
-
 // What objcopy writes for the same bytes at the same base, or "" without it.
-std::string ObjcopyHex(const std::filesystem::path& bin, unsigned base) {
-  const auto out = bin.string() + ".objcopy.hex";
-  const std::string command = "objcopy -I binary -O ihex --change-section-address .data=0x" +
-                              Hex4(base) + " '" + bin.string() + "' '" + out + "' 2>/dev/null";
-  if (std::system(command.c_str()) != 0) return {};
-  std::ifstream in(out, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
+std::string ObjcopyHex(const std::string& bin, unsigned base) {
+  return ObjcopyIntelHex(bin, bin + ".objcopy.hex", base);
 }
 
 TEST_F(CliTest, InfoPrintsTheTargetAsKeyValueLines) {

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "TargetLink.h"
+#include "support/TestData.h"
 #include "memory/UploadSequence.h"
 #include "programming/ProgramCheck.h"
 #include "programming/ProgrammingSequence.h"
@@ -16,7 +17,7 @@
 namespace varnel::testing {
 namespace {
 
-const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / ".." / "data";
+const std::filesystem::path kData = testing::kTestData;
 
 struct CancelCase {
   const char* name;

@@ -14,30 +14,17 @@
 
 #include "app/StatusPanel.h"
 #include "app/TF_Main.h"
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "support/AnsweringPrompts.h"
 #include "memory/ListMem.h"
 #include "support/EventLoop.h"
+#include "support/IntelHexRecords.h"
 #include "target-sim/TargetSim.h"
 
 namespace varnel {
 namespace {
 
-// A record of len bytes at addr, as a compiler writes it.
-std::string Record(int addr, const std::vector<int>& bytes) {
-  char buf[16];
-  int sum = static_cast<int>(bytes.size()) + (addr >> 8) + (addr & 0xFF);
-  std::snprintf(buf, sizeof buf, ":%02X%04X00", static_cast<unsigned>(bytes.size()),
-                static_cast<unsigned>(addr));
-  std::string line = buf;
-  for (int b : bytes) {
-    std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned>(b));
-    line += buf;
-    sum += b;
-  }
-  std::snprintf(buf, sizeof buf, "%02X", static_cast<unsigned>((0x100 - (sum & 0xFF)) & 0xFF));
-  return line + buf;
-}
+using testing::Record;
 
 TEST(MainWindowEndToEnd, ConnectUploadAllAndProgramByClicking) {
   testing::GuiApp();
@@ -49,8 +36,8 @@ TEST(MainWindowEndToEnd, ConnectUploadAllAndProgramByClicking) {
 
   // The program: two records and the end record.
   const std::string hex = dir.filePath("blink.hex").toStdString();
-  std::ofstream(hex) << Record(0x0000, {0x02, 0x00, 0x30}) << "\r\n"
-                     << Record(0x0030, {0x75, 0x81, 0x2F, 0x80, 0xFE}) << "\r\n"
+  std::ofstream(hex) << Record(0x00, 0x0000, {0x02, 0x00, 0x30}) << "\r\n"
+                     << Record(0x00, 0x0030, {0x75, 0x81, 0x2F, 0x80, 0xFE}) << "\r\n"
                      << ":00000001FF\r\n";
   // The per-user store names the simulated port, a fast line and the file.
   QDir().mkpath(dir.filePath("user"));

@@ -17,6 +17,7 @@
 #include "programming/Verify.h"
 #include "memory/UploadSequence.h"
 #include "TargetLink.h"
+#include "support/TestData.h"
 
 namespace varnel::testing {
 namespace {
@@ -24,7 +25,7 @@ namespace {
 using sim::Memory;
 using sim::TargetSimConfig;
 
-const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / ".." / "data";
+const std::filesystem::path kData = testing::kTestData;
 
 std::vector<std::string> FileLines(const std::filesystem::path& path) {
   std::ifstream in(path);

@@ -9,7 +9,7 @@
 #include <memory>
 
 #include "connect/ConnectHandshake.h"
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "link/CommInt.h"
 #include "memory/ProgressHost.h"
 #include "support/RecordingDisplay.h"

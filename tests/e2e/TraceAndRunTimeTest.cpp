@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "app/TF_Main.h"
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "link/Trace.h"
 #include "support/AnsweringPrompts.h"
 #include "support/EventLoop.h"

@@ -10,7 +10,7 @@
 #include "app/HelpViewer.h"
 #include "app/JpegPicture.h"
 #include "app/TAboutBox.h"
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 
 namespace varnel {
 namespace {

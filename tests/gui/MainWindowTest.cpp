@@ -10,7 +10,7 @@
 
 #include "app/TF_Main.h"
 #include "memory/ListMem.h"
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "support/AnsweringPrompts.h"
 
 namespace varnel {

@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "memory/MemoryViews.h"
-#include "programming/ToolFolder.h"
+#include "support/Files.h"
 #include "support/RecordingUi.h"
 #include "support/ScriptedPort.h"
 
@@ -19,7 +19,7 @@ namespace varnel {
 namespace {
 
 using testing::ReadFile;
-using testing::RunTool;
+using testing::ObjcopyIntelHex;
 using testing::ToolFolder;
 using testing::WriteFile;
 
@@ -63,13 +63,10 @@ class MemorySaveTest : public ::testing::Test {
   // What objcopy writes for these bytes loaded at base.
   std::string Objcopy(const std::vector<std::uint8_t>& bytes, std::uint32_t base) {
     WriteFile(folder.Path("in.bin"), std::string(bytes.begin(), bytes.end()));
-    std::filesystem::remove(folder.Path("objcopy.hex"));
-    char address[32];
-    std::snprintf(address, sizeof address, ".data=0x%X", base);
-    const int rc = RunTool({"objcopy", "-I", "binary", "-O", "ihex", "--change-section-address",
-                            address, folder.Path("in.bin"), folder.Path("objcopy.hex")});
+    int rc = -1;
+    std::string hex = ObjcopyIntelHex(folder.Path("in.bin"), folder.Path("objcopy.hex"), base, &rc);
     EXPECT_EQ(rc, 0) << "objcopy of binutils is needed for this test";
-    return ReadFile(folder.Path("objcopy.hex"));
+    return hex;
   }
 
   const MemoryKind kinds[5] = {MemoryKind::Code, MemoryKind::ExtRAM, MemoryKind::IRAM,

@@ -6,7 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "connect/Connect.h"
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "memory/CancelWatchdog.h"
 #include "memory/MemoryViews.h"
 #include "memory/ProgressHost.h"

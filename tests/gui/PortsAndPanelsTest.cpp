@@ -12,7 +12,7 @@
 
 #include "app/StatusPanel.h"
 #include "app/TF_Main.h"
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "project/IniFile.h"
 #include "project/TF_Properties.h"
 #include "support/AnsweringPrompts.h"

@@ -9,7 +9,7 @@
 #include "app/TAboutBox.h"
 #include "app/TF_Main.h"
 #include "connect/Connect.h"
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "memory/ProgressHost.h"
 #include "project/TF_Properties.h"
 #include "support/AnsweringPrompts.h"

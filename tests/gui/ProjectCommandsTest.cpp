@@ -9,19 +9,17 @@
 #include <gtest/gtest.h>
 #include <iterator>
 
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "project/IniFile.h"
 #include "project/TF_Properties.h"
+#include "support/Files.h"
 #include "support/RecordingUi.h"
 #include "support/ScriptedPort.h"
 
 namespace varnel {
 namespace {
 
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using testing::ReadFile;
 
 class ProjectCommandsTest : public ::testing::Test {
  protected:
@@ -69,7 +67,7 @@ TEST_F(ProjectCommandsTest, NewWithAnEmptyStoreWritesExactlyTheNewProjectKeys) {
   EXPECT_TRUE(shownDTR);     // a new project resets the target by default
   EXPECT_EQ(shownSpeed, "");
   EXPECT_EQ(session.ProjectFile, project);
-  EXPECT_EQ(ReadAll(project),
+  EXPECT_EQ(ReadFile(project),
             "[Properties]\nPort=None\nVersion=\n\n"
             "[MSC1210Setup]\nHCR0=FFh\nHCR1=FFh\nRealClk=4\nManualClk=0\nControlDTR=1\n\n"
             "[Code&Data]\nHexBin=\nLst=\nCodeMin=0000\nCodeMax=7FFF\nSFRMin=80\nSFRMax=FF\n"
@@ -92,7 +90,7 @@ TEST_F(ProjectCommandsTest, NewOverAnExistingFileKeepsTheKeysItDoesNotWrite) {
   EXPECT_EQ(file.ReadString("Code&Data", "Extra", ""), "keep");
   EXPECT_EQ(file.ReadString("Code&Data", "CodeMax", ""), "1FFF");
   EXPECT_EQ(file.ReadString("Properties", "Port", "?"), "None");  // the store's, not the file's
-  EXPECT_EQ(ReadAll(project).rfind("; my notes\n", 0), 0u);
+  EXPECT_EQ(ReadFile(project).rfind("; my notes\n", 0), 0u);
 }
 
 TEST_F(ProjectCommandsTest, CancelledNewKeepsTheProjectAndWritesNothing) {

@@ -7,7 +7,7 @@
 #include <QTest>
 #include <gtest/gtest.h>
 
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "project/TF_Properties.h"
 
 namespace varnel {

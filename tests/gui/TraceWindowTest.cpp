@@ -7,15 +7,14 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "app/TF_Trace.h"
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "link/CommInt.h"
 #include "support/AnsweringPrompts.h"
 #include "support/EventLoop.h"
-#include "support/Pty.h"
+#include "support/Files.h"
+#include "support/PtyComm.h"
 
 namespace varnel {
 namespace {
@@ -29,11 +28,10 @@ QStringList Shown(TF_Trace& trace) {
 // The line without its time: "> CR0010".
 QString Untimed(const QString& line) { return line.mid(line.indexOf(QLatin1Char(' ')) + 1); }
 
-class TraceWindowTest : public ::testing::Test {
+class TraceWindowTest : public ::testing::Test, protected testing::PtyComm {
  protected:
   static void SetUpTestSuite() { testing::GuiApp(); }
   void SetUp() override {
-    comm.SetDeviceName(pty.Path());
     comm.Open();
     comm.OnRxChar = [this](CommPort& sender, int count) {
       std::string buffer(static_cast<std::size_t>(count), '\0');
@@ -51,8 +49,6 @@ class TraceWindowTest : public ::testing::Test {
     ASSERT_TRUE(testing::PumpUntil([&] { return received.size() >= want; }));
   }
 
-  testing::Pty pty;
-  TComm comm;
   std::string received;
   testing::AnsweringPrompts prompts;
   std::vector<std::string> boxes;
@@ -126,8 +122,7 @@ TEST_F(TraceWindowTest, SaveWritesTheListAndAFailureLosesNothing) {
   };
   trace.findChild<QPushButton*>("Btn_Save")->click();
   EXPECT_EQ(suggested, dir.filePath("trace.txt").toStdString());
-  std::ifstream in(path, std::ios::binary);
-  const std::string saved{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string saved = testing::ReadFile(path);
   EXPECT_EQ(saved, trace.Text());
   EXPECT_EQ(QString::fromStdString(saved).trimmed().split('\n'), Shown(trace));
   EXPECT_TRUE(boxes.empty());

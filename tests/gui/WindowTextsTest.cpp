@@ -10,7 +10,7 @@
 #include "app/Pictures.h"
 #include "app/TAboutBox.h"
 #include "connect/Connect.h"
-#include "gui/GuiApp.h"
+#include "support/GuiApp.h"
 #include "gui/TextFits.h"
 #include "memory/Progress.h"
 #include "project/TF_Properties.h"

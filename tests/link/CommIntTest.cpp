@@ -14,7 +14,7 @@
 
 #include "support/CommErrorText.h"
 #include "support/EventLoop.h"
-#include "support/Pty.h"
+#include "support/PtyComm.h"
 
 namespace varnel {
 namespace {
@@ -26,12 +26,9 @@ using testing::Pty;
 
 using testing::ErrorText;
 
-class CommIntTest : public ::testing::Test {
+class CommIntTest : public ::testing::Test, protected testing::PtyComm {
  protected:
-  void SetUp() override {
-    EnsureApplication();
-    comm.SetDeviceName(pty.Path());
-  }
+  void SetUp() override { EnsureApplication(); }
 
   // Reads what the port has until `want` bytes came (no event loop needed).
   std::string ReadSome(TCustomComm& port, std::size_t want) {
@@ -44,9 +41,6 @@ class CommIntTest : public ::testing::Test {
     }
     return got;
   }
-
-  Pty pty;
-  TComm comm;
 };
 
 TEST_F(CommIntTest, OpensClosesAndReopensAndCarriesBytesBothWays) {

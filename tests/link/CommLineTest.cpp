@@ -7,7 +7,7 @@
 #include "link/CommRxFilter.h"
 #include "support/CommErrorText.h"
 #include "support/EventLoop.h"
-#include "support/Pty.h"
+#include "support/PtyComm.h"
 
 namespace varnel {
 namespace {
@@ -19,16 +19,10 @@ using testing::ReadLine;
 
 using testing::ErrorText;
 
-class CommLineTest : public ::testing::Test {
+class CommLineTest : public ::testing::Test, protected testing::PtyComm {
  protected:
-  void SetUp() override {
-    testing::EnsureApplication();
-    comm.SetDeviceName(pty.Path());
-  }
+  void SetUp() override { testing::EnsureApplication(); }
   LineReadback Line() const { return ReadLine(pty.Slave()); }
-
-  Pty pty;
-  TComm comm;
 };
 
 TEST_F(CommLineTest, EveryRateReachesTheLineTheUnusualOnesByNumber) {

@@ -4,7 +4,7 @@
 
 #include "programming/ProgramCheck.h"
 #include "programming/ProgramFile.h"
-#include "programming/ToolFolder.h"
+#include "support/Files.h"
 
 namespace varnel {
 namespace {

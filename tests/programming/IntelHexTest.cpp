@@ -6,15 +6,15 @@
 #include <stdexcept>
 #include <sys/stat.h>
 
-#include "programming/ToolFolder.h"
+#include "support/Files.h"
 #include "core/FileBytes.h"
-#include "project/FileFaults.h"
+#include "support/FileFaults.h"
 
 namespace varnel {
 namespace {
 
 using testing::ReadFile;
-using testing::RunTool;
+using testing::ObjcopyIntelHex;
 using testing::ToolFolder;
 using testing::WriteFile;
 
@@ -33,13 +33,7 @@ std::string Text(const std::vector<std::uint8_t>& bytes) {
 std::string Objcopy(const ToolFolder& folder, const std::vector<std::uint8_t>& bytes,
                     std::uint32_t base, int* status = nullptr) {
   WriteFile(folder.Path("in.bin"), Text(bytes));
-  std::filesystem::remove(folder.Path("out.hex"));
-  char address[32];
-  std::snprintf(address, sizeof address, ".data=0x%X", base);
-  const int rc = RunTool({"objcopy", "-I", "binary", "-O", "ihex", "--change-section-address",
-                      address, folder.Path("in.bin"), folder.Path("out.hex")});
-  if (status) *status = rc;
-  return std::filesystem::exists(folder.Path("out.hex")) ? ReadFile(folder.Path("out.hex")) : "";
+  return ObjcopyIntelHex(folder.Path("in.bin"), folder.Path("out.hex"), base, status);
 }
 
 TEST(IntelHexTest, SameTextAsObjcopyForSizesAndBases) {

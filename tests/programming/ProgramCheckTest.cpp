@@ -5,36 +5,21 @@
 #include <random>
 
 #include "programming/IntelHex.h"
-#include "programming/ToolFolder.h"
+#include "support/Files.h"
+#include "support/IntelHexRecords.h"
+#include "support/TestData.h"
 
 namespace varnel {
 namespace {
 
 using testing::ReadFile;
+using testing::Record;
 using testing::RunTool;
 using testing::ToolFolder;
 using testing::WriteFile;
 
 constexpr std::uint32_t k32K = 32 * 1024;
-const std::filesystem::path kData = std::filesystem::path(__FILE__).parent_path() / ".." / "data";
-
-// A record with its checksum, as a tool would write it.
-std::string Record(std::uint8_t type, std::uint16_t address, std::vector<std::uint8_t> data) {
-  std::vector<std::uint8_t> bytes = {static_cast<std::uint8_t>(data.size()),
-                                     static_cast<std::uint8_t>(address >> 8),
-                                     static_cast<std::uint8_t>(address), type};
-  bytes.insert(bytes.end(), data.begin(), data.end());
-  unsigned sum = 0;
-  for (auto b : bytes) sum += b;
-  bytes.push_back(static_cast<std::uint8_t>(0x100 - (sum & 0xFF)));
-  std::string text = ":";
-  char pair[3];
-  for (auto b : bytes) {
-    std::snprintf(pair, sizeof pair, "%02X", b);
-    text += pair;
-  }
-  return text;
-}
+const std::filesystem::path kData = testing::kTestData;
 
 const std::string kEnd = ":00000001FF";
 const std::string kA = Record(0, 0x0000, {0x02, 0x00, 0x06});  // :03000000020006F5

@@ -6,26 +6,18 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
-#include <fstream>
 #include <random>
 #include <sstream>
 
 #include "core/Session.h"
+#include "support/Files.h"
 #include "support/RecordingUi.h"
 
 namespace varnel {
 namespace {
 
-std::string ReadText(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
-
-void WriteBytes(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
+using testing::ReadFile;
+using testing::WriteFile;
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -80,43 +72,43 @@ TEST_F(ProgramFileTest, ConvertedFileMatchesObjcopyRecordForRecord) {
   for (int size : {1, 15, 16, 17, 35, 4099, 32768, 65535, 65536}) {
     std::string image(static_cast<std::size_t>(size), '\0');
     for (char& c : image) c = static_cast<char>(random());
-    WriteBytes(Path("fw.bin"), image);
+    WriteFile(Path("fw.bin"), image);
     ASSERT_EQ(QProcess::execute(objcopy, {"-I", "binary", "-O", "ihex",
                                           QString::fromStdString(Path("fw.bin")),
                                           QString::fromStdString(Path("ref.hex"))}),
               0);
     ASSERT_TRUE(Prepare("fw.bin")) << size;
     EXPECT_EQ(session.ProjectSettings.HexBinFile, Path("fwtmp.hex"));
-    EXPECT_EQ(Lines(ReadText(Path("fwtmp.hex"))), Lines(ReadText(Path("ref.hex")))) << size;
+    EXPECT_EQ(Lines(ReadFile(Path("fwtmp.hex"))), Lines(ReadFile(Path("ref.hex")))) << size;
     EXPECT_EQ(count, (size + 15) / 16);
   }
 }
 
 TEST_F(ProgramFileTest, EdgeSizesAndTheAddressWrap) {
-  WriteBytes(Path("empty.bin"), "");
+  WriteFile(Path("empty.bin"), "");
   ASSERT_TRUE(Prepare("empty.bin"));
-  EXPECT_EQ(ReadText(Path("emptytmp.hex")), ":00000001FF\n");
+  EXPECT_EQ(ReadFile(Path("emptytmp.hex")), ":00000001FF\n");
   EXPECT_EQ(count, 0);
 
-  WriteBytes(Path("s16.bin"), std::string(16, '\x11'));
+  WriteFile(Path("s16.bin"), std::string(16, '\x11'));
   ASSERT_TRUE(Prepare("s16.bin"));
-  EXPECT_EQ(Lines(ReadText(Path("s16tmp.hex"))),
+  EXPECT_EQ(Lines(ReadFile(Path("s16tmp.hex"))),
             (std::vector<std::string>{":1000000011111111111111111111111111111111E0",
                                       ":00000001FF"}));
   EXPECT_EQ(count, 1);
 
-  WriteBytes(Path("s35.bin"), std::string(35, '\0'));
+  WriteFile(Path("s35.bin"), std::string(35, '\0'));
   ASSERT_TRUE(Prepare("s35.bin"));
-  const auto lines = Lines(ReadText(Path("s35tmp.hex")));
+  const auto lines = Lines(ReadFile(Path("s35tmp.hex")));
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[1].substr(0, 9), ":10001000");
   EXPECT_EQ(lines[2], ":03002000000000DD");
   EXPECT_EQ(count, 3);
 
   // Beyond 64 KB the address field wraps to 0000h; no extended record.
-  WriteBytes(Path("big.bin"), std::string(65536 + 20, '\0'));
+  WriteFile(Path("big.bin"), std::string(65536 + 20, '\0'));
   ASSERT_TRUE(Prepare("big.bin"));
-  const auto big = Lines(ReadText(Path("bigtmp.hex")));
+  const auto big = Lines(ReadFile(Path("bigtmp.hex")));
   ASSERT_EQ(big.size(), 4096u + 2 + 1);
   EXPECT_EQ(big[4096], ":10000000" + std::string(32, '0') + "F0");
   EXPECT_EQ(big[4097], ":0400100000000000EC");
@@ -129,33 +121,33 @@ TEST_F(ProgramFileTest, NamesExtensionsCaseAndOverwrite) {
 
   // An upper-case image extension converts; a stale converted file (longer
   // than the new one) is replaced whole, and nothing else is left behind.
-  WriteBytes(Path("FW.BIN"), std::string(3, '\x01'));
-  WriteBytes(Path("FWtmp.hex"), std::string(5000, 'z'));
+  WriteFile(Path("FW.BIN"), std::string(3, '\x01'));
+  WriteFile(Path("FWtmp.hex"), std::string(5000, 'z'));
   ASSERT_TRUE(Prepare("FW.BIN"));
-  EXPECT_EQ(ReadText(Path("FWtmp.hex")), ":03000000010101FA\n:00000001FF\n");
+  EXPECT_EQ(ReadFile(Path("FWtmp.hex")), ":03000000010101FA\n:00000001FF\n");
   EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files).size(), 2);
 
   // Intel HEX whatever the case is sent unchanged and counted by its records.
   std::string hex;
   for (int i = 0; i < 119; ++i) hex += ":0100000000FF\r\n";
   hex += "\r\n  \n:00000001FF";  // blank lines are no records; a last line needs no line end
-  WriteBytes(Path("prog.HEX"), hex);
+  WriteFile(Path("prog.HEX"), hex);
   ASSERT_TRUE(Prepare("prog.HEX"));
   EXPECT_EQ(session.ProjectSettings.HexBinFile, Path("prog.HEX"));
   EXPECT_EQ(count, 120);
-  EXPECT_EQ(ReadText(Path("prog.HEX")), hex);
+  EXPECT_EQ(ReadFile(Path("prog.HEX")), hex);
   EXPECT_TRUE(ui.boxes.empty());
 }
 
 TEST_F(ProgramFileTest, OtherExtensionsAreIntelHexOnlyWhenTheyStartWithARecord) {
-  WriteBytes(Path("prog.ihx"), "\n:03000000020003F8\n:00000001FF\n");
+  WriteFile(Path("prog.ihx"), "\n:03000000020003F8\n:00000001FF\n");
   ASSERT_TRUE(Prepare("prog.ihx"));
   EXPECT_EQ(session.ProjectSettings.HexBinFile, Path("prog.ihx"));
   EXPECT_EQ(count, 2);
 
   session.ProjectSettings.HexBinFile = "before.hex";
   count = 7;
-  WriteBytes(Path("notes.txt"), "hello\n:00000001FF\n");
+  WriteFile(Path("notes.txt"), "hello\n:00000001FF\n");
   EXPECT_FALSE(Prepare("notes.txt"));
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].kind, MessageKind::Error);
@@ -168,7 +160,7 @@ TEST_F(ProgramFileTest, FailuresShowTheirBoxAndChangeNothing) {
   EXPECT_FALSE(Prepare("missing.hex"));
   EXPECT_FALSE(Prepare("missing.bin"));
   // The converted file's place is taken by a folder: it cannot be rewritten.
-  WriteBytes(Path("fw.bin"), "abc");
+  WriteFile(Path("fw.bin"), "abc");
   ASSERT_TRUE(QDir(dir.path()).mkdir("fwtmp.hex"));
   EXPECT_FALSE(Prepare("fw.bin"));
   ASSERT_EQ(ui.boxes.size(), 3u);

@@ -10,7 +10,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FileFaults.h"
+#include "support/FileFaults.h"
 #include "core/FileBytes.h"
 #include "project/IniDocument.h"
 #include "project/PropertyValues.h"
@@ -21,9 +21,9 @@ namespace {
 
 using testing::AsUnprivileged;
 using testing::FileSizeLimit;
-using testing::ReadAll;
+using testing::ReadFile;
 using testing::TestFolder;
-using testing::WriteAll;
+using testing::WriteFile;
 
 // A project file as another machine's editor may leave it.
 const std::string kForeign =
@@ -97,12 +97,12 @@ TEST(IniFileTest, ReadsAndWritesThroughToDiskKeepingPermissions) {
   ::chmod(path.c_str(), 0640);
 
   // Another writer between two calls is seen at once: nothing is cached.
-  WriteAll(path, ReadAll(path) + "Baud=2400\n");
+  WriteFile(path, ReadFile(path) + "Baud=2400\n");
   EXPECT_EQ(ini.ReadString("Properties", "baud", ""), "2400");
   const IniWriteResult result = ini.WriteString("Properties", "Port", "COM5");
   ASSERT_TRUE(result.ok);
   EXPECT_TRUE(result.sectionExisted);
-  EXPECT_EQ(ReadAll(path), "[Properties]\nPort=COM5\nBaud=2400\n");
+  EXPECT_EQ(ReadFile(path), "[Properties]\nPort=COM5\nBaud=2400\n");
   struct stat st {};
   ASSERT_EQ(::stat(path.c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0640u);
@@ -114,7 +114,7 @@ TEST(IniFileTest, FailedWritesLeaveTheFileAsItWas) {
 
   // Read-only file in a writable folder: not replaced behind its back.
   const std::string readOnly = folder.Path("ro.prj");
-  WriteAll(readOnly, before);
+  WriteFile(readOnly, before);
   ::chmod(folder.Path().c_str(), 0777);
   ::chmod(readOnly.c_str(), 0444);
   {
@@ -125,12 +125,12 @@ TEST(IniFileTest, FailedWritesLeaveTheFileAsItWas) {
     EXPECT_TRUE(result.sectionExisted);
     EXPECT_FALSE(ini.WriteString("Other", "Key", "x").sectionExisted);
   }
-  EXPECT_EQ(ReadAll(readOnly), before);
+  EXPECT_EQ(ReadFile(readOnly), before);
 
   // Writable file in a read-only folder: no temporary file can be made.
   ::mkdir(folder.Path("locked").c_str(), 0755);
   const std::string locked = folder.Path("locked/p.prj");
-  WriteAll(locked, before);
+  WriteFile(locked, before);
   ::chmod(locked.c_str(), 0666);
   ::chmod(folder.Path("locked").c_str(), 0555);
   {
@@ -138,16 +138,16 @@ TEST(IniFileTest, FailedWritesLeaveTheFileAsItWas) {
     EXPECT_FALSE(IniFile(locked).WriteString("Properties", "Port", "COM3").ok);
     EXPECT_FALSE(IniFile(folder.Path("locked/new.prj")).WriteString("A", "B", "C").ok);
   }
-  EXPECT_EQ(ReadAll(locked), before);
+  EXPECT_EQ(ReadFile(locked), before);
 
   // Disk full in the middle of the write.
   const std::string full = folder.Path("full.prj");
-  WriteAll(full, before);
+  WriteFile(full, before);
   {
     FileSizeLimit limit(before.size() + 8);
     EXPECT_FALSE(IniFile(full).WriteString("Code&Data", "HexBin", std::string(200, 'x')).ok);
   }
-  EXPECT_EQ(ReadAll(full), before);
+  EXPECT_EQ(ReadFile(full), before);
   // No temporary file is left behind by any of them.
   EXPECT_EQ(QDir(QString::fromStdString(folder.Path())).entryList(QDir::Hidden | QDir::Files |
                                                                    QDir::NoDotAndDotDot),
@@ -158,13 +158,13 @@ TEST(IniFileTest, FailedWritesLeaveTheFileAsItWas) {
 TEST(IniFileTest, AStoreReadsItsFileOnceAndWritesThroughAtOnce) {
   TestFolder folder;
   const std::string path = folder.Path("demo.prj");
-  WriteAll(path, "[Properties]\nPort=COM2\n");
+  WriteFile(path, "[Properties]\nPort=COM2\n");
   SettingsStore store(SettingsStore::Backend::ProjectFile, path);
   EXPECT_EQ(store.ReadText("Properties", "Port", "?"), "COM2");
 
   // Another writer during the operation: the open store keeps the text it
   // read, the next store sees the change.
-  WriteAll(path, "[Properties]\nPort=COM3\nBaud=2400\n");
+  WriteFile(path, "[Properties]\nPort=COM3\nBaud=2400\n");
   EXPECT_EQ(store.ReadText("Properties", "Port", "?"), "COM2");
   EXPECT_EQ(store.ReadText("Properties", "Baud", "9600"), "9600");
   SettingsStore next(SettingsStore::Backend::ProjectFile, path);
@@ -173,7 +173,7 @@ TEST(IniFileTest, AStoreReadsItsFileOnceAndWritesThroughAtOnce) {
   // Each write is on disk at once, and the store reads its own writes.
   std::string message;
   ASSERT_TRUE(next.WriteText("Code&Data", "HexBin", "a.hex", &message));
-  EXPECT_EQ(ReadAll(path), "[Properties]\nPort=COM3\nBaud=2400\n\n[Code&Data]\nHexBin=a.hex\n");
+  EXPECT_EQ(ReadFile(path), "[Properties]\nPort=COM3\nBaud=2400\n\n[Code&Data]\nHexBin=a.hex\n");
   ASSERT_TRUE(next.WriteBool("Code&Data", "Default", false, &message));
   EXPECT_EQ(IniFile(path).ReadString("Code&Data", "Default", "?"), "0");
   EXPECT_FALSE(next.ReadBool("Code&Data", "Default", true));
@@ -181,19 +181,19 @@ TEST(IniFileTest, AStoreReadsItsFileOnceAndWritesThroughAtOnce) {
 
   // A write that fails leaves the file as it was, and the store reads the
   // file again rather than believing its own change.
-  const std::string before = ReadAll(path);
+  const std::string before = ReadFile(path);
   {
     FileSizeLimit full(8);
     EXPECT_FALSE(next.WriteText("Code&Data", "Lst", "b.lst", &message));
   }
   EXPECT_EQ(message, "Unable to write to " + path);
-  EXPECT_EQ(ReadAll(path), before);
+  EXPECT_EQ(ReadFile(path), before);
   EXPECT_EQ(next.ReadText("Code&Data", "Lst", "none"), "none");
   // A store first opened on a missing file creates it with its first write.
   SettingsStore fresh(SettingsStore::Backend::UserStore, folder.Path("new.ini"));
   EXPECT_EQ(fresh.ReadText("Properties", "Port", "None"), "None");
   ASSERT_TRUE(fresh.WriteText("Properties", "Port", "COM1", &message));
-  EXPECT_EQ(ReadAll(folder.Path("new.ini")), "[Properties]\nPort=COM1\n");
+  EXPECT_EQ(ReadFile(folder.Path("new.ini")), "[Properties]\nPort=COM1\n");
 }
 
 TEST(IniFileTest, SettingsFilesUpToTheLimitReadAndLargerOnesAreLeftAlone) {
@@ -209,7 +209,7 @@ TEST(IniFileTest, SettingsFilesUpToTheLimitReadAndLargerOnesAreLeftAlone) {
   const std::string atLimit = padded(kMaxSettingsFileSize);
   ASSERT_EQ(atLimit.size(), kMaxSettingsFileSize);
   const std::string path = folder.Path("full.prj");
-  WriteAll(path, atLimit);
+  WriteFile(path, atLimit);
   EXPECT_EQ(IniFile(path).ReadString("Properties", "Port", "?"), "COM2");
   EXPECT_EQ(SettingsStore(SettingsStore::Backend::ProjectFile, path)
                 .ReadText("Properties", "Port", "?"),
@@ -221,14 +221,14 @@ TEST(IniFileTest, SettingsFilesUpToTheLimitReadAndLargerOnesAreLeftAlone) {
   SettingsStore store(SettingsStore::Backend::ProjectFile, path);
   EXPECT_FALSE(store.WriteText("Properties", "Baud", "2400", &message));
   EXPECT_EQ(message, "Unable to write to " + path);
-  EXPECT_EQ(ReadAll(path), atLimit);
+  EXPECT_EQ(ReadFile(path), atLimit);
   EXPECT_FALSE(IniFile(path).WriteString("Properties", "Baud", "2400").ok);
-  EXPECT_EQ(ReadAll(path), atLimit);
+  EXPECT_EQ(ReadFile(path), atLimit);
 
   // One byte more is no settings file: it reads as the defaults and no
   // write replaces it.
   const std::string over = padded(kMaxSettingsFileSize + 1);
-  WriteAll(path, over);
+  WriteFile(path, over);
   EXPECT_EQ(IniFile(path).ReadString("Properties", "Port", "?"), "?");
   SettingsStore large(SettingsStore::Backend::UserStore, path);
   EXPECT_EQ(large.ReadText("Properties", "Port", "None"), "None");
@@ -237,13 +237,13 @@ TEST(IniFileTest, SettingsFilesUpToTheLimitReadAndLargerOnesAreLeftAlone) {
   const IniWriteResult result = IniFile(path).WriteString("Properties", "Port", "COM1");
   EXPECT_FALSE(result.ok);
   EXPECT_NE(result.error.find("Too large"), std::string::npos) << result.error;
-  EXPECT_EQ(ReadAll(path), over);
+  EXPECT_EQ(ReadFile(path), over);
 }
 
 // What Python's configparser reads from a file, as JSON {section: {key: value}}.
 QJsonObject ReadWithConfigParser(const std::string& folder, const std::string& path) {
   const std::string script = folder + "/dump.py";
-  WriteAll(script,
+  WriteFile(script,
            "import configparser, json, sys\n"
            "p = configparser.RawConfigParser(strict=True)\n"
            "p.optionxform = str\n"

@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "FileFaults.h"
+#include "support/FileFaults.h"
 #include "link/CommInt.h"
 #include "link/PortNames.h"
 #include "project/Settings.h"
@@ -21,7 +21,7 @@ namespace {
 using testing::Pty;
 using testing::RecordingUi;
 using testing::TestFolder;
-using testing::WriteAll;
+using testing::WriteFile;
 
 speed_t LineSpeed(const Pty& pty) {
   const termios t = pty.SlaveSettings();
@@ -33,7 +33,7 @@ TEST(PortSettingsTest, StartUpAndReloadsOpenSwitchAndCloseTheMappedDevices) {
   TestFolder folder;
   Pty first, second;
   const std::string userPath = folder.Path("Varnel.ini");
-  WriteAll(userPath, "[Properties]\nPort=COM1\nBaud=38400\n[Ports]\nCOM1=" + first.Path() +
+  WriteFile(userPath, "[Properties]\nPort=COM1\nBaud=38400\n[Ports]\nCOM1=" + first.Path() +
                          "\nCOM2=" + second.Path() + "\nCOM3=" + folder.Path("gone") + "\n");
   Session session;
   RecordingUi ui;
@@ -55,7 +55,7 @@ TEST(PortSettingsTest, StartUpAndReloadsOpenSwitchAndCloseTheMappedDevices) {
   EXPECT_EQ(first.Receive(1), "X");
 
   session.ProjectFile = folder.Path("demo.prj");
-  WriteAll(session.ProjectFile, "[Properties]\nPort=COM2\nBaud=2400\n");
+  WriteFile(session.ProjectFile, "[Properties]\nPort=COM2\nBaud=2400\n");
   source.LoadProperties();
   ASSERT_TRUE(comm.IsOpen());
   EXPECT_EQ(ui.panels[0], "COM2,2400Bd,N,8,1");
@@ -64,7 +64,7 @@ TEST(PortSettingsTest, StartUpAndReloadsOpenSwitchAndCloseTheMappedDevices) {
   EXPECT_EQ(second.Receive(1), "Y");
   EXPECT_EQ(first.Receive(1, 50), "");
 
-  WriteAll(session.ProjectFile, "[Properties]\nPort=COM3\n");  // adapter unplugged
+  WriteFile(session.ProjectFile, "[Properties]\nPort=COM3\n");  // adapter unplugged
   source.LoadProperties();
   EXPECT_FALSE(session.PortOpen);
   EXPECT_FALSE(comm.IsOpen());
@@ -95,7 +95,7 @@ TEST(PortSettingsTest, AnAdapterPluggedBackInIsReopenedByTheNextReload) {
   const std::string device = folder.Path("ttyUSB0");  // the adapter's stable name
   ASSERT_EQ(::symlink(first->Path().c_str(), device.c_str()), 0);
   const std::string userPath = folder.Path("Varnel.ini");
-  WriteAll(userPath, "[Properties]\nPort=" + device + "\n");
+  WriteFile(userPath, "[Properties]\nPort=" + device + "\n");
   Session session;
   RecordingUi ui;
   TComm comm;
@@ -126,7 +126,7 @@ TEST(PortSettingsTest, EachDialogGetsTheListAsItIsNowWithTheOpenPortAndAClosedPo
   Pty adapter;
   const std::string device = folder.Path("ttyUSB0");
   const std::string userPath = folder.Path("Varnel.ini");
-  WriteAll(userPath, "[Properties]\nPort=" + device + "\n");
+  WriteFile(userPath, "[Properties]\nPort=" + device + "\n");
   Session session;
   RecordingUi ui;
   TComm comm;

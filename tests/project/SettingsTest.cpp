@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <gtest/gtest.h>
 
-#include "FileFaults.h"
+#include "support/FileFaults.h"
 #include "link/PortNames.h"
 #include "support/RecordingUi.h"
 #include "support/ScriptedPort.h"
@@ -16,10 +16,10 @@ namespace varnel {
 namespace {
 
 using testing::FileSizeLimit;
-using testing::ReadAll;
+using testing::ReadFile;
 using testing::RecordingUi;
 using testing::TestFolder;
-using testing::WriteAll;
+using testing::WriteFile;
 
 // A port that counts opens and closes and can refuse to open, as an
 // unplugged adapter does.
@@ -52,7 +52,7 @@ class SettingsTest : public ::testing::Test {
 
   void UseProject(const std::string& text) {
     session.ProjectFile = folder.Path("demo.prj");
-    WriteAll(session.ProjectFile, text);
+    WriteFile(session.ProjectFile, text);
   }
   // A write's outcome as the window shows it: a failure is an error box.
   bool Saved(const Outcome& outcome) {
@@ -61,7 +61,7 @@ class SettingsTest : public ::testing::Test {
   }
   void WriteUserStore(const std::string& text) {
     ::mkdir(folder.Path("user").c_str(), 0755);
-    WriteAll(userPath, text);
+    WriteFile(userPath, text);
   }
 
   TestFolder folder;
@@ -195,11 +195,11 @@ TEST_F(SettingsTest, StartUpOpensTheStoredPortBeforeTheSettingsApplyTheirRate) {
   EXPECT_EQ(session.ProgramFile, "/fw/app.hex");
   EXPECT_EQ(ui.panels[2], "Prog.: /fw/app.hex");
 
-  const std::string before = ReadAll(userPath);
+  const std::string before = ReadFile(userPath);
   settings.ShutDown();
   EXPECT_FALSE(port.open);
   EXPECT_TRUE(settings.PortList().empty());
-  EXPECT_EQ(ReadAll(userPath), before);
+  EXPECT_EQ(ReadFile(userPath), before);
 }
 
 TEST_F(SettingsTest, ConfirmedDialogWritesEveryKeyInTableOrderThenReloads) {
@@ -210,7 +210,7 @@ TEST_F(SettingsTest, ConfirmedDialogWritesEveryKeyInTableOrderThenReloads) {
   values.HexBin = "/fw/new.hex";
   values.Default = false;
   ASSERT_TRUE(settings.FinishConfigure(&values).Done());
-  EXPECT_EQ(ReadAll(session.ProjectFile),
+  EXPECT_EQ(ReadFile(session.ProjectFile),
             "[Properties]\nPort=COM2\nBaud=9600\nVersion=\n\n"
             "[MSC1210Setup]\nHCR0=FFh\nHCR1=FFh\nRealClk=4\nManualClk=0\nControlDTR=0\n\n"
             "[Code&Data]\nHexBin=/fw/new.hex\nLst=\nCodeMin=0000\nCodeMax=7FFF\nSFRMin=80\n"
@@ -241,7 +241,7 @@ TEST_F(SettingsTest, NewProjectLayoutKeepsTheKeysItDoesNotWrite) {
   UseProject("[Properties]\r\nBaud=38400\r\n[Code&Data]\r\nIRAMMin=10\r\n");
   ASSERT_TRUE(settings.FinishNewProject(&fresh).Done());
   EXPECT_EQ(session.ProjectSettings.BaudText, "38400");  // reloaded from the new project
-  const std::string text = ReadAll(session.ProjectFile);
+  const std::string text = ReadFile(session.ProjectFile);
   EXPECT_NE(text.find("Baud=38400\r\nPort=None\r\nVersion=\r\n"), std::string::npos);
   EXPECT_NE(text.find("IRAMMin=10\r\n"), std::string::npos);
   EXPECT_EQ(text.find("IRAMMax"), std::string::npos);
@@ -267,7 +267,7 @@ TEST_F(SettingsTest, FailedSaveShowsItsMessageLosesNothingAndDoesNotReload) {
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].kind, MessageKind::Error);
   EXPECT_EQ(ui.boxes[0].text, "Unable to write to " + session.ProjectFile);
-  EXPECT_EQ(ReadAll(session.ProjectFile), before);
+  EXPECT_EQ(ReadFile(session.ProjectFile), before);
   EXPECT_EQ(session.ProjectSettings.PortName, "kept");
   EXPECT_EQ(port.opens, 0);
 
@@ -279,13 +279,13 @@ TEST_F(SettingsTest, FailedSaveShowsItsMessageLosesNothingAndDoesNotReload) {
     EXPECT_FALSE(Saved(settings.SaveProperties(values)));
     EXPECT_FALSE(Saved(settings.WriteWorkDir("/w/")));
   }
-  EXPECT_EQ(ReadAll(userPath), "[Properties]\nPort=COM2\n");
-  WriteAll(userPath, "; nothing yet\n");
+  EXPECT_EQ(ReadFile(userPath), "[Properties]\nPort=COM2\n");
+  WriteFile(userPath, "; nothing yet\n");
   {
     FileSizeLimit full(kRoom);
     EXPECT_FALSE(Saved(settings.SaveProperties(values)));
   }
-  EXPECT_EQ(ReadAll(userPath), "; nothing yet\n");
+  EXPECT_EQ(ReadFile(userPath), "; nothing yet\n");
   ASSERT_EQ(ui.boxes.size(), 4u);
   EXPECT_EQ(ui.boxes[1].text, "Failed to set data for 'Port'");
   EXPECT_EQ(ui.boxes[2].text, "Failed to set data for 'WorkDir'");

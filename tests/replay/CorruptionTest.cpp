@@ -41,9 +41,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdlib>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <mutex>
 #include <random>
 #include <set>
@@ -54,6 +52,8 @@
 #include "replay/ReplayTarget.h"
 #include "replay/Scenarios.h"
 #include "support/EventLoop.h"
+#include "support/Files.h"
+#include "support/PtyComm.h"
 
 namespace varnel::testing {
 namespace {
@@ -82,8 +82,7 @@ bool IsSystemText(const std::string& text) {
 }
 
 Conversation Load(const Scenario& scenario) {
-  std::ifstream in(ConversationPath(scenario), std::ios::binary);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string text = ReadFile(ConversationPath(scenario));
   std::string error;
   auto conversation = ParseConversation(text, error);
   EXPECT_TRUE(conversation.has_value()) << error;
@@ -250,11 +249,10 @@ TEST(ReplayCorruption, DamagedRepliesEndCleanlyAndStoreNothingAstray) {
     const std::string context = "seed " + std::to_string(seed) + ", " + scenario.file + ": " +
                                 damage.description;
 
-    Pty pty;
     LineWatch watch;
-    TComm comm;
-    comm.SetDeviceName(pty.Path());
-    comm.SetBaudRate(br38400);
+    PtyComm line(br38400);
+    Pty& pty = line.pty;
+    TComm& comm = line.comm;
     comm.Open();
     comm.SetTraceTap(&watch);
     ReplayTarget target(pty, watch, script, ReplayTarget::Pieces::WholeReplies, damage.played);

@@ -4,20 +4,19 @@
 // the same end result as the live run.
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
 
 #include "link/CommInt.h"
 #include "replay/ReplayTarget.h"
 #include "replay/Scenarios.h"
 #include "support/EventLoop.h"
+#include "support/Files.h"
+#include "support/PtyComm.h"
 
 namespace varnel::testing {
 namespace {
 
 Conversation Load(const Scenario& scenario) {
-  std::ifstream in(ConversationPath(scenario), std::ios::binary);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const std::string text = ReadFile(ConversationPath(scenario));
   std::string error;
   auto conversation = ParseConversation(text, error);
   EXPECT_TRUE(conversation.has_value()) << ConversationPath(scenario) << ": " << error;
@@ -52,11 +51,10 @@ TEST_P(Replay, LeavesTheLiveRunsResult) {
   ASSERT_FALSE(recorded.chunks.empty());
   ASSERT_EQ(recorded.runName.empty(), scenario.run == Scenario::Run::ConnectOnly);
 
-  Pty pty;
   LineWatch watch;
-  TComm comm;
-  comm.SetDeviceName(pty.Path());
-  comm.SetBaudRate(br38400);
+  PtyComm line(br38400);
+  Pty& pty = line.pty;
+  TComm& comm = line.comm;
   comm.Open();
   comm.SetTraceTap(&watch);
   ReplayTarget target(pty, watch, recorded.Exchanges(), GetParam().pieces);

@@ -10,13 +10,13 @@
 #include "link/Trace.h"
 #include "memory/CancelWatchdog.h"
 #include "support/EventLoop.h"
+#include "support/TestData.h"
 #include "target-sim/TargetSim.h"
 
 namespace varnel::testing {
 namespace {
 
-const std::filesystem::path kFolder =
-    std::filesystem::path(__FILE__).parent_path() / ".." / "data" / "conversations";
+const std::filesystem::path kFolder = kTestData / "conversations";
 
 constexpr MemoryKind kKinds[] = {MemoryKind::Code, MemoryKind::ExtRAM, MemoryKind::IRAM,
                                  MemoryKind::SFR, MemoryKind::Cfg};

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "HostLine.h"
+#include "support/Files.h"
 
 namespace varnel::sim::test {
 namespace {
@@ -61,12 +62,7 @@ int WaitExit(pid_t pid) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using varnel::testing::ReadFile;
 
 class TargetSimProgram : public ::testing::Test {
  protected:

@@ -1,5 +1,5 @@
-// A scratch folder for the programming tests and a way to run binutils in
-// it, for cross-checks of our Intel HEX against objcopy's.
+// Files for tests: whole files read and written as bytes, a scratch folder
+// removed afterwards, and a program run in it (binutils, for cross-checks).
 #pragma once
 
 #include <fcntl.h>
@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -17,6 +19,7 @@
 
 namespace varnel::testing {
 
+// The file's bytes; "" when it cannot be read.
 inline std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -75,6 +78,20 @@ inline int RunTool(std::vector<std::string> args) {
   int status = 0;
   if (pid < 0 || ::waitpid(pid, &status, 0) != pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// What objcopy of binutils writes as Intel HEX for the raw image in binPath
+// placed at base (into hexPath); "" when it wrote nothing. Its exit status
+// goes to *status.
+inline std::string ObjcopyIntelHex(const std::string& binPath, const std::string& hexPath,
+                                   std::uint32_t base, int* status = nullptr) {
+  std::filesystem::remove(hexPath);
+  char address[32];
+  std::snprintf(address, sizeof address, ".data=0x%X", base);
+  const int rc = RunTool({"objcopy", "-I", "binary", "-O", "ihex", "--change-section-address",
+                          address, binPath, hexPath});
+  if (status) *status = rc;
+  return std::filesystem::exists(hexPath) ? ReadFile(hexPath) : "";
 }
 
 }  // namespace varnel::testing

@@ -4,8 +4,6 @@
 #pragma once
 
 #include <csignal>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <sys/fsuid.h>
 #include <sys/resource.h>
@@ -14,16 +12,9 @@
 
 #include <QTemporaryDir>
 
+#include "support/Files.h"
+
 namespace varnel::testing {
-
-inline std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-inline void WriteAll(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary) << bytes;
-}
 
 // A temporary folder that other users may enter, so an unprivileged write
 // reaches the files the test made inside it.
