@@ -6,7 +6,8 @@
 #include <algorithm>
 
 #include "cli/ExitStatus.h"
-#include "core/BaudRates.h"
+#include "cli/LineRates.h"
+#include "core/ResetSequence.h"
 #include "link/PortNames.h"
 #include "project/Settings.h"
 #include "project/UserStore.h"
@@ -45,6 +46,8 @@ void CliSettings::LoadProperties() {
   if (!o.port.empty()) ps.PortName = o.port;
   if (!o.baud.empty()) ps.BaudText = o.baud;
   if (o.reset) ps.ControlDTR = true;
+  if (o.resetSequence) ps.ResetSequence = *o.resetSequence;
+  if (o.clockHz) ps.CrystalHz = *o.clockHz;
   if (o.noMassErase) ps.MassErase = false;
   if (o.noEraseCfg) ps.ErasePS1 = false;
   if (o.noFlash) ps.ProgFlash = false;
@@ -62,12 +65,23 @@ void CliSettings::LoadProperties() {
   if (adjust) adjust(s);
 }
 
+TBaudrate CliSettings::Rate() const { return LineRateFromText(BaudText()).value_or(br9600); }
+
+void CliSettings::CheckResetSequence() const {
+  const ProjectSettingsRecord& ps = session_.ProjectSettings;
+  if (!ps.ControlDTR) return;
+  try {
+    ParseResetSequence(ps.ResetSequence);
+  } catch (const ResetSequenceError& e) {
+    throw CliFailure(kExitUsage, std::string(e.what()) + " (\"ResetSequence\" in " +
+                                     (options_.project.empty() ? userStore_ : options_.project) +
+                                     ")");
+  }
+}
+
 std::string CliSettings::CheckedDevice() const {
-  const auto& rates = BaudTexts();
-  if (std::find(rates.begin(), rates.end(), BaudText()) == rates.end()) {
-    std::string list;
-    for (const auto& rate : rates) list += (list.empty() ? "" : ", ") + rate;
-    throw CliFailure(kExitUsage, "baud rate '" + BaudText() + "' is not one of " + list);
+  if (!LineRateFromText(BaudText())) {
+    throw CliFailure(kExitUsage, "baud rate '" + BaudText() + "' is not one of " + LineRateList());
   }
   const std::string device = ResolvePortDevice(PortName());
   if (PortName().empty() || PortName() == "None") {

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/ClockCheck.h"
 #include "cli/Commands.h"
 #include "cli/PortChoice.h"
 #include "link/HexText.h"
@@ -49,6 +50,7 @@ int RunInfo(Target& target) {
   std::printf("firmware: %s\n", s.FirmwareVersion.c_str());
   std::printf("id: %s\n", HDPrev(s.TargetIdCode).c_str());
   std::printf("clock_hz: %ld\n", static_cast<long>(s.CoreClockHz));
+  std::printf("clock_step_hz: %lld\n", static_cast<long long>(ClockStepHz(target.Baud())));
   std::printf("flash_bytes: %u\n", target.FlashBytes());
   std::fflush(stdout);
   return kExitOk;

@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "connect/ConnectHandshake.h"
-#include "core/BaudRates.h"
 #include "link/PortNames.h"
 #include "link/Trace.h"
 
@@ -44,27 +43,15 @@ Target::Target(const Options& options, Screen& screen)
       uploads_(link_.session(), settings_),
       programming_(link_.session(), settings_) {
   settings_.LoadProperties();
-  const auto& texts = BaudTexts();
-  if (std::find(texts.begin(), texts.end(), settings_.BaudText()) == texts.end()) {
-    std::string list;
-    for (const auto& t : texts) list += (list.empty() ? "" : ", ") + t;
-    throw CliFailure(kExitUsage, "baud rate '" + settings_.BaudText() + "' is not one of " + list);
-  }
-  const std::string& name = settings_.PortName();
-  if (name.empty() || name == "None") {
-    throw CliFailure(kExitUsage, "no port given: use -p PORT (or name one in the settings)");
-  }
-  device_ = ResolvePortDevice(name);
-  if (device_.empty()) {
-    throw CliFailure(kExitUsage, "'" + name + "' names no port: give a device path or COM1..COM8");
-  }
+  device_ = settings_.CheckedDevice();
+  settings_.CheckResetSequence();
 }
 
 int Target::Baud() const { return std::stoi(settings_.BaudText()); }
 
 void Target::Open() {
   if (!options_.trace.empty()) link_.OpenTrace(options_.trace);
-  link_.Open(settings_.PortName(), BaudRateFromText(settings_.BaudText()));
+  link_.Open(settings_.PortName(), settings_.Rate());
 }
 
 void Target::Check() const {

@@ -5,8 +5,10 @@
 #include <cstdio>
 #include <optional>
 
+#include "cli/ClockCheck.h"
 #include "cli/Commands.h"
 #include "cli/PortChoice.h"
+#include "cli/ResetCommand.h"
 
 using namespace varnel::cli;
 
@@ -31,8 +33,17 @@ int Execute(const Options& o, Screen& screen) {
     image = LoadProgramImage(o.file, kLargestFlash);
   }
   Target target(o, screen);
+  if (!o.resetCommand.empty()) RunResetCommand(o.resetCommand, screen, o.quiet);
   target.Open();
   target.Connect();
+  // Said where the clock counts: info reports it, the flash timing uses it.
+  if (o.command == Command::Info || o.command == Command::Program || o.command == Command::Erase) {
+    for (const std::string& warning :
+         ClockWarnings(target.session().CoreClockHz, target.Baud(), o.clockHz)) {
+      screen.Break();
+      std::fprintf(stderr, "varnel-cli: warning: %s\n", warning.c_str());
+    }
+  }
 
   switch (o.command) {
     case Command::Info: return RunInfo(target);

@@ -210,6 +210,7 @@ void Settings::LoadProperties() {
   ps.BaudText = store.ReadText(KeyOf("Baud"));
   ps.LstFile = store.ReadText(KeyOf("Lst"));
   ps.ControlDTR = store.ReadBool(KeyOf("ControlDTR"));
+  ps.ResetSequence = store.ReadText(KeyOf("ResetSequence"));
 
   // 6. Nothing stays open between calls.
 
