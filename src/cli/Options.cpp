@@ -47,11 +47,12 @@ Commands:
     --from ADDR, --to ADDR   first and last address to read
   program FILE      erase, download FILE one record per command and write
                     HCR1/HCR0, with the flash timing set from the measured
-                    clock (or --clock) first. FILE is Intel HEX (.hex, .ihx from SDCC) or
-                    a raw image (.bin, loaded at 0000h; converted into
-                    NAMEtmp.hex beside it). The file is checked before
-                    anything is sent: every record well formed, every
-                    checksum right, every data byte inside the flash.
+                    clock (or --clock) first. FILE is Intel HEX (.hex,
+                    .ihx from SDCC) or a raw image (.bin, loaded at 0000h;
+                    converted into NAMEtmp.hex beside it). The file is
+                    checked before anything is sent: every record well
+                    formed, every checksum right, every data byte inside
+                    the flash.
     --verify            read back every address FILE wrote and compare
     --no-mass-erase     do not erase the flash ("M0000")
     --no-erase-cfg      do not erase the configuration page ("M8000"); then

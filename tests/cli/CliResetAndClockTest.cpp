@@ -68,6 +68,12 @@ TEST_F(CliResetTest, TheResetCommandRunsFirstAndItsFailureEndsTheRun) {
   EXPECT_EQ(failed.out, "");
   EXPECT_EQ(target->Received().size(), before);  // no wake-up went out
 
+  // The terminal power-cycles the board the same way, and sends nothing of its own.
+  const CliResult terminal = Cli({"--reset-cmd", "exit 5", "terminal"});
+  EXPECT_EQ(terminal.status, 4);
+  EXPECT_NE(terminal.err.find("failed with exit status 5 with no output"), std::string::npos)
+      << terminal.err;
+
   const CliResult killed = Cli({"--reset-cmd", "kill -TERM $$", "info"});
   EXPECT_EQ(killed.status, 4);
   EXPECT_NE(killed.err.find("was ended by signal 15 with no output"), std::string::npos)
