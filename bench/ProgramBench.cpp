@@ -53,6 +53,7 @@ class CountingPort final : public CommPort {
   }
   void SetDTR(bool on) override { inner_.SetDTR(on); }
   void SetRTS(bool on) override { inner_.SetRTS(on); }
+  void SetBreak(bool on) override { inner_.SetBreak(on); }
   std::string DeviceName() const override { return inner_.DeviceName(); }
   void SetDeviceName(const std::string& name) override { inner_.SetDeviceName(name); }
   TBaudrate BaudRate() const override { return inner_.BaudRate(); }

@@ -67,14 +67,16 @@ _varnel_cli() {
   COMPREPLY=()
   _varnel_current
 
-  local global='-p --port -b --baud --project --reset --timeout --trace --log -q --quiet -h --help --version'
+  local global='-p --port -b --baud --project --reset --reset-seq --reset-cmd --clock --timeout --trace --log -q --quiet -h --help --version'
   case $prev in
     -p | --port) _varnel_ports; COMPREPLY+=($(compgen -W auto -- "$cur")); return ;;
-    -b | --baud) _varnel_words '110 300 600 1200 2400 4800 9600 14400 19200 38400'; return ;;
+    -b | --baud) _varnel_words '110 300 600 1200 2400 4800 9600 14400 19200 38400 56000 57600 115200 128000 256000'; return ;;
+    --reset-seq) _varnel_words 'pulse pulse-inverted'; return ;;
+    --reset-cmd) COMPREPLY=($(compgen -c -- "$cur")); return ;;
     --project) _varnel_files prj; return ;;
     --trace | --log | --serial-file) _varnel_files; return ;;
     -o | --output) _varnel_files hex bin; return ;;
-    --timeout | --from | --to | --hcr0 | --hcr1 | --serial | --count) return ;;
+    --timeout | --from | --to | --hcr0 | --hcr1 | --serial | --count | --clock) return ;;
   esac
 
   # The command and its arguments so far: words that are neither options
@@ -87,7 +89,8 @@ _varnel_cli() {
     elif [[ $word == -* ]]; then
       case $word in
         -p | --port | -b | --baud | --project | --timeout | --trace | --log | -o | --output | \
-          --from | --to | --hcr0 | --hcr1 | --serial | --serial-file | --count)
+          --from | --to | --hcr0 | --hcr1 | --serial | --serial-file | --count | --reset-seq | \
+          --reset-cmd | --clock)
           if [[ ${COMP_WORDS[i + 1]} != = ]]; then i=$((i + 1)); fi ;;
       esac
     elif [[ -z $command ]]; then

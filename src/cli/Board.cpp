@@ -16,6 +16,8 @@
 #include <cstring>
 #include <ctime>
 
+#include "cli/ClockCheck.h"
+#include "cli/ResetCommand.h"
 #include "core/FileBytes.h"
 #include "link/HexText.h"
 #include "programming/IntelHex.h"
@@ -108,6 +110,8 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
   const auto stopped = [&] { return run.stop && run.stop->load(); };
   Outcome outcome;
   try {
+    // The user's own power cycle, once per board, before its wake-up.
+    if (!o.resetCommand.empty()) RunResetCommand(o.resetCommand, *run.screen, o.quiet);
     for (;;) {
       target = std::make_unique<Target>(o, *run.screen, run.watchSignals);
       if (run.onLink) run.onLink(&target->link());
@@ -124,6 +128,14 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
     }
     Fill(facts, target->session());
     if (stopped()) throw CliFailure(OutcomeKind::Interrupted, "interrupted");
+    // Said where the clock counts: info reports it, the flash timing uses it.
+    if (o.command == Command::Info || o.command == Command::Program ||
+        o.command == Command::Erase) {
+      for (const std::string& warning :
+           ClockWarnings(target->session().CoreClockHz, target->Baud(), o.clockHz)) {
+        run.screen->Warn(warning);
+      }
+    }
 
     switch (o.command) {
       case Command::Info: RunInfo(*target); break;

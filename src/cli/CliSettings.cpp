@@ -8,6 +8,8 @@
 #include "cli/ExitStatus.h"
 #include "cli/Options.h"
 #include "core/BaudRates.h"
+#include "cli/LineRates.h"
+#include "core/ResetSequence.h"
 #include "link/PortNames.h"
 #include "project/Settings.h"
 #include "project/UserStore.h"
@@ -46,14 +48,30 @@ void CliSettings::LoadProperties() {
   if (!o.port.empty()) ps.PortName = o.port;
   if (!o.baud.empty()) ps.BaudText = o.baud;
   if (o.reset) ps.ControlDTR = true;
+  if (o.resetSequence) ps.ResetSequence = *o.resetSequence;
+  if (o.clockHz) ps.CrystalHz = *o.clockHz;
   // The file on the command line is the one chosen, whatever "HexBin" says.
   if (!o.file.empty()) s.ChooseProgramFile(o.file);
 }
 
+TBaudrate CliSettings::Rate() const { return LineRateFromText(BaudText()).value_or(br9600); }
+
+void CliSettings::CheckResetSequence() const {
+  const ProjectSettingsRecord& ps = session_.ProjectSettings;
+  if (!ps.ControlDTR) return;
+  try {
+    ParseResetSequence(ps.ResetSequence);
+  } catch (const ResetSequenceError& e) {
+    throw CliFailure(OutcomeKind::Refused, std::string(e.what()) + " (\"ResetSequence\" in " +
+                                     (options_.project.empty() ? userStore_ : options_.project) +
+                                     ")");
+  }
+}
+
 std::string CliSettings::CheckedDevice() const {
-  if (!OfferedRateNamed(BaudText())) {
+  if (!LineRateFromText(BaudText())) {
     throw CliFailure(OutcomeKind::Refused,
-                     "baud rate '" + BaudText() + "' is not one of " + RateNames());
+                     "baud rate '" + BaudText() + "' is not one of " + LineRateList());
   }
   const std::string device = ResolvePortDevice(PortName());
   if (PortName().empty() || PortName() == "None") {

@@ -29,6 +29,11 @@ class CliSettings : public SettingsSource {
   // The device of the port as loaded; throws CliFailure (bad usage) when
   // the rate is none the line takes or no port is named.
   std::string CheckedDevice() const;
+  // The line rate of BaudText, once CheckedDevice took it.
+  TBaudrate Rate() const;
+  // Throws CliFailure (bad usage) when a reset is due and the settings'
+  // sequence cannot run: refused before anything is sent.
+  void CheckResetSequence() const;
 
  private:
   Session& session_;

@@ -2,6 +2,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/ClockCheck.h"
 #include "cli/Commands.h"
 #include "cli/PortChoice.h"
 #include "link/HexText.h"
@@ -66,6 +67,7 @@ void RunInfo(Target& target) {
   screen.Print("firmware: " + s.FirmwareVersion);
   screen.Print("id: " + HDPrev(s.TargetIdCode));
   screen.Print("clock_hz: " + std::to_string(static_cast<long>(s.CoreClockHz)));
+  screen.Print("clock_step_hz: " + std::to_string(static_cast<long long>(ClockStepHz(target.Baud()))));
   screen.Print("flash_bytes: " + std::to_string(target.FlashBytes()));
   std::fflush(stdout);
 }

@@ -10,6 +10,8 @@
 
 #include "core/BaudRates.h"
 #include "core/Memories.h"
+#include "cli/ClockCheck.h"
+#include "core/ResetSequence.h"
 
 namespace varnel::cli {
 
@@ -39,7 +41,10 @@ Commands:
                     adduser $USER dialout), the /dev/serial/by-id name,
                     vendor and model of a USB adapter ("-" where unknown)
   info              print the target as "key: value" lines: port, baud, target,
-                    firmware, id (two hex digits), clock_hz, flash_bytes
+                    firmware, id (two hex digits), clock_hz, clock_step_hz,
+                    flash_bytes. clock_hz is estimated from the loader's baud
+                    timer, in steps of clock_step_hz (32 x baud); a warning
+                    says when a step is more than 5% of the estimate
   read MEMORY       read a memory: {MEMORIES} (the
                     configuration page at 8000h-807Fh, HCR1 at 807Eh, HCR0 at
                     807Fh); the range defaults to the whole memory (code: the
@@ -56,11 +61,12 @@ Commands:
                         turned into another digit; takes twice the line time
   program FILE      erase, download FILE one record per command and write
                     HCR1/HCR0, with the flash timing set from the measured
-                    clock first. FILE is Intel HEX (.hex, .ihx from SDCC) or
-                    a raw image (.bin, loaded at 0000h; converted into
-                    NAMEtmp.hex beside it). The file is checked before
-                    anything is sent: every record well formed, every
-                    checksum right, every data byte inside the flash.
+                    clock (or --clock) first. FILE is Intel HEX (.hex,
+                    .ihx from SDCC) or a raw image (.bin, loaded at 0000h;
+                    converted into NAMEtmp.hex beside it). The file is
+                    checked before anything is sent: every record well
+                    formed, every checksum right, every data byte inside
+                    the flash.
     --verify            read back every address FILE wrote and compare
     --no-mass-erase     do not erase the flash ("M0000")
     --no-erase-cfg      do not erase the configuration page ("M8000"); then
@@ -123,11 +129,30 @@ Options:
                         board on standard output, in the order given:
                         "PORT: ok" or "PORT: failed (exit S): MESSAGE"; the
                         status is that of the first failed board
-  -b, --baud RATE       {RATES}
+  -b, --baud RATE       110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200,
+                        38400 (the window's rates), 56000, 57600, 115200,
+                        128000 or 256000. The loader takes the rate of the
+                        wake-up; the faster the line, the coarser the clock
+                        estimate (see info and --clock)
       --project FILE.prj  take the settings from this project file instead of
                         the per-user store (the window's default project)
-      --reset           reset the target first by pulsing DTR and RTS (also
-                        done when the settings have "RTS/DTR control" on)
+      --reset           reset the target first through DTR and RTS (also done
+                        when the settings have "RTS/DTR control" on), with
+                        the settings' reset sequence; without one the pulse
+                        DTR on, RTS on, 40 ms, RTS off, 40 ms, RTS on, 400 ms
+      --reset-seq SEQ   reset with SEQ instead (implies --reset): steps
+                        separated by commas, dtr=1, dtr=0, rts=1, rts=0,
+                        break=MS (the line held in break for MS ms) and MS
+                        alone (a wait), or a preset: pulse, pulse-inverted
+                        (every line the other way). A bad step is refused,
+                        named, before anything is sent
+      --reset-cmd COMMAND  run COMMAND with /bin/sh before the wake-up (a
+                        relay or a USB hub that power-cycles the board);
+                        when it fails the run ends (status 4) with its exit
+                        status and output; it may take 60 s
+      --clock HZ        the crystal (11059200, 11.0592M): the flash timing is
+                        computed from it instead of from the estimate, and a
+                        warning names an estimate more than a step away
       --timeout SECONDS time each reply may take beyond its own time on the
                         line (default 3); the wake-up sends at most three
                         carriage returns within it
@@ -157,7 +182,8 @@ Exit status:
   2    bad usage or a bad file (nothing was sent)
   3    no answer, or no valid answer, in time (a reply still damaged after
        3 tries: the message names the memory and the address)
-  4    the port cannot be opened (or failed while in use)
+  4    the port cannot be opened (or failed while in use), or the reset
+       command failed
   130  interrupted (Ctrl+C or a stop signal; a download in progress is
        ended with the end record first)
 
@@ -167,6 +193,7 @@ Examples:
   varnel-cli -p auto -b 9600 terminal
   varnel-cli -b 38400 -p /dev/ttyUSB0,/dev/ttyUSB1 --serial 7FF0:4 \
              --serial-file serial.txt --log boards.jsonl --loop program --verify fw.ihx
+  varnel-cli -p auto -b 115200 --clock 11.0592M --reset-seq pulse-inverted info
 )";
 
 struct Parser {
@@ -191,6 +218,16 @@ std::optional<std::uint8_t> ParseRegisterOption(const std::string& name, const s
   const auto v = ParseHex(text, 0xFF);
   if (!v) throw UsageError(name + " needs two hex digits (00 to FF), not '" + text + "'");
   return static_cast<std::uint8_t>(*v);
+}
+
+// A sequence is refused before anything is sent, naming the step.
+std::string ParseResetOption(const std::string& text) {
+  try {
+    ParseResetSequence(text);
+  } catch (const ResetSequenceError& e) {
+    throw UsageError(std::string("--reset-seq: ") + e.what());
+  }
+  return text;
 }
 
 int ParseTimeout(const std::string& text) {
@@ -236,7 +273,6 @@ std::string Listed(const Rows& rows, Name name, std::string_view lastJoin) {
   return list;
 }
 
-const char* RateText(const BaudRateInfo& row) { return row.text; }
 
 }  // namespace
 
@@ -282,16 +318,10 @@ std::string MemoryNames() {
   return Listed(kMemories, [](const MemoryInfo& m) { return m.shortName; }, " or ");
 }
 
-std::string RateNames() { return Listed(OfferedBaudRates(), RateText, ", "); }
-
 std::string UsageText() {
-  // The last rate on a line of its own: "... 19200\n or 38400".
-  const std::string rates = Listed(OfferedBaudRates(), RateText, "\n                        or ");
   std::string text = kUsage;
-  for (auto [placeholder, value] : {std::pair<std::string_view, std::string>{"{RATES}", rates},
-                                    {"{MEMORIES}", MemoryNames()}}) {
-    text.replace(text.find(placeholder), placeholder.size(), value);
-  }
+  const std::string_view placeholder = "{MEMORIES}";
+  text.replace(text.find(placeholder), placeholder.size(), MemoryNames());
   return text;
 }
 
@@ -348,6 +378,19 @@ Options ParseOptions(int argc, char** argv) {
       o.project = p.Value(name, inlineValue);
     } else if (name == "--reset") {
       o.reset = true;
+    } else if (name == "--reset-seq") {
+      o.resetSequence = ParseResetOption(p.Value(name, inlineValue));
+      o.reset = true;
+    } else if (name == "--reset-cmd") {
+      o.resetCommand = p.Value(name, inlineValue);
+      if (o.resetCommand.empty()) throw UsageError("--reset-cmd needs a command");
+    } else if (name == "--clock") {
+      const std::string text = p.Value(name, inlineValue);
+      o.clockHz = ParseClock(text);
+      if (!o.clockHz) {
+        throw UsageError("--clock needs the crystal in Hz, " + std::to_string(kMinCrystalHz) +
+                         " to " + std::to_string(kMaxCrystalHz) + " (or 11.0592M), not '" + text + "'");
+      }
     } else if (name == "--timeout") {
       o.timeoutMs = ParseTimeout(p.Value(name, inlineValue));
     } else if (name == "--trace") {
@@ -447,7 +490,8 @@ Options ParseOptions(int argc, char** argv) {
   }
   if (cfgOnly && withCfg) throw UsageError("--cfg-only and --with-cfg exclude each other");
   if (o.command == Command::Terminal && o.reset) {
-    throw UsageError("the terminal sends nothing of its own: reset the target by hand, not with --reset");
+    throw UsageError("the terminal sends nothing of its own: reset the target by hand, not with " +
+                     std::string(o.resetSequence ? "--reset-seq" : "--reset"));
   }
   o.eraseScope = cfgOnly ? EraseScope::CfgOnly : withCfg ? EraseScope::WithCfg : EraseScope::Flash;
   return o;

@@ -31,7 +31,10 @@ struct Options {
   std::vector<std::string> ports;   // every -p, commas split: one board each
   std::string baud;                 // empty: the settings' rate
   std::string project;              // a .prj file instead of the per-user store
-  bool reset = false;               // pulse DTR/RTS before the wake-up
+  bool reset = false;               // reset through DTR/RTS before the wake-up
+  std::optional<std::string> resetSequence;  // instead of the settings' (checked when parsed)
+  std::string resetCommand;         // a shell command run before the wake-up
+  std::optional<std::int32_t> clockHz;  // the crystal: the flash timing follows it
   int timeoutMs = 3000;             // per exchange, beyond the reply's own line time
   std::string trace;                // file for every chunk both ways
   bool quiet = false;
@@ -81,7 +84,5 @@ SerialSpec ParseSerialSpec(const std::string& text);
 std::string UsageText();
 // The memories "read" takes: "code, xdata, iram, sfr or cfg".
 std::string MemoryNames();
-// The rates -b takes: "110, 300, ..., 38400".
-std::string RateNames();
 
 }  // namespace varnel::cli

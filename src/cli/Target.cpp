@@ -6,7 +6,6 @@
 #include <cstdio>
 
 #include "connect/ConnectHandshake.h"
-#include "core/BaudRates.h"
 #include "link/PortNames.h"
 #include "link/Trace.h"
 
@@ -44,26 +43,15 @@ Target::Target(const Options& options, Screen& screen, bool watchSignals)
       engine_(link_.session(), settings_) {
   link_.session().AddOutcomeListener([this](const Outcome&) { ++outcomes_; });
   settings_.LoadProperties();
-  if (!OfferedRateNamed(settings_.BaudText())) {
-    throw CliFailure(OutcomeKind::Refused,
-                     "baud rate '" + settings_.BaudText() + "' is not one of " + RateNames());
-  }
-  const std::string& name = settings_.PortName();
-  if (name.empty() || name == "None") {
-    throw CliFailure(OutcomeKind::Refused, "no port given: use -p PORT (or name one in the settings)");
-  }
-  device_ = ResolvePortDevice(name);
-  if (device_.empty()) {
-    throw CliFailure(OutcomeKind::Refused,
-                     "'" + name + "' names no port: give a device path or COM1..COM8");
-  }
+  device_ = settings_.CheckedDevice();
+  settings_.CheckResetSequence();
 }
 
 int Target::Baud() const { return std::stoi(settings_.BaudText()); }
 
 void Target::Open() {
   if (!options_.trace.empty()) link_.OpenTrace(options_.trace);
-  link_.Open(settings_.PortName(), BaudRateFromText(settings_.BaudText()));
+  link_.Open(settings_.PortName(), settings_.Rate());
 }
 
 void Target::Check() const {

@@ -21,7 +21,7 @@
 
 #include "cli/CliSettings.h"
 #include "cli/Commands.h"
-#include "core/BaudRates.h"
+#include "cli/ResetCommand.h"
 #include "link/CommInt.h"
 #include "link/Trace.h"
 
@@ -239,12 +239,16 @@ int RunTerminal(const Options& options) {
       throw CliFailure(OutcomeKind::Refused, e.what());
     }
   }
+  if (!options.resetCommand.empty()) {
+    Screen screen(Screen::ModeFor(options.quiet));
+    RunResetCommand(options.resetCommand, screen, options.quiet);
+  }
   TComm port;
   port.SetTraceTap(trace.get());
   Terminal terminal(port, options.timeoutMs);
   try {
     port.SetDeviceName(name);
-    port.SetBaudRate(BaudRateFromText(settings.BaudText()));
+    port.SetBaudRate(settings.Rate());
     port.Open();
   } catch (const ECommError& e) {
     throw CliFailure(OutcomeKind::PortFailed, "cannot open the port " + device + ": " +

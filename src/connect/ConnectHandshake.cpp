@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "connect/Identification.h"
+#include "core/ResetSequence.h"
 #include "link/Commands.h"
 #include "link/HexText.h"
 #include "link/ReplyCheck.h"
@@ -52,16 +53,13 @@ std::optional<Outcome> ConnectHandshake::ResetPulse() {
     if (!port || !port->IsOpen()) {
       throw ECommError("Port not open, unable to complete operation", -1);
     }
-    port->SetDTR(true);
-    port->SetRTS(true);
-    ui.Sleep(40);
-    port->SetRTS(false);
-    ui.Sleep(40);
-    port->SetRTS(true);
-    ui.Sleep(400);
+    // The board's own sequence from the settings; none: the usual pulse.
+    RunResetSequence(ParseResetSequence(s_.ProjectSettings.ResetSequence), *port, ui);
   } catch (const ECommError& e) {
     // The window still opens; the attempt then fails for want of an answer.
     return Outcome{OutcomeKind::PortFailed, e.what()};
+  } catch (const ResetSequenceError& e) {
+    return Outcome{OutcomeKind::Refused, e.what()};
   }
   return std::nullopt;
 }

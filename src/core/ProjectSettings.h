@@ -14,6 +14,7 @@ struct ProjectSettingsRecord {
   std::string PortName = "None";  // "COM1".."COM8", a device path, or "None"
   std::string BaudText = InfoOfRate(kDefaultBaudRate).text;
   bool ControlDTR = false;        // pulse DTR/RTS to reset the target on connect
+  std::string ResetSequence;      // the board's reset with ControlDTR; empty: the usual pulse
   std::string HexBinFile;         // program file named by the settings
   std::string LstFile;
   // Upload ranges, the memory table's defaults until loaded.
@@ -28,6 +29,9 @@ struct ProjectSettingsRecord {
   bool UploadCode = true, UploadExtRAM = true, UploadSFR = true;
   bool MassErase = true, ErasePS1 = true, ProgFlash = true, ProgPS1 = true;
   bool Verify = false;  // read the flash back after a programming run wrote it
+  // The crystal as the user gave it (command line only); 0: the flash
+  // timing follows the clock estimate of the connect.
+  std::int32_t CrystalHz = 0;
 };
 
 }  // namespace varnel

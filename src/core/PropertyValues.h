@@ -13,6 +13,7 @@ struct PropertyValues {
   // "Properties"
   std::string Port = KeyOf("Port").defaultText;  // ComboPort
   std::string Baud = KeyOf("Baud").defaultText;  // ComboSpeed
+  std::string ResetSequence = KeyOf("ResetSequence").defaultText;  // Cmb_ResetSeq
   // "MSC1210Setup"
   std::string HCR0 = KeyOf("HCR0").defaultText;  // Lbl_HCR0, register form
   std::string HCR1 = KeyOf("HCR1").defaultText;  // Lbl_HCR1

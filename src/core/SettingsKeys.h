@@ -33,6 +33,9 @@ inline constexpr KeyEntry kKeyTable[] = {
     {section::Properties, "Port", ValueForm::Text, "COM1"},
     {section::Properties, "Baud", ValueForm::Text, InfoOfRate(kDefaultBaudRate).text},
     {section::Properties, "Version", ValueForm::Text, ""},
+    // Written only when it holds a sequence (or held one): a project that
+    // keeps the usual pulse keeps its usual keys.
+    {section::Properties, "ResetSequence", ValueForm::Text, ""},
     {section::Properties, "WorkDir", ValueForm::Text, ""},
     {section::Setup, "HCR0", ValueForm::Register, "FFh"},
     {section::Setup, "HCR1", ValueForm::Register, "FFh"},

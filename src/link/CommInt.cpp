@@ -195,6 +195,14 @@ void TCustomComm::SetDTR(bool on) { SetModemLine(TIOCM_DTR, on); }
 
 void TCustomComm::SetRTS(bool on) { SetModemLine(TIOCM_RTS, on); }
 
+void TCustomComm::SetBreak(bool on) {
+  if (!IsOpen()) throw ECommError("Port not open, unable to complete operation", -1);
+  // Held until released, so the caller times the break with its own wait.
+  if (::ioctl(fd_, on ? TIOCSBRK : TIOCCBRK) != 0) {
+    throw ECommError("EscapeCommFunction failure", errno);
+  }
+}
+
 void TCustomComm::SetModemLine(int bit, bool on) {
   if (!IsOpen()) throw ECommError("Port not open, unable to complete operation", -1);
   if (::ioctl(fd_, on ? TIOCMBIS : TIOCMBIC, &bit) != 0) {

@@ -80,6 +80,7 @@ class TCustomComm : public CommPort {
   int Read(char* buffer, int count) override;
   void SetDTR(bool on) override;
   void SetRTS(bool on) override;
+  void SetBreak(bool on) override;
 
   // True after the other end went away (a USB adapter unplugged, a pseudo-
   // terminal's master closed). The port stays open until closed, delivers no

@@ -26,6 +26,12 @@ class CommPort {
   virtual bool IsHungUp() const { return false; }
   virtual void SetDTR(bool on) = 0;
   virtual void SetRTS(bool on) = 0;
+  // Holds the transmit line in break (on) or releases it. A port that
+  // cannot raises ECommError as SetDTR does.
+  virtual void SetBreak(bool on) {
+    (void)on;
+    throw ECommError("EscapeCommFunction failure", -1);
+  }
 
   virtual std::string DeviceName() const = 0;
   virtual void SetDeviceName(const std::string& name) = 0;  // refused while open

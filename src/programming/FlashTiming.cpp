@@ -46,9 +46,14 @@ std::array<std::string, 4> FlashTimingCommands(std::int32_t coreClockHz) {
           cmd::WriteSfr(0xFC, m % 256), cmd::WriteSfr(0xFD, m / 256)};
 }
 
+std::int32_t FlashTimingClock(const Session& session) {
+  const std::int32_t crystal = session.ProjectSettings.CrystalHz;
+  return crystal > 0 ? crystal : session.CoreClockHz;
+}
+
 void SetupFlashTime(Session& session) {
   session.ShowReceiveCount(true);
-  for (const std::string& command : FlashTimingCommands(session.CoreClockHz)) {
+  for (const std::string& command : FlashTimingCommands(FlashTimingClock(session))) {
     session.SendString(command);
     session.Ui().Sleep(kFlashTimingGapMs);
   }

@@ -20,6 +20,10 @@ std::array<std::string, 4> FlashTimingCommands(std::int32_t coreClockHz);
 
 inline constexpr int kFlashTimingGapMs = 100;
 
+// The clock the writes are computed from: the crystal the user gave, when
+// one was (ProjectSettings.CrystalHz), else the estimate from the connect.
+std::int32_t FlashTimingClock(const Session& session);
+
 // Sends the four writes 100 ms apart and throws their replies away, also
 // those still under way when the last wait ends, so that the next reply
 // examined is that of the first erase command.

@@ -16,6 +16,7 @@ constexpr Field kFields[] = {
     {"Port", &PropertyValues::Port, nullptr},
     {"Baud", &PropertyValues::Baud, nullptr},
     {"Version", nullptr, nullptr},
+    {"ResetSequence", &PropertyValues::ResetSequence, nullptr},
     {"HCR0", &PropertyValues::HCR0, nullptr},
     {"HCR1", &PropertyValues::HCR1, nullptr},
     {"RealClk", &PropertyValues::RealClk, nullptr},
@@ -47,6 +48,10 @@ constexpr Field kFields[] = {
 bool NotInNewProject(std::string_view key) {
   return key == "Baud" || key == "IRAMMin" || key == "IRAMMax";
 }
+
+// Keys a store holds only once they were given a value: the usual reset
+// pulse leaves a project's keys as they always were.
+bool OnlyWhenSet(std::string_view key) { return key == "ResetSequence"; }
 
 // Fills every field from the store, each field's value in defaults being
 // what a missing key gives.
@@ -90,6 +95,10 @@ Outcome SaveProperties(SettingsStore& store, const PropertyValues& values, SaveL
   for (const Field& field : kFields) {
     if (layout == SaveLayout::NewProject && NotInNewProject(field.key)) continue;
     const char* sectionName = KeyOf(field.key).section;
+    if (OnlyWhenSet(field.key) && (values.*field.text).empty() &&
+        !store.Holds(sectionName, field.key)) {
+      continue;
+    }
     std::string message;
     bool ok = false;
     if (field.text) {

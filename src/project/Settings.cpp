@@ -88,6 +88,7 @@ void ReadFilesAndLink(const SettingsStore& store, ProjectSettingsRecord& ps) {
   ps.BaudText = store.ReadText(KeyOf("Baud"));
   ps.LstFile = store.ReadText(KeyOf("Lst"));
   ps.ControlDTR = store.ReadBool(KeyOf("ControlDTR"));
+  ps.ResetSequence = store.ReadText(KeyOf("ResetSequence"));
 }
 
 }  // namespace

@@ -59,6 +59,10 @@ std::string SettingsStore::ReadText(std::string_view section, std::string_view k
   return Value(section, key, defaultValue);
 }
 
+bool SettingsStore::Holds(std::string_view section, std::string_view key) const {
+  return Text().document.Value(section, key).has_value();
+}
+
 bool SettingsStore::ReadBool(std::string_view section, std::string_view key,
                              bool defaultValue) const {
   return ParseBoolean(Value(section, key, defaultValue ? "1" : "0"), defaultValue);

@@ -50,6 +50,8 @@ class SettingsStore {
 
   std::string ReadText(std::string_view section, std::string_view key,
                        std::string_view defaultValue) const;
+  // Whether the key is there at all, with any value.
+  bool Holds(std::string_view section, std::string_view key) const;
   bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
   std::int32_t ReadAddress(std::string_view section, std::string_view key,
                            std::string_view defaultText) const;

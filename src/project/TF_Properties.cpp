@@ -3,6 +3,7 @@
 
 #include "core/BaudRates.h"
 #include "core/Memories.h"
+#include "core/ResetSequence.h"
 
 #include <QAbstractItemView>
 #include <QCheckBox>
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QLocale>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPainter>
 #include <QPushButton>
 #include <QRegularExpression>
@@ -156,6 +158,23 @@ TF_Properties::TF_Properties(QWidget* parent) : QDialog(parent) {
   dtrBox->addWidget(new QLabel(QStringLiteral("control:"), port));
   dtrBox->addWidget(CheckDTR);
   portGrid->addLayout(dtrBox, 1, 2);
+  // The board's reset, beside the control it belongs to: the presets, or
+  // steps typed in.
+  Cmb_ResetSeq = Named(new QComboBox(port), "Cmb_ResetSeq");
+  Cmb_ResetSeq->setEditable(true);
+  Cmb_ResetSeq->addItems({QString::fromLatin1(kResetPulse), QString::fromLatin1(kResetPulseInverted)});
+  Cmb_ResetSeq->setCurrentIndex(-1);
+  Cmb_ResetSeq->setEditText(QString());
+  Cmb_ResetSeq->lineEdit()->setPlaceholderText(QString::fromLatin1(kResetPulse));
+  Cmb_ResetSeq->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
+  Cmb_ResetSeq->setToolTip(QStringLiteral(
+      "Reset sequence: steps separated by commas, dtr=1, dtr=0, rts=1, rts=0, break=MS "
+      "or a wait in ms (e.g. dtr=0,rts=1,100,rts=0); empty: pulse"));
+  auto* resetLabel = Named(new QLabel(QStringLiteral("Reset:"), port), "Lbl_ResetSeq");
+  resetLabel->setBuddy(Cmb_ResetSeq);
+  portGrid->addWidget(resetLabel, 2, 0);
+  portGrid->addWidget(Cmb_ResetSeq, 2, 1, 1, 2);
+  connect(CheckDTR, &QCheckBox::toggled, this, [this] { CheckDTRClick(); });
 
   // SP1 config: the two registers bit by bit
   auto* cfg = Named(new QGroupBox(QStringLiteral("SP1 config "), this), "GroupConfig");
@@ -336,6 +355,9 @@ void TF_Properties::Fill(const PropertyValues& v, FillMode mode) {
   Edt_RealClk->setText(Q(v.RealClk));
   CheckManual->setChecked(v.ManualClk);
   CheckDTR->setChecked(v.ControlDTR);
+  SelectExact(Cmb_ResetSeq, Q(v.ResetSequence));
+  if (Cmb_ResetSeq->currentIndex() < 0) Cmb_ResetSeq->setEditText(Q(v.ResetSequence));
+  Cmb_ResetSeq->lineEdit()->setCursorPosition(0);  // a long sequence shows its start
   Edt_HexFile->setText(Q(v.HexBin));
   Edt_LstFile->setText(Q(v.Lst));
   Edt_CodeMin->setText(Q(v.CodeMin));
@@ -374,6 +396,7 @@ PropertyValues TF_Properties::Values() const {
   v.RealClk = S(Edt_RealClk->text());
   v.ManualClk = CheckManual->isChecked();
   v.ControlDTR = CheckDTR->isChecked();
+  v.ResetSequence = S(Cmb_ResetSeq->currentText().trimmed());
   v.HexBin = S(Edt_HexFile->text());
   v.Lst = S(Edt_LstFile->text());
   v.CodeMin = S(Edt_CodeMin->text());
@@ -436,10 +459,13 @@ void TF_Properties::CheckManualClick() {
   for (QWidget* w : autoWidgets_) w->setEnabled(!manual);
 }
 
+void TF_Properties::CheckDTRClick() { Cmb_ResetSeq->setEnabled(CheckDTR->isChecked()); }
+
 void TF_Properties::showEvent(QShowEvent* event) {
   ComputeBitsHCR();
   CheckManualClick();
   CheckDefaultClick();
+  CheckDTRClick();
   QDialog::showEvent(event);
 }
 
@@ -453,7 +479,25 @@ void TF_Properties::keyPressEvent(QKeyEvent* event) {
   QDialog::keyPressEvent(event);
 }
 
-void TF_Properties::Btn_OkClick() { accept(); }
+void TF_Properties::Btn_OkClick() {
+  // A sequence that cannot run would only show at the next connect; the
+  // board's wiring is best fixed while the dialog is still open.
+  try {
+    ParseResetSequence(S(Cmb_ResetSeq->currentText()));
+  } catch (const ResetSequenceError& e) {
+    if (Refuse()) Refuse()(this, QString::fromStdString(e.what()));
+    Cmb_ResetSeq->setFocus();
+    return;
+  }
+  accept();
+}
+
+TF_Properties::Refusal& TF_Properties::Refuse() {
+  static Refusal refusal = [](QWidget* parent, const QString& why) {
+    QMessageBox::critical(parent, QStringLiteral("Error"), why);
+  };
+  return refusal;
+}
 void TF_Properties::Btn_CancelClick() { reject(); }
 
 TF_Properties::FilePicker& TF_Properties::Picker() {

@@ -55,6 +55,7 @@ class TF_Properties : public QDialog {
   QComboBox* ComboPort;
   QComboBox* ComboSpeed;
   QCheckBox* CheckDTR;
+  QComboBox* Cmb_ResetSeq;  // the board's reset sequence, used with CheckDTR
   QLabel* Lbl_HCR0;
   QLabel* Lbl_HCR1;
   QListWidget* CheckHCR0;
@@ -88,6 +89,8 @@ class TF_Properties : public QDialog {
   void CheckHCR1Click();
   void CheckDefaultClick();
   void CheckManualClick();
+  // The reset sequence is offered while RTS/DTR control is on.
+  void CheckDTRClick();
   void SpeedButton1Click();
   void SpeedButton2Click();
   void Btn_OkClick();
@@ -100,6 +103,10 @@ class TF_Properties : public QDialog {
   // or empty. Tests replace it; the default is the file open dialog.
   using FilePicker = std::function<QString(QWidget*, const QString&, const QStringList&)>;
   static FilePicker& Picker();
+  // How the dialog refuses a confirmation: (parent, the reason) shown to
+  // the user. Tests replace it; the default is an error box.
+  using Refusal = std::function<void(QWidget*, const QString&)>;
+  static Refusal& Refuse();
 
  protected:
   void showEvent(QShowEvent* event) override;

@@ -25,7 +25,7 @@ TEST_F(CliTest, InfoPrintsTheTargetAsKeyValueLines) {
   // 11.0592 MHz at 38400 baud gives a reload of 65536 - 9: 9 * 32 * 38400 Hz.
   EXPECT_EQ(r.out, "port: " + target->SlavePath() +
                        "\nbaud: 38400\ntarget: MSC1210Y4\nfirmware: LOADER 12\nid: 02\n"
-                       "clock_hz: 11059200\nflash_bytes: 16384\n");
+                       "clock_hz: 11059200\nclock_step_hz: 1228800\nflash_bytes: 16384\n");
   EXPECT_NE(r.err.find("connected: MSC1210Y4"), std::string::npos) << r.err;
 }
 
@@ -119,7 +119,9 @@ TEST_F(CliTest, HelpDocumentsEveryCommandOptionAndExitStatus) {
                            "--port", "--baud", "--project", "--reset", "--timeout", "--trace",
                            "--quiet", "--from", "--to", "--verify", "--no-mass-erase",
                            "--no-erase-cfg", "--no-flash", "--no-hcr", "--hcr0", "--hcr1",
-                           "--cfg-only", "--with-cfg", "130", "clock_hz", "flash_bytes"}) {
+                           "--cfg-only", "--with-cfg", "130", "clock_hz", "flash_bytes",
+                           "--reset-seq", "pulse-inverted", "break=MS", "--reset-cmd", "--clock",
+                           "clock_step_hz", "115200"}) {
     EXPECT_NE(r.out.find(word), std::string::npos) << word;
   }
 }

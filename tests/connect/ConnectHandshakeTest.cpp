@@ -237,6 +237,31 @@ TEST_F(HandshakeTest, ResetPulseThroughTheModemLines) {
   EXPECT_EQ(ui.sleptMs, 0);
 }
 
+TEST_F(HandshakeTest, TheBoardsOwnResetSequenceReplacesThePulse) {
+  session.ProjectSettings.ControlDTR = true;
+  ui.onSleep = [this](int ms) { port.lines.push_back("wait " + std::to_string(ms)); };
+  handshake.Prepare();
+  EXPECT_EQ(port.lines, (std::vector<std::string>{"dtr=1", "rts=1", "wait 40", "rts=0",
+                                                  "wait 40", "rts=1", "wait 400"}));
+
+  port.lines.clear();
+  session.ProjectSettings.ResetSequence = "rts=0,break=100,dtr=0,250";
+  handshake.Prepare();
+  EXPECT_EQ(port.lines, (std::vector<std::string>{"rts=0", "break on", "wait 100", "break off",
+                                                  "dtr=0", "wait 250"}));
+
+  // One that cannot run (a hand-edited project) is named in the port's box;
+  // nothing reaches the lines and the window still opens.
+  port.lines.clear();
+  session.ProjectSettings.ResetSequence = "dtr=1,rst=0";
+  if (const auto trouble = handshake.Prepare()) ui.RunEnded(*trouble);
+  EXPECT_TRUE(port.lines.empty());
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].text.rfind("Reset sequence step 2 \"rst=0\"", 0), 0u) << ui.boxes[0].text;
+  handshake.Start();
+  EXPECT_EQ(Sent(), (std::vector<std::string>{"\r"}));
+}
+
 TEST(Identification, NamesAndFlashDigits) {
   EXPECT_EQ(TargetNameFor(0x00), "MSC1210Y2");
   EXPECT_EQ(TargetNameFor(0x03), "MSC1210Y5");

@@ -65,7 +65,12 @@ expect 'varnel-cli --project board.prj in' 'info'
 # Options: the global ones, and each command's own.
 expect 'varnel-cli --ver' '--version'
 expect 'varnel-cli program fw.hex --no-' '--no-erase-cfg --no-flash --no-hcr --no-mass-erase'
-expect 'varnel-cli erase --' '--baud --cfg-only --help --log --port --project --quiet --reset --timeout --trace --version --with-cfg'
+expect 'varnel-cli erase --' '--baud --cfg-only --clock --help --log --port --project --quiet --reset --reset-cmd --reset-seq --timeout --trace --version --with-cfg'
+# The reset presets, and the faster rates of the command line.
+expect 'varnel-cli --reset-seq ' 'pulse pulse-inverted'
+offers 'varnel-cli -b ' 38400 57600 115200
+# An option's value is not taken for the command.
+expect 'varnel-cli --clock 11.0592M --reset-seq pulse i' 'info'
 offers 'varnel-cli read code -' '-o' '--from' '--to' '--port'
 # Values: memories, rates, files by extension, ports.
 expect 'varnel-cli read ' 'cfg code iram sfr xdata'

@@ -170,5 +170,44 @@ TEST(Properties, PickerStartsBesideTheFieldOrInTheWorkingFolder) {
   TF_Properties::Picker() = nullptr;
 }
 
+TEST(Properties, ResetSequenceOfferedBesideTheControlAndCheckedOnOk) {
+  testing::GuiApp();
+  TF_Properties dialog;
+  auto* combo = dialog.findChild<QComboBox*>("Cmb_ResetSeq");
+  ASSERT_NE(combo, nullptr);
+  EXPECT_TRUE(combo->isEditable());
+  ASSERT_EQ(combo->count(), 2);
+  EXPECT_EQ(combo->itemText(0), "pulse");
+  EXPECT_EQ(combo->itemText(1), "pulse-inverted");
+
+  PropertyValues values;
+  values.ControlDTR = false;
+  values.ResetSequence = "dtr=0,rts=1,100,rts=0";
+  dialog.Fill(values, TF_Properties::FillMode::Configure);
+  dialog.show();
+  EXPECT_EQ(combo->currentText(), "dtr=0,rts=1,100,rts=0");
+  EXPECT_FALSE(combo->isEnabled());  // used only with RTS/DTR control
+  dialog.CheckDTR->click();
+  EXPECT_TRUE(combo->isEnabled());
+  combo->setCurrentIndex(1);
+  EXPECT_EQ(dialog.Values().ResetSequence, "pulse-inverted");
+
+  // A step that cannot run keeps the dialog open, named in the message.
+  QStringList refusals;
+  TF_Properties::Refuse() = [&](QWidget*, const QString& why) { refusals << why; };
+  combo->setEditText("dtr=1,rts=2,40");
+  dialog.findChild<QPushButton*>("Btn_Ok")->click();
+  ASSERT_EQ(refusals.size(), 1);
+  EXPECT_TRUE(refusals[0].startsWith("Reset sequence step 2 \"rts=2\"")) << refusals[0].toStdString();
+  EXPECT_TRUE(dialog.isVisible());
+  combo->setEditText(" break=50, 200 ");
+  dialog.findChild<QPushButton*>("Btn_Ok")->click();
+  EXPECT_EQ(refusals.size(), 1);
+  EXPECT_FALSE(dialog.isVisible());
+  EXPECT_EQ(dialog.result(), QDialog::Accepted);
+  EXPECT_EQ(dialog.Values().ResetSequence, "break=50, 200");
+  TF_Properties::Refuse() = nullptr;
+}
+
 }  // namespace
 }  // namespace varnel

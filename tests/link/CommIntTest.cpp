@@ -325,9 +325,14 @@ TEST_F(CommIntTest, ModemLinesNeedAnOpenPortAndAreRefusedByAPty) {
             "Port not open, unable to complete operation (Error: -1) ");
   EXPECT_EQ(ErrorText([&] { comm.SetRTS(false); }),
             "Port not open, unable to complete operation (Error: -1) ");
+  EXPECT_EQ(ErrorText([&] { comm.SetBreak(true); }),
+            "Port not open, unable to complete operation (Error: -1) ");
   comm.Open();
   EXPECT_EQ(ErrorText([&] { comm.SetDTR(true); }), "EscapeCommFunction failure (Error: 25) ");
   EXPECT_EQ(ErrorText([&] { comm.SetRTS(true); }), "EscapeCommFunction failure (Error: 25) ");
+  // A break is taken (a pty shows nothing of it) and released.
+  EXPECT_EQ(ErrorText([&] { comm.SetBreak(true); }), "no error");
+  EXPECT_EQ(ErrorText([&] { comm.SetBreak(false); }), "no error");
 }
 
 TEST_F(CommIntTest, ReadAndWriteOnAClosedPortRaise) {

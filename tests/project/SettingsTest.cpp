@@ -230,6 +230,36 @@ TEST_F(SettingsTest, ConfirmedDialogWritesEveryKeyInTableOrderThenReloads) {
   EXPECT_EQ(session.ProjectSettings.HexBinFile, "/fw/other.hex");
 }
 
+TEST_F(SettingsTest, AResetSequenceIsKeptOnlyOnceOneWasGiven) {
+  UseProject("[Properties]\nPort=COM2\n");
+  PropertyValues values;
+  values.Port = "COM2";
+  ASSERT_TRUE(settings.FinishConfigure(&values).Done());
+  EXPECT_EQ(ReadFile(session.ProjectFile).find("ResetSequence"), std::string::npos);
+  EXPECT_EQ(session.ProjectSettings.ResetSequence, "");
+
+  values.ResetSequence = "dtr=0,rts=1,100,rts=0";
+  ASSERT_TRUE(settings.FinishConfigure(&values).Done());
+  EXPECT_NE(ReadFile(session.ProjectFile).find("Version=\nResetSequence=dtr=0,rts=1,100,rts=0\n"),
+            std::string::npos)
+      << ReadFile(session.ProjectFile);
+  EXPECT_EQ(session.ProjectSettings.ResetSequence, "dtr=0,rts=1,100,rts=0");
+  EXPECT_EQ(ReadPropertyValues(settings.OpenStore()).ResetSequence, "dtr=0,rts=1,100,rts=0");
+
+  // Back to the usual pulse: the key stays, emptied, so nothing old comes back.
+  values.ResetSequence.clear();
+  ASSERT_TRUE(settings.FinishConfigure(&values).Done());
+  EXPECT_NE(ReadFile(session.ProjectFile).find("ResetSequence=\n"), std::string::npos);
+  EXPECT_EQ(session.ProjectSettings.ResetSequence, "");
+
+  // The per-user store keeps one the same way, and a new project starts from it.
+  session.ProjectFile.clear();
+  WriteUserStore("[Properties]\nResetSequence=pulse-inverted\n");
+  settings.LoadProperties();
+  EXPECT_EQ(session.ProjectSettings.ResetSequence, "pulse-inverted");
+  EXPECT_EQ(ReadNewProjectValues(settings.OpenUserStore()).ResetSequence, "pulse-inverted");
+}
+
 TEST_F(SettingsTest, NewProjectLayoutKeepsTheKeysItDoesNotWrite) {
   WriteUserStore("[Properties]\nWorkDir=/w/\n");
   const PropertyValues fresh = ReadNewProjectValues(settings.OpenUserStore());

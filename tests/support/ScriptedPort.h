@@ -17,7 +17,8 @@ class ScriptedPort : public CommPort {
   std::vector<std::string> writes;  // one entry per Write call
   bool open = true;
   bool failRead = false;
-  bool dtr = false, rts = false;
+  bool dtr = false, rts = false, inBreak = false;
+  std::vector<std::string> lines;   // every DTR, RTS and break call, in order
   std::string device = "COM1";
   TBaudrate baud = br9600;
 
@@ -46,8 +47,18 @@ class ScriptedPort : public CommPort {
     incoming.erase(0, static_cast<std::size_t>(n));
     return n;
   }
-  void SetDTR(bool on) override { dtr = on; }
-  void SetRTS(bool on) override { rts = on; }
+  void SetDTR(bool on) override {
+    dtr = on;
+    lines.push_back(on ? "dtr=1" : "dtr=0");
+  }
+  void SetRTS(bool on) override {
+    rts = on;
+    lines.push_back(on ? "rts=1" : "rts=0");
+  }
+  void SetBreak(bool on) override {
+    inBreak = on;
+    lines.push_back(on ? "break on" : "break off");
+  }
   std::string DeviceName() const override { return device; }
   void SetDeviceName(const std::string& name) override { device = name; }
   TBaudrate BaudRate() const override { return baud; }
