@@ -26,10 +26,13 @@ banner and identification and estimates the core clock, then does its work.
 
 Commands:
   ports             list the serial ports, one a line, tab-separated: name,
-                    device, available or busy, the /dev/serial/by-id name,
-                    vendor and model of a USB adapter ("-" where unknown)
+                    device, available, busy or no permission, the
+                    /dev/serial/by-id name, vendor and model of a USB
+                    adapter ("-" where unknown); a running simulator's
+                    link too
   info              print the target as "key: value" lines: port, baud, target,
-                    firmware, id (two hex digits), clock_hz, flash_bytes
+                    firmware (unknown when the loader was awake already),
+                    id (two hex digits), clock_hz, flash_bytes
   read MEMORY       read a memory: code, xdata, iram, sfr or cfg (the
                     configuration page at 8000h-807Fh, HCR1 at 807Eh, HCR0 at
                     807Fh); the range defaults to the whole memory (code: the
@@ -42,8 +45,8 @@ Commands:
   program FILE      erase, download FILE one record per command and write
                     HCR1/HCR0, with the flash timing set from the measured
                     clock first. FILE is Intel HEX (.hex, .ihx from SDCC) or
-                    a raw image (.bin, loaded at 0000h; converted into
-                    NAMEtmp.hex beside it). The file is checked before
+                    a raw image (.bin, loaded at 0000h; converted in memory,
+                    nothing is written beside it). The file is checked before
                     anything is sent: every record well formed, every
                     checksum right, every data byte inside the flash.
     --verify            read back every address FILE wrote and compare

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/OutcomeText.h"
 #include "connect/ConnectHandshake.h"
 #include "core/BaudRates.h"
 #include "link/PortNames.h"
@@ -70,7 +71,7 @@ void Target::Open() {
 }
 
 void Target::Check() const {
-  if (const auto& f = link_.Failed()) throw CliFailure(*f);
+  if (const auto& f = link_.Failed()) throw CliFailure(Explained(*f));
 }
 
 void Target::Run(const std::function<bool(Engine&)>& verb) {
@@ -82,7 +83,7 @@ void Target::Run(const std::function<bool(Engine&)>& verb) {
   link_.RunUntil([&] { return outcomes_ != before && !engine_.Busy(); });
   Check();
   if (const auto& outcome = s.LastOutcome(); outcome && !outcome->Done()) {
-    throw CliFailure(*outcome);
+    throw CliFailure(Explained(*outcome));
   }
 }
 

@@ -232,6 +232,13 @@ void Session::EndStoppedSequence() {
   if (runOpen_) Report({OutcomeKind::Interrupted, {}});
 }
 
+void Session::EndLostRun(const Outcome& outcome) {
+  const bool running = runOpen_ || !lastCommand_.empty() || programmingActive_ || uploadAllActive_;
+  runOpen_ = false;  // its outcome is this one, not "stopped"
+  EndStoppedSequence();
+  if (running) Report(outcome);
+}
+
 int Session::LineQuietMs(int minimumMs) const {
   constexpr int kLongReply = 64;  // characters; a data reply with echo is about 60
   const int baud = port_ ? BaudRateValue(port_->BaudRate()) : 9600;
@@ -240,6 +247,10 @@ int Session::LineQuietMs(int minimumMs) const {
 
 void Session::DrainLateReplies() {
   draining_ = false;
+  SettleLine();
+}
+
+void Session::SettleLine() {
   const int quiet = LineQuietMs(kLateQuietMs);
   DrainLine(quiet, std::max(kLateDrainMaxMs, 2 * quiet));
   rxBuffer_.clear();

@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -29,6 +30,32 @@ bool HexLineFile::Open(const std::string& path) {
     error_ = std::strerror(errno);
     return false;
   }
+  return Adopt(fd);
+}
+
+bool HexLineFile::OpenText(const std::string& text) {
+  Close();
+  error_.clear();
+  const int fd = ::memfd_create("varnel-records", MFD_CLOEXEC);
+  if (fd < 0) {
+    error_ = std::strerror(errno);
+    return false;
+  }
+  for (std::size_t done = 0; done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      error_ = std::strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    done += static_cast<std::size_t>(n);
+  }
+  ::lseek(fd, 0, SEEK_SET);
+  return Adopt(fd);
+}
+
+bool HexLineFile::Adopt(int fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     error_ = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : std::strerror(errno);

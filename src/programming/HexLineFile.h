@@ -21,6 +21,9 @@ class HexLineFile {
 
   // Opens path for reading; on failure returns false and ErrorText() says why.
   bool Open(const std::string& path);
+  // Reads text instead, held in an anonymous file of its own: nothing is
+  // written to any folder.
+  bool OpenText(const std::string& text);
   void Close();
   bool IsOpen() const { return fd_ >= 0; }
 
@@ -34,6 +37,7 @@ class HexLineFile {
   const std::string& ErrorText() const { return error_; }
 
  private:
+  bool Adopt(int fd);
   bool Unchanged();
   Result Fill();
 

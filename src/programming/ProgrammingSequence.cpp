@@ -88,15 +88,20 @@ bool ProgrammingSequence::Program(const ProgramOptions& options) {
 
   // The file is prepared and checked before anything is sent: a bad file
   // must not cost the chip its flash.
+  const std::int32_t flash = FlashSizeFor(s_.TargetIdCode);
+  const auto flashBytes = static_cast<std::uint32_t>(flash > 0 ? flash : MemoryImages::kCodeSize);
   std::string error;
-  if (!DownloadFile(s_, HexLineCount, error)) {
+  if (options.records) {
+    HexLineCount = CountRecordLines(*options.records);
+    s_.ProjectSettings.HexBinFile = s_.ProgramFile;
+  } else if (!DownloadFile(s_, HexLineCount, error)) {
     Report(OutcomeKind::BadFile, error);
     return true;
   }
   const std::string& hexFile = s_.ProjectSettings.HexBinFile;
-  const std::int32_t flash = FlashSizeFor(s_.TargetIdCode);
-  ProgramCheck check = CheckProgramFile(
-      hexFile, static_cast<std::uint32_t>(flash > 0 ? flash : MemoryImages::kCodeSize));
+  ProgramCheck check = options.records
+                           ? CheckProgramText(*options.records, hexFile, flashBytes)
+                           : CheckProgramFile(hexFile, flashBytes);
   if (!check.ok) {
     Report(OutcomeKind::BadFile, check.error);
     return true;
@@ -104,7 +109,7 @@ bool ProgrammingSequence::Program(const ProgramOptions& options) {
   Written = std::move(check.data);
 
   SetupFlashTime(s_);
-  if (!lineFile_.Open(hexFile)) {
+  if (!(options.records ? lineFile_.OpenText(*options.records) : lineFile_.Open(hexFile))) {
     Report(OutcomeKind::BadFile, "Can't open file " + hexFile + ": " + lineFile_.ErrorText());
     return true;
   }

@@ -80,6 +80,12 @@ bool Settings::EnsurePortReady() {
   return session_.PortOpen;
 }
 
+void Settings::PortWentAway(const std::string& error) {
+  ClosePortIfOpen();
+  portError_ = error;
+  session_.Ui().SetStatusPanel(Session::kStatusPort, PortStatusText());
+}
+
 const std::vector<std::string>& Settings::RebuildPortList() {
   if (buildPortList_) {
     portList_ = buildPortList_();
