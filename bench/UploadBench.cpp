@@ -54,7 +54,7 @@ struct NoDisplay : ConnectDisplay {
   void SetButtonsEnabled(bool) override {}
   void StartTimer(int) override {}
   void StopTimer() override {}
-  void CloseWindow() override { closed = true; }
+  void Dismiss() override { closed = true; }
 };
 
 struct UploadRun {

@@ -106,10 +106,10 @@ Exit status:
   0    success
   1    the target refused something, or verify found differences
   2    bad usage or a bad file (nothing was sent)
-  3    no answer in time
+  3    no answer, or no valid answer, in time
   4    the port cannot be opened (or failed while in use)
-  130  interrupted (Ctrl+C; a download in progress is ended with the end
-       record first)
+  130  interrupted (Ctrl+C or a stop signal; a download in progress is
+       ended with the end record first)
 
 Examples:
   varnel-cli -p /dev/ttyUSB0 -b 38400 program --verify firmware.ihx

@@ -25,7 +25,7 @@ class HandshakeDisplay : public ConnectDisplay {
   void SetButtonsEnabled(bool) override {}
   void StartTimer(int) override { tickDue = true; }
   void StopTimer() override { tickDue = false; }
-  void CloseWindow() override { closed = true; }
+  void Dismiss() override { closed = true; }
 
   bool tickDue = false;
   bool closed = false;

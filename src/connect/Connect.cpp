@@ -107,6 +107,6 @@ void TF_Connect::SetButtonsEnabled(bool enabled) {
 
 void TF_Connect::StartTimer(int intervalMs) { timer_->start(intervalMs); }
 void TF_Connect::StopTimer() { timer_->stop(); }
-void TF_Connect::CloseWindow() { close(); }
+void TF_Connect::Dismiss() { close(); }
 
 }  // namespace varnel

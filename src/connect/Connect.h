@@ -41,7 +41,7 @@ class TF_Connect : public QWidget, private ConnectDisplay {
   void SetButtonsEnabled(bool enabled) override;
   void StartTimer(int intervalMs) override;
   void StopTimer() override;
-  void CloseWindow() override;
+  void Dismiss() override;
 
   QLabel* AddRow(const char* caption, const char* valueName, int top);
 

@@ -194,7 +194,7 @@ void ConnectHandshake::TakeRegisterReply() {
       display_.SetButtonsEnabled(false);
       s_.Ui().Sleep(kCloseDelayMs);
       End({});
-      display_.CloseWindow();
+      display_.Dismiss();
       break;
     }
     default:
@@ -208,7 +208,7 @@ void ConnectHandshake::RejectTarget() {
   Outcome rejected{OutcomeKind::TargetRefused, kRejected};
   rejected.command = handshakeCommand_;
   End(rejected);
-  display_.CloseWindow();
+  display_.Dismiss();
 }
 
 void ConnectHandshake::End(Outcome outcome) {

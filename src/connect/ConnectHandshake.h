@@ -25,7 +25,7 @@ class ConnectDisplay {
   virtual void SetButtonsEnabled(bool enabled) = 0;    // Btn_Retry and Btn_Close
   virtual void StartTimer(int intervalMs) = 0;         // Timer1
   virtual void StopTimer() = 0;
-  virtual void CloseWindow() = 0;
+  virtual void Dismiss() = 0;  // the attempt is over: the display goes away
 };
 
 // The value of a register reply: the two hex digits after the echo (when

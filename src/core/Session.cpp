@@ -6,17 +6,11 @@
 #include <exception>
 
 namespace varnel {
-namespace {
 
-// Stands in until a window attaches, so a session never dereferences nothing.
-QuietUi nullUi;
-
-}  // namespace
-
-Session::Session() : ui_(&nullUi) {}
+Session::Session() : ui_(&quiet_) {}
 
 void Session::AttachUi(TargetUi* ui) {
-  ui_ = ui ? ui : &nullUi;
+  ui_ = ui ? ui : &quiet_;
   // A new screen starts from what the state offers now.
   shownToolBars_ = ToolBarsEnabled();
   shownTargetButtons_ = TargetButtonsEnabled();

@@ -226,6 +226,9 @@ class Session {
   std::string RepeatText() const;
 
   CommPort* port_ = nullptr;
+  // Stands in until a screen attaches, so a session never dereferences
+  // nothing; each session has its own, as it has everything else.
+  QuietUi quiet_;
   TargetUi* ui_ = nullptr;
   std::map<std::string, ReplyHandler> handlers_;
   std::map<std::string, std::function<std::string()>> repeats_;

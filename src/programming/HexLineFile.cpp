@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -30,32 +29,6 @@ bool HexLineFile::Open(const std::string& path) {
     error_ = std::strerror(errno);
     return false;
   }
-  return Adopt(fd);
-}
-
-bool HexLineFile::OpenText(const std::string& text) {
-  Close();
-  error_.clear();
-  const int fd = ::memfd_create("varnel-records", MFD_CLOEXEC);
-  if (fd < 0) {
-    error_ = std::strerror(errno);
-    return false;
-  }
-  for (std::size_t done = 0; done < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      error_ = std::strerror(errno);
-      ::close(fd);
-      return false;
-    }
-    done += static_cast<std::size_t>(n);
-  }
-  ::lseek(fd, 0, SEEK_SET);
-  return Adopt(fd);
-}
-
-bool HexLineFile::Adopt(int fd) {
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
     error_ = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : std::strerror(errno);
@@ -70,9 +43,39 @@ bool HexLineFile::Adopt(int fd) {
   return true;
 }
 
+bool HexLineFile::Load(const std::string& path, std::size_t maxBytes) {
+  if (!Open(path)) return false;
+  if (static_cast<unsigned long long>(size_) > maxBytes) {
+    error_ = "the file is too large";
+    return false;
+  }
+  buffer_.reserve(static_cast<std::size_t>(size_));
+  // Read to the end, as the lines would be: whatever the file holds now is
+  // what is checked and sent.
+  for (Result r = Result::Line; r == Result::Line;) {
+    r = Fill();
+    if (r == Result::Error) return false;
+    if (buffer_.size() > maxBytes) {
+      error_ = "the file is too large";
+      size_ = static_cast<off_t>(buffer_.size());
+      return false;
+    }
+  }
+  return true;
+}
+
+void HexLineFile::LoadText(std::string text) {
+  Close();
+  error_.clear();
+  buffer_ = std::move(text);
+  eof_ = true;
+  inMemory_ = true;
+}
+
 void HexLineFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  inMemory_ = false;
   buffer_.clear();
   start_ = scan_ = 0;
   pending_.clear();
@@ -123,12 +126,12 @@ HexLineFile::Result HexLineFile::Fill() {
 }
 
 HexLineFile::Result HexLineFile::Peek() {
-  if (fd_ < 0) {
+  if (!IsOpen()) {
     error_ = std::strerror(EBADF);
     return Result::Error;
   }
   if (havePending_) return Result::Line;
-  if (!Unchanged()) return Result::Error;
+  if (!inMemory_ && !Unchanged()) return Result::Error;
   for (;;) {
     const std::string_view text(buffer_);
     const LineEnd end = FindLineEnd(text, scan_);

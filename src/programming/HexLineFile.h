@@ -21,11 +21,20 @@ class HexLineFile {
 
   // Opens path for reading; on failure returns false and ErrorText() says why.
   bool Open(const std::string& path);
-  // Reads text instead, held in an anonymous file of its own: nothing is
-  // written to any folder.
-  bool OpenText(const std::string& text);
+  // Opens path and reads it whole at once, up to maxBytes: the one read of
+  // a programming run's file, whose text is then checked (Text()) before
+  // the same bytes are handed out line by line. False when it cannot be
+  // opened or read, or is larger (then it stays open and FileSize() says
+  // how large, unread).
+  bool Load(const std::string& path, std::size_t maxBytes);
+  // What Load read; lines handed out are not removed from it.
+  const std::string& Text() const { return buffer_; }
+  long long FileSize() const { return static_cast<long long>(size_); }
+  // Holds text instead of a file's, handed out the same way: nothing is
+  // read from or written to any folder.
+  void LoadText(std::string text);
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_ >= 0 || inMemory_; }
 
   // Looks at the next non-blank line without taking it. Error when the file
   // cannot be read any more, or was removed or rewritten since it was opened
@@ -37,11 +46,11 @@ class HexLineFile {
   const std::string& ErrorText() const { return error_; }
 
  private:
-  bool Adopt(int fd);
   bool Unchanged();
   Result Fill();
 
   int fd_ = -1;
+  bool inMemory_ = false;  // LoadText's text, no file behind it
   std::string buffer_;     // read; lines before start_ are handed out
   std::size_t start_ = 0;  // first character of the next line in buffer_
   std::size_t scan_ = 0;   // no line end lies in buffer_ between start_ and here

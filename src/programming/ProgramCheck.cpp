@@ -135,6 +135,10 @@ std::string TooLarge(std::string_view fileName, std::uint64_t size) {
 
 }  // namespace
 
+ProgramCheck RefuseTooLarge(std::string_view fileName, std::uint64_t size) {
+  return Refuse(TooLarge(fileName, size));
+}
+
 ProgramCheck CheckProgramText(std::string_view text, std::string_view fileName,
                               std::uint32_t flashSize) {
   if (text.size() > kMaxProgramFileSize) return Refuse(TooLarge(fileName, text.size()));

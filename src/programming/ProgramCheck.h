@@ -41,6 +41,9 @@ struct ProgramCheck {
 ProgramCheck CheckProgramText(std::string_view text, std::string_view fileName,
                               std::uint32_t flashSize);
 
+// The refusal of a file larger than kMaxProgramFileSize, unread.
+ProgramCheck RefuseTooLarge(std::string_view fileName, std::uint64_t size);
+
 // Reads path and checks it as above; a file larger than kMaxProgramFileSize
 // or one that cannot be read is refused before it is read whole.
 ProgramCheck CheckProgramFile(const std::string& path, std::uint32_t flashSize);

@@ -10,6 +10,8 @@
 
 #include "link/HexText.h"
 #include "core/Session.h"
+#include "programming/HexLineFile.h"
+#include "programming/ProgramCheck.h"
 #include "programming/TextLines.h"
 
 namespace varnel {
@@ -109,18 +111,17 @@ std::string ConvertedFilePath(std::string_view programFile) {
   return std::string(programFile.substr(0, nameStart)) + std::string(stem) + "tmp.hex";
 }
 
-bool DownloadFile(Session& session, int& hexLineCount, std::string& error) {
-  const std::string& programFile = session.ProgramFile;
-  if (programFile.empty()) {
-    error = "No program file chosen!";
-    return false;
-  }
-  std::string contents;
-  if (!ReadWholeFile(programFile, contents)) {
-    error = "Can't open file " + programFile;
-    return false;
-  }
+namespace {
 
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// DownloadFile over contents already read.
+bool PrepareContents(Session& session, const std::string& contents, int& hexLineCount,
+                     std::string& error) {
+  const std::string& programFile = session.ProgramFile;
   switch (FileTypeOf(programFile)) {
     case ProgramFileType::Other:
       if (!StartsWithRecord(contents)) {
@@ -147,6 +148,67 @@ bool DownloadFile(Session& session, int& hexLineCount, std::string& error) {
   session.ProjectSettings.HexBinFile = converted;
   hexLineCount = hex.dataRecords;
   return true;
+}
+
+}  // namespace
+
+bool DownloadFile(Session& session, int& hexLineCount, std::string& error) {
+  const std::string& programFile = session.ProgramFile;
+  if (programFile.empty()) {
+    error = "No program file chosen!";
+    return false;
+  }
+  std::string contents;
+  if (!ReadWholeFile(programFile, contents)) {
+    error = "Can't open file " + programFile;
+    return false;
+  }
+  return PrepareContents(session, contents, hexLineCount, error);
+}
+
+PreparedDownload PrepareDownload(Session& session, int& hexLineCount, std::uint32_t flashSize,
+                                 HexLineFile& lineFile) {
+  PreparedDownload prepared;
+  const auto refuse = [&prepared](const std::string& text) {
+    prepared.outcome = Outcome(OutcomeKind::BadFile, text);
+    return prepared;
+  };
+  const std::string& programFile = session.ProgramFile;
+  if (programFile.empty()) return refuse("No program file chosen!");
+
+  // The one read of the program file. An Intel HEX file (or one that may be
+  // one) is read by the line file itself, so that the text checked is the
+  // text sent; a raw image is read, converted and written as Intel HEX.
+  const bool raw = FileTypeOf(programFile) == ProgramFileType::RawImage;
+  std::string contents;
+  if (raw) {
+    if (!ReadWholeFile(programFile, contents)) return refuse("Can't open file " + programFile);
+  } else if (!lineFile.Load(programFile, kMaxProgramFileSize)) {
+    if (lineFile.IsOpen() && lineFile.FileSize() > static_cast<long long>(kMaxProgramFileSize)) {
+      return refuse(RefuseTooLarge(NameOf(programFile),
+                                   static_cast<std::uint64_t>(lineFile.FileSize())).error);
+    }
+    lineFile.Close();
+    return refuse("Can't open file " + programFile);
+  }
+  std::string error;
+  if (!PrepareContents(session, raw ? contents : lineFile.Text(), hexLineCount, error)) {
+    lineFile.Close();
+    return refuse(error);
+  }
+  const std::string& hexFile = session.ProjectSettings.HexBinFile;
+  if (raw && !lineFile.Load(hexFile, kMaxProgramFileSize)) {
+    const std::string why = lineFile.ErrorText();
+    lineFile.Close();
+    return refuse("Can't open file " + hexFile + ": " + why);
+  }
+  ProgramCheck check = CheckProgramText(lineFile.Text(), NameOf(hexFile), flashSize);
+  if (!check.ok) {
+    lineFile.Close();
+    return refuse(check.error);
+  }
+  prepared.written = std::move(check.data);
+  return prepared;
 }
 
 }  // namespace varnel

@@ -6,14 +6,17 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <span>
 #include <string>
 #include <string_view>
 
+#include "core/Outcome.h"
 #include "link/Commands.h"
 
 namespace varnel {
 
+class HexLineFile;
 class Session;
 
 // The end record a converted image closes with is the loader's own.
@@ -58,5 +61,17 @@ std::string ConvertedFilePath(std::string_view programFile);
 // extension is taken as Intel HEX when it starts with a record (".ihx") and
 // refused otherwise.
 bool DownloadFile(Session& session, int& hexLineCount, std::string& error);
+
+// The file preparation of a programming run, reading the program file
+// once: as DownloadFile, then the Intel HEX text to send checked for a
+// flash of flashSize bytes, lineFile left holding that very text for the
+// download. Finished with what the file writes (address -> byte), or
+// BadFile with the text the user is shown; nothing has been sent either way.
+struct PreparedDownload {
+  Outcome outcome;
+  std::map<std::uint32_t, std::uint8_t> written;
+};
+PreparedDownload PrepareDownload(Session& session, int& hexLineCount, std::uint32_t flashSize,
+                                 HexLineFile& lineFile);
 
 }  // namespace varnel

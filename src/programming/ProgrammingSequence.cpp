@@ -86,33 +86,29 @@ bool ProgrammingSequence::Program(const ProgramOptions& options) {
   flashWritten_ = false;
   s_.AbandonPending();
 
-  // The file is prepared and checked before anything is sent: a bad file
-  // must not cost the chip its flash.
+  // The file is read once, prepared and checked before anything is sent:
+  // a bad file must not cost the chip its flash.
   const std::int32_t flash = FlashSizeFor(s_.TargetIdCode);
   const auto flashBytes = static_cast<std::uint32_t>(flash > 0 ? flash : MemoryImages::kCodeSize);
-  std::string error;
+  PreparedDownload prepared;
   if (options.records) {
-    HexLineCount = CountRecordLines(*options.records);
+    lineFile_.LoadText(*options.records);
+    HexLineCount = CountRecordLines(lineFile_.Text());
     s_.ProjectSettings.HexBinFile = s_.ProgramFile;
-  } else if (!DownloadFile(s_, HexLineCount, error)) {
-    Report(OutcomeKind::BadFile, error);
+    ProgramCheck check = CheckProgramText(lineFile_.Text(), s_.ProgramFile, flashBytes);
+    if (!check.ok) prepared.outcome = Outcome(OutcomeKind::BadFile, check.error);
+    prepared.written = std::move(check.data);
+  } else {
+    prepared = PrepareDownload(s_, HexLineCount, flashBytes, lineFile_);
+  }
+  if (!prepared.outcome.Done()) {
+    lineFile_.Close();
+    Report(prepared.outcome);
     return true;
   }
-  const std::string& hexFile = s_.ProjectSettings.HexBinFile;
-  ProgramCheck check = options.records
-                           ? CheckProgramText(*options.records, hexFile, flashBytes)
-                           : CheckProgramFile(hexFile, flashBytes);
-  if (!check.ok) {
-    Report(OutcomeKind::BadFile, check.error);
-    return true;
-  }
-  Written = std::move(check.data);
+  Written = std::move(prepared.written);
 
   SetupFlashTime(s_);
-  if (!(options.records ? lineFile_.OpenText(*options.records) : lineFile_.Open(hexFile))) {
-    Report(OutcomeKind::BadFile, "Can't open file " + hexFile + ": " + lineFile_.ErrorText());
-    return true;
-  }
   s_.BeginProgramming();
   PrepareTarget();
   if (!s_.LastCommand.empty()) {

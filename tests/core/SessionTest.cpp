@@ -184,6 +184,8 @@ TEST_F(SessionTest, PortErrorInTheReceivePathIsShownAndReceivingGoesOn) {
   port.Deliver(">");
   ASSERT_EQ(ui.boxes.size(), 1u);
   EXPECT_EQ(ui.boxes[0].text, "Read error (Error: 5) ");
+  ASSERT_TRUE(session.LastOutcome());  // the engine's edge: the exception became an outcome
+  EXPECT_EQ(session.LastOutcome()->kind, OutcomeKind::PortFailed);
   EXPECT_TRUE(routed.empty());
   EXPECT_EQ(session.RxBuffer, "00 11");  // nothing half-appended
 
@@ -247,6 +249,71 @@ TEST(SessionBabble, TheReceiveBufferStaysBoundedAndRepliesStillArrive) {
   port.Deliver("00 11>");
   ASSERT_EQ(replies.size(), 1u);
   EXPECT_EQ(replies[0], "00 11>");
+}
+
+}  // namespace
+}  // namespace varnel
+
+namespace varnel {
+namespace {
+
+// What the window offers follows the session's state, and a new screen
+// starts from it.
+TEST_F(SessionTest, ToolbarsAndTargetButtonsAreDerivedFromTheState) {
+  EXPECT_TRUE(ui.toolBarsEnabled);
+  EXPECT_FALSE(ui.targetButtonsEnabled);
+  session.SendCommand("CR0000");  // an upload's read is pending
+  EXPECT_FALSE(ui.toolBarsEnabled);
+  session.EndSequence();
+  EXPECT_TRUE(ui.toolBarsEnabled);
+  session.SendCommand("M0000");  // a programming run leaves them enabled
+  EXPECT_TRUE(ui.toolBarsEnabled);
+  session.AbandonPending();
+
+  session.BeginUploadAll();  // between two memories of the run, too
+  EXPECT_FALSE(ui.toolBarsEnabled);
+  session.SendCommand("XR0000");
+  session.EndSequence();
+  EXPECT_FALSE(ui.toolBarsEnabled);
+  session.EndUploadAll();
+  EXPECT_TRUE(ui.toolBarsEnabled);
+
+  session.OfferTarget();
+  EXPECT_TRUE(ui.targetButtonsEnabled);
+  session.SendCommand("IR00");
+  RecordingUi second;
+  second.targetButtonsEnabled = false;
+  session.AttachUi(&second);
+  EXPECT_TRUE(second.targetButtonsEnabled);
+  EXPECT_FALSE(second.toolBarsEnabled);
+  session.WithdrawTarget();
+  EXPECT_FALSE(second.targetButtonsEnabled);
+  EXPECT_TRUE(ui.targetButtonsEnabled);  // the first screen hears no more
+}
+
+// A run ends with one outcome: a stopped run that has not said how it
+// ended ends Interrupted; one that has (a programming run at the stop
+// request) is not reported twice. Listeners hear what the screen hears.
+TEST_F(SessionTest, AStoppedRunEndsWithOneOutcome) {
+  std::vector<Outcome> heard;
+  session.AddOutcomeListener([&](const Outcome& o) { heard.push_back(o); });
+  session.BeginRun();
+  session.SendCommand("CR0000");
+  session.RequestStop();
+  port.Deliver("CR0000 00\r\n>");
+  ASSERT_EQ(heard.size(), 1u);
+  EXPECT_EQ(heard[0].kind, OutcomeKind::Interrupted);
+  EXPECT_FALSE(session.RunOpen());
+  EXPECT_EQ(ui.outcomes.size(), 1u);
+  EXPECT_TRUE(ui.boxes.empty());  // no text: no box
+
+  session.BeginRun();
+  session.SendCommand("M0000");
+  session.Report({OutcomeKind::Interrupted, "said so"});
+  session.RequestStop();
+  port.Deliver("ok\r\n>");
+  EXPECT_EQ(heard.size(), 2u);
+  EXPECT_EQ(session.LastOutcome()->text, "said so");
 }
 
 }  // namespace

@@ -19,7 +19,7 @@ struct RecordingDisplay : ConnectDisplay {
   void SetButtonsEnabled(bool e) override { buttons = e; }
   void StartTimer(int ms) override { timer = ms; }
   void StopTimer() override { timer = -1; }
-  void CloseWindow() override { closed = true; }
+  void Dismiss() override { closed = true; }
 };
 
 }  // namespace varnel::testing
