@@ -46,8 +46,8 @@ class BoxAnswerer {
     answered_ = box;
     boxes.push_back({box->windowTitle(), box->text()});
     if (const char* folder = std::getenv("VARNEL_SCREENSHOTS")) {
-      box->grab().save(QString::fromLocal8Bit(folder) +
-                       QStringLiteral("/box%1.png").arg(boxes.size()));
+      static int shots = 0;
+      box->grab().save(QString::fromLocal8Bit(folder) + QStringLiteral("/box%1.png").arg(++shots));
     }
     QAbstractButton* b = box->button(button_);
     if (!b) b = box->buttons().front();
