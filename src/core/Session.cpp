@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <thread>
 
 namespace varnel {
 
@@ -241,12 +242,30 @@ int Session::LineQuietMs(int minimumMs) const {
 
 void Session::DrainLateReplies() {
   draining_ = false;
-  SettleLine();
-}
-
-void Session::SettleLine() {
   const int quiet = LineQuietMs(kLateQuietMs);
   DrainLine(quiet, std::max(kLateDrainMaxMs, 2 * quiet));
+  rxBuffer_.clear();
+}
+
+namespace {
+
+// Waits of the line itself, not of a sequence: a screen does not count them.
+class LineWaits : public QuietUi {
+ public:
+  void Sleep(int milliseconds) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+};
+
+}  // namespace
+
+void Session::SettleLine() {
+  LineWaits waits;
+  TargetUi* screen = ui_;
+  ui_ = &waits;
+  const int quiet = LineQuietMs(kLateQuietMs);
+  DrainLine(quiet, std::max(kLateDrainMaxMs, 2 * quiet));
+  ui_ = screen;
   rxBuffer_.clear();
 }
 
