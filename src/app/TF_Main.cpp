@@ -508,14 +508,14 @@ void TF_Main::RefreshView(MemoryKind kind) { views_->Refresh(kind); }
 void TF_Main::RefreshAllViews() { views_->RefreshAll(); }
 
 void TF_Main::RunEnded(const Outcome& outcome) {
-  // The clock times the run that has just ended; an outcome while another
-  // run still holds the link (a port error under it) leaves it running.
-  if (Idle() && outcome.kind != OutcomeKind::Refused) {
-    if (outcome.Done()) {
-      ShowRunTime();
-    } else {
-      runClock_.Abandon();
-    }
+  // The clock times the run that has just ended. A refusal never started
+  // one, and a port error under a run that still holds the link leaves it
+  // to that run.
+  if (outcome.Done()) {
+    if (Idle()) ShowRunTime();
+  } else if (outcome.kind != OutcomeKind::Refused &&
+             (outcome.kind != OutcomeKind::PortFailed || Idle())) {
+    runClock_.Abandon();
   }
   // A finished run has shown its own notice; every other end is a box.
   Show(outcome);

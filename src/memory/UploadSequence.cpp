@@ -66,19 +66,24 @@ bool UploadSequence::MayStart() {
   settings_.LoadProperties();
   if (!s_.TargetConnected) return false;
   s_.BeginRun();
-  if (!PortReady()) return false;
+  return true;
+}
+
+bool UploadSequence::PortReadyToStart() {
+  if (!PortReady()) return false;  // reported: the run has ended
   s_.BeginSequence();  // a stale Cancel must not end this upload
   return true;
 }
 
 bool UploadSequence::Upload(MemoryKind kind) {
   if (!MayStart()) return false;
-  Start(kind);
+  if (PortReadyToStart()) Start(kind);
   return true;
 }
 
 bool UploadSequence::UploadRange(MemoryKind kind, std::uint32_t first, std::uint32_t last) {
   if (!MayStart()) return false;
+  if (!PortReadyToStart()) return true;
   const MemoryInfo& info = InfoOf(kind);
   const auto lo = static_cast<std::int32_t>(first - info.targetBase);
   const auto hi = static_cast<std::int32_t>(last - info.targetBase);
@@ -106,6 +111,7 @@ bool UploadSequence::UploadRange(MemoryKind kind, std::uint32_t first, std::uint
 
 bool UploadSequence::UploadAll() {
   if (!MayStart()) return false;
+  if (!PortReadyToStart()) return true;
   s_.BeginUploadAll();
   const auto& ps = s_.ProjectSettings;
   if (ps.UploadCode) {

@@ -48,8 +48,10 @@ class UploadSequence : public MemoryReader {
   static std::int32_t FlashEndFor(int targetIdCode);
 
  private:
-  // The silent refusals and the port check every verb begins with.
+  // The silent refusals every verb begins with (false); then the run is on.
   bool MayStart();
+  // The port check that follows (false: reported, the run has ended).
+  bool PortReadyToStart();
   void Start(MemoryKind kind);
   // Reads first..EndAddress, the progress display showing name.
   void StartRange(MemoryKind kind, std::int32_t first, const std::string& name);
