@@ -1,6 +1,7 @@
 // The verbs over one session, and the verify read-back.
 #include "engine/Engine.h"
 
+#include "link/CommTypes.h"
 #include "programming/ProgramCheck.h"
 #include "programming/Verify.h"
 
@@ -15,6 +16,35 @@ Engine::Engine(Session& session, SettingsSource& settings)
     : s_(session), settings_(settings), uploads_(session, settings),
       programming_(session, settings) {
   programming_.SetReader(&uploads_);  // the verify after programming reads through the uploads
+}
+
+bool Engine::Guarded(const std::function<bool()>& verb) {
+  try {
+    return verb();
+  } catch (const ECommError& e) {
+    s_.Report({OutcomeKind::PortFailed, e.what()});
+    return true;
+  }
+}
+
+bool Engine::Upload(MemoryKind kind) {
+  return Guarded([&] { return uploads_.Upload(kind); });
+}
+
+bool Engine::UploadRange(MemoryKind kind, std::uint32_t first, std::uint32_t last) {
+  return Guarded([&] { return uploads_.UploadRange(kind, first, last); });
+}
+
+bool Engine::UploadAll() {
+  return Guarded([&] { return uploads_.UploadAll(); });
+}
+
+bool Engine::Program(const ProgramOptions& options) {
+  return Guarded([&] { return programming_.Program(options); });
+}
+
+bool Engine::Erase(EraseScope scope) {
+  return Guarded([&] { return programming_.Erase(scope); });
 }
 
 bool Engine::Busy() const {
@@ -35,6 +65,10 @@ bool Engine::VerifyFile(const std::string& path) {
 }
 
 bool Engine::Verify(const std::map<std::uint32_t, std::uint8_t>& written) {
+  return Guarded([&] { return StartVerify(written); });
+}
+
+bool Engine::StartVerify(const std::map<std::uint32_t, std::uint8_t>& written) {
   if (!s_.TargetConnected || Busy()) return false;
   settings_.LoadProperties();
   s_.BeginRun();

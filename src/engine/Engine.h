@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -32,13 +33,13 @@ class Engine {
   // The verbs. False: refused without any effect (no target connected, or
   // another run holds the link); true: the run is on, or has already
   // ended, and its outcome comes (or came) through the session.
-  bool Upload(MemoryKind kind) { return uploads_.Upload(kind); }
-  bool UploadRange(MemoryKind kind, std::uint32_t first, std::uint32_t last) {
-    return uploads_.UploadRange(kind, first, last);
-  }
-  bool UploadAll() { return uploads_.UploadAll(); }
-  bool Program(const ProgramOptions& options = {}) { return programming_.Program(options); }
-  bool Erase(EraseScope scope) { return programming_.Erase(scope); }
+  // The port's exception (ECommError) stops at this edge: it ends the run
+  // with a PortFailed outcome carrying its text.
+  bool Upload(MemoryKind kind);
+  bool UploadRange(MemoryKind kind, std::uint32_t first, std::uint32_t last);
+  bool UploadAll();
+  bool Program(const ProgramOptions& options = {});
+  bool Erase(EraseScope scope);
   // Reads back every block the bytes lie in and compares (address -> byte,
   // CODE addresses): Finished or VerifyDifferences, with the counts.
   bool Verify(const std::map<std::uint32_t, std::uint8_t>& written);
@@ -50,6 +51,8 @@ class Engine {
   bool Busy() const;
 
  private:
+  bool Guarded(const std::function<bool()>& verb);
+  bool StartVerify(const std::map<std::uint32_t, std::uint8_t>& written);
   void VerifyNext(std::size_t range);
 
   Session& s_;

@@ -189,5 +189,26 @@ TEST_F(EngineTest, VerifyComparesTheFlashWithAFile) {
   EXPECT_EQ(s.target->Transcript().size(), sent);
 }
 
+// The port's exception stops at the engine's edge: the run ends with a
+// PortFailed outcome carrying the port's own text, shown as an error box.
+TEST(EngineEdge, APortErrorInAVerbIsAnOutcome) {
+  EnsureApplication();
+  Session session;
+  RecordingUi ui;
+  FixedSettings reload;
+  TComm comm;  // never opened: its writes fail
+  session.AttachUi(&ui);
+  session.AttachPort(&comm);
+  session.NotePortOpened();
+  session.TargetConnected = true;
+  Engine engine(session, reload);
+  ASSERT_TRUE(engine.Upload(MemoryKind::SFR));
+  ASSERT_TRUE(session.LastOutcome());
+  EXPECT_EQ(session.LastOutcome()->kind, OutcomeKind::PortFailed);
+  ASSERT_EQ(ui.boxes.size(), 1u);
+  EXPECT_EQ(ui.boxes[0].kind, MessageKind::Error);
+  EXPECT_NE(ui.boxes[0].text.find("(Error: "), std::string::npos) << ui.boxes[0].text;
+}
+
 }  // namespace
 }  // namespace varnel::testing
