@@ -5,6 +5,9 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <cerrno>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMdiArea>
@@ -31,22 +34,13 @@ namespace varnel {
 
 namespace {
 
-// The stable link a running boot-loader simulator keeps to its device; when
-// it is there, the port list offers it, so trying the tool needs no typing.
-std::string SimulatedTargetLink() {
-  const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty()) return runtime.toStdString() + "/varnel-target";
-  return "/tmp/varnel-target-" + std::to_string(::getuid());
-}
-
+// The link a running boot-loader simulator keeps is offered too, so trying
+// the tool needs no typing.
 std::vector<std::string> PortListWithSimulator() {
   std::vector<std::string> list;
   BuildPortList(list, false);
   const std::string link = SimulatedTargetLink();
-  struct stat info {};
-  if (::stat(link.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
-    list.insert(list.end() - 1, link);  // "None" stays last
-  }
+  if (!link.empty()) list.insert(list.end() - 1, link);  // "None" stays last
   return list;
 }
 
@@ -82,6 +76,11 @@ TF_Main::TF_Main(QWidget* parent, const std::string& userStorePath, Prompts* pro
   comm1_.SetDeviceName("Com1");
   session_.AttachUi(this);
   session_.AttachPort(&comm1_);
+  // A port that hangs up is found by its receive path, inside a handler:
+  // the run is ended from the event loop.
+  comm1_.OnHangUp = [this](CommPort&) {
+    QTimer::singleShot(0, this, [this] { PortWentAway(); });
+  };
   engine_ = std::make_unique<Engine>(session_, settings_);
   views_ = std::make_unique<MemoryViews>(session_, mdi_);
   progress_ = std::make_unique<ProgressHost>(session_, this);
@@ -102,6 +101,7 @@ TF_Main::~TF_Main() {
   views_.reset();
   session_.AttachPort(nullptr);
   comm1_.OnRxChar = nullptr;
+  comm1_.OnHangUp = nullptr;
 }
 
 void TF_Main::Bind(const char* action, std::function<void()> command) {
@@ -405,13 +405,45 @@ void TF_Main::AboutVarnel1Click() {
 }
 
 void TF_Main::closeEvent(QCloseEvent* event) {
-  // Shut-down: views, port, programming file; nothing is saved or asked.
+  // A sequence left half done would leave the loader in its line mode: the
+  // user is asked, and the run stopped in order first.
+  if (!shutDown_ && !Idle()) {
+    if (!prompts_->Confirm("Varnel", kStopQuestion)) {
+      event->ignore();
+      return;
+    }
+    StopRunBeforeExit();
+  }
+  // Shut-down: views, port, programming file; nothing is saved.
   if (!shutDown_) {
     shutDown_ = true;
     progress_->ProgressClose();
     settings_.ShutDown([this] { views_->DestroyAll(); });
   }
   QMainWindow::closeEvent(event);
+}
+
+void TF_Main::StopRunBeforeExit() {
+  // The stop takes the next reply (the end record's during a download) or
+  // the Cancel guard's quiet second; this bounds the wait beyond both.
+  constexpr int kStopWaitMs = 3000;
+  progress_->StopRun();
+  QElapsedTimer waited;
+  waited.start();
+  while (!Idle() && waited.elapsed() < kStopWaitMs) {
+    QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
+  }
+}
+
+void TF_Main::PortWentAway() {
+  if (shutDown_) return;
+  // The port's own error, as a read from it now raises it.
+  const std::string error = ECommError("Read error", EIO).what();
+  settings_.PortWentAway(error);
+  progress_->ProgressClose();
+  Outcome gone{OutcomeKind::PortFailed, error};
+  gone.command = session_.LastCommand.str();
+  session_.EndLostRun(gone);
 }
 
 // --- TargetUi ---------------------------------------------------------------

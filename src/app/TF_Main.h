@@ -34,6 +34,10 @@ class StatusPanel;
 class TF_Main : public QMainWindow, public TargetUi {
   Q_OBJECT
  public:
+  // The question Exit and the close box ask while a sequence runs.
+  static constexpr char kStopQuestion[] =
+      "A sequence is still running. Stop it and exit?\n\nStopping ends it as Cancel does, so "
+      "the target is left ready for the next connect.";
   // userStorePath: the per-user settings file (tests give their own).
   // prompts: who answers message boxes and dialogs; none: the window's own.
   explicit TF_Main(QWidget* parent = nullptr, const std::string& userStorePath = UserStorePath(),
@@ -123,6 +127,10 @@ class TF_Main : public QMainWindow, public TargetUi {
   // success or has nothing to say.
   void Show(const Outcome& outcome);
   bool Idle() const;
+  // Stops the running sequence as Cancel does and waits, a few seconds at
+  // most, until it has ended.
+  void StopRunBeforeExit();
+  void PortWentAway();
   void ShowRunTime();
   void FitReceivePanel(const QString& text);
 

@@ -39,6 +39,12 @@ std::string ChooseSaveFile(FileChoice choice, const std::string& suggested, QWid
 
 }  // namespace
 
+bool WidgetPrompts::Confirm(const std::string& caption, const std::string& text) {
+  return QMessageBox::question(parent_, QString::fromStdString(caption), QString::fromStdString(text),
+                               QMessageBox::Yes | QMessageBox::No,
+                               QMessageBox::No) == QMessageBox::Yes;
+}
+
 void WidgetPrompts::MessageBox(MessageKind kind, const std::string& text) {
   const QString message = QString::fromStdString(text);
   if (kind == MessageKind::Error) {

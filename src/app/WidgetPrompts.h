@@ -15,6 +15,7 @@ class WidgetPrompts : public Prompts {
   void MessageBox(MessageKind kind, const std::string& text) override;
   std::string ChooseFile(FileChoice choice, const std::string& startDir) override;
   std::optional<PropertyValues> EditProperties(const PropertiesRequest& request) override;
+  bool Confirm(const std::string& caption, const std::string& text) override;
 
  private:
   QWidget* parent_;

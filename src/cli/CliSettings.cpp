@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "cli/ExitStatus.h"
 #include "cli/Options.h"
@@ -29,6 +30,19 @@ CliSettings::CliSettings(Session& session, const Options& options)
   SetComMapping(ReadComMapping(IniFile(userStore_)));
 }
 
+namespace {
+
+// "./ttyUSB0", "dev/ttyS0" or a file in the current folder: a path relative
+// to where the command runs, made absolute so that it names a device.
+std::string PortPath(const std::string& name) {
+  if (name.front() == '/' || !ResolvePortDevice(name).empty()) return name;
+  std::error_code ec;
+  if (name.find('/') == std::string::npos && !std::filesystem::exists(name, ec)) return name;
+  return std::filesystem::absolute(name, ec).lexically_normal().string();
+}
+
+}  // namespace
+
 void CliSettings::LoadProperties() {
   // The window's own LoadProperties, over a session of its own without a
   // port, so that it reads every key as the window does but opens nothing.
@@ -45,7 +59,7 @@ void CliSettings::LoadProperties() {
 
   ProjectSettingsRecord& ps = s.ProjectSettings;
   const Options& o = options_;
-  if (!o.port.empty()) ps.PortName = o.port;
+  if (!o.port.empty()) ps.PortName = PortPath(o.port);
   if (!o.baud.empty()) ps.BaudText = o.baud;
   if (o.reset) ps.ControlDTR = true;
   if (o.resetSequence) ps.ResetSequence = *o.resetSequence;

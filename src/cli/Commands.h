@@ -50,6 +50,7 @@ struct ProgramImage {
   bool raw = false;  // a .bin image, loaded at 0000h
   std::map<std::uint32_t, std::uint8_t> data;
   std::vector<std::size_t> bytesAfterLine;  // [k]: written by the first k lines
+  bool endRecord = true;  // the file closes with its own end record
 };
 // Checks the file for a flash of flashBytes (the largest of the family
 // before the chip is known); throws CliFailure (bad file).

@@ -1,5 +1,9 @@
 // ports and info: what the machine offers and what the target is.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 
 #include "cli/ClockCheck.h"
@@ -43,6 +47,15 @@ void RunPorts() {
                 PortDetails(device, adapters).c_str());
     shown.push_back(DeviceOf(device));
   }
+  // The simulator's link, as the window's port list offers it.
+  if (const std::string link = SimulatedTargetLink(); !link.empty()) {
+    const std::string device = DeviceOf(link);
+    if (std::find(shown.begin(), shown.end(), device) == shown.end()) {
+      std::printf("%s\t%s\t%s\t%s\n", link.c_str(), device.c_str(),
+                  StateText(link, ProbePort(link), denied), PortDetails(device, adapters).c_str());
+      shown.push_back(device);
+    }
+  }
   // Adapters whose devices are named otherwise than ttyUSB and ttyACM.
   for (const UsbAdapter& adapter : adapters) {
     if (std::find(shown.begin(), shown.end(), adapter.device) != shown.end()) continue;
@@ -64,12 +77,16 @@ void RunInfo(Target& target) {
   screen.Print("port: " + target.Device());
   screen.Print("baud: " + std::to_string(target.Baud()));
   screen.Print("target: " + s.TargetName);
-  screen.Print("firmware: " + s.FirmwareVersion);
+  // A loader that was awake already answers with its prompt, not its banner.
+  screen.Print("firmware: " + (s.FirmwareVersion.empty() ? std::string("unknown") : s.FirmwareVersion));
   screen.Print("id: " + HDPrev(s.TargetIdCode));
   screen.Print("clock_hz: " + std::to_string(static_cast<long>(s.CoreClockHz)));
   screen.Print("clock_step_hz: " + std::to_string(static_cast<long long>(ClockStepHz(target.Baud()))));
   screen.Print("flash_bytes: " + std::to_string(target.FlashBytes()));
   std::fflush(stdout);
+  if (s.FirmwareVersion.empty()) {
+    target.screen().Note("the loader was awake already; resetting the board shows its banner with the firmware version");
+  }
 }
 
 }  // namespace varnel::cli

@@ -3,6 +3,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCoreApplication>
@@ -40,6 +41,19 @@ extern "C" void OnSignal(int signal) {
 }
 
 using Clock = std::chrono::steady_clock;
+
+// False for a file, a folder or a device that takes no line settings; true
+// also when it cannot be looked at (the open's own error then says why).
+bool IsSerialPort(const std::string& device) {
+  struct stat st {};
+  if (::stat(device.c_str(), &st) != 0) return true;
+  if (!S_ISCHR(st.st_mode)) return false;
+  const int fd = ::open(device.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return true;
+  const bool tty = ::isatty(fd) != 0;
+  ::close(fd);
+  return tty;
+}
 
 }  // namespace
 
@@ -117,6 +131,9 @@ void Link::Open(const std::string& name, TBaudrate rate) {
     comm_.Open();
   } catch (const ECommError& e) {
     const std::string device = ResolvePortDevice(name);
+    if (!device.empty() && !IsSerialPort(device)) {
+      throw CliFailure(OutcomeKind::PortFailed, device + " is not a serial port");
+    }
     std::string why = e.Code() > 0 ? std::strerror(e.Code()) : e.what();
     if (e.Code() == EBUSY) why += " (another program holds it)";
     if (e.Code() == EACCES || e.Code() == EPERM) why += std::string(". ") + kDialoutRemedy;

@@ -39,9 +39,11 @@ Commands:
                     device, available, busy or no permission (this user may
                     not open it; on Debian join the group dialout: sudo
                     adduser $USER dialout), the /dev/serial/by-id name,
-                    vendor and model of a USB adapter ("-" where unknown)
+                    vendor and model of a USB adapter ("-" where unknown); a
+                    running simulator's link too
   info              print the target as "key: value" lines: port, baud, target,
-                    firmware, id (two hex digits), clock_hz, clock_step_hz,
+                    firmware (unknown when the loader was awake already),
+                    id (two hex digits), clock_hz, clock_step_hz,
                     flash_bytes. clock_hz is estimated from the loader's baud
                     timer, in steps of clock_step_hz (32 x baud); a warning
                     says when a step is more than 5% of the estimate
@@ -63,10 +65,10 @@ Commands:
                     HCR1/HCR0, with the flash timing set from the measured
                     clock (or --clock) first. FILE is Intel HEX (.hex,
                     .ihx from SDCC) or a raw image (.bin, loaded at 0000h;
-                    converted into NAMEtmp.hex beside it). The file is
-                    checked before anything is sent: every record well
-                    formed, every checksum right, every data byte inside
-                    the flash.
+                    converted in memory, nothing is written beside it). The
+                    file is checked before anything is sent: every record
+                    well formed, every checksum right, every data byte
+                    inside the flash.
     --verify            read back every address FILE wrote and compare
     --no-mass-erase     do not erase the flash ("M0000")
     --no-erase-cfg      do not erase the configuration page ("M8000"); then

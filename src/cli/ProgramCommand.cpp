@@ -1,10 +1,13 @@
 // program and erase: the engine's programming run and its erase steps,
 // with the program file checked before anything is sent.
 #include <algorithm>
+#include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "cli/Commands.h"
 #include "core/FileBytes.h"
+#include "link/Commands.h"
 #include "link/HexText.h"
 #include "programming/FlashTiming.h"
 #include "programming/ProgramCheck.h"
@@ -78,6 +81,8 @@ ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes)
     const std::size_t count = data ? static_cast<std::size_t>(DecPrev(record.text.substr(1, 2))) : 0;
     image.bytesAfterLine.push_back(image.bytesAfterLine.back() + count);
   }
+  image.endRecord = !check.records.empty() &&
+                    std::string_view(check.records.back().text).substr(7, 2) == "01";
   return image;
 }
 
@@ -85,6 +90,11 @@ void RunProgram(const Options& options, Target& target, const ProgramImage& chec
   // Checked again for the flash this chip really has; still nothing sent
   // but the handshake.
   const ProgramImage image = LoadProgramImage(checked.path, target.FlashBytes());
+  if (!image.endRecord) {
+    target.screen().Break();
+    std::fprintf(stderr, "varnel-cli: warning: %s has no end record; \"%s\" is sent after its last line\n",
+                 NameOf(image.path).c_str(), cmd::kEndRecord);
+  }
 
   ProgressPlan plan;
   plan.label = "programming " + NameOf(image.path);
@@ -107,6 +117,13 @@ void RunProgram(const Options& options, Target& target, const ProgramImage& chec
   // The command line reads the flash back itself when --verify asks, with
   // its own progress line and report; the run does not verify on its own.
   steps.verify = false;
+  if (image.raw) {
+    // Converted here, in memory: nothing is written beside the image.
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(image.data.size());
+    for (const auto& [address, byte] : image.data) bytes.push_back(byte);
+    steps.records = ConvertImage(bytes).text;
+  }
   target.Run([&](Engine& engine) { return engine.Program(steps); });
   if (options.verify) RunVerify(target, image);
 }

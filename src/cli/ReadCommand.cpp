@@ -4,6 +4,8 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <cstdio>
 
 #include "cli/Commands.h"
@@ -32,6 +34,8 @@ std::uint32_t Highest(const MemoryInfo& entry) {
 
 // The file must be writable where it goes, so that a read is not made in
 // vain; nothing is written there before the read is complete.
+// The folder is tried with a file of its own, created and removed again: its
+// modes alone do not tell (a superuser ignores them, /sys refuses anyone).
 void CheckOutput(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
@@ -39,9 +43,14 @@ void CheckOutput(const std::string& path) {
   }
   const std::size_t slash = path.rfind('/');
   const std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-  if (::access(folder.c_str(), W_OK) != 0) {
-    throw CliFailure(OutcomeKind::Refused, "cannot write into the folder " + folder);
+  std::string probe = folder + "/.varnel-XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) {
+    throw CliFailure(OutcomeKind::Refused,
+                     "cannot write into the folder " + folder + ": " + std::strerror(errno));
   }
+  ::close(fd);
+  ::unlink(probe.c_str());
 }
 
 // The view's character column for a terminal: Latin-1 as UTF-8, control
@@ -87,6 +96,10 @@ ReadRequest PrepareRead(const Options& o) {
   r.to = o.to.value_or(highest);
   r.toGiven = o.to.has_value();
   r.twice = o.twice;
+  if (o.from && o.to && *o.from > *o.to) {
+    throw CliFailure(OutcomeKind::Refused, "--from " + Address(*o.from) + " is greater than --to " +
+                                               Address(*o.to));
+  }
   if (r.from < lowest || r.to > highest || r.from > r.to) {
     throw CliFailure(OutcomeKind::Refused, "the range " + Address(r.from) + "-" + Address(r.to) +
                                      " does not lie within " + o.memory + " (" + Address(lowest) +

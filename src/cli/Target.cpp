@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "cli/OutcomeText.h"
 #include "connect/ConnectHandshake.h"
 #include "link/PortNames.h"
 #include "link/Trace.h"
@@ -55,7 +56,7 @@ void Target::Open() {
 }
 
 void Target::Check() const {
-  if (const auto& f = link_.Failed()) throw CliFailure(*f);
+  if (const auto& f = link_.Failed()) throw CliFailure(Explained(*f));
 }
 
 void Target::Run(const std::function<bool(Engine&)>& verb) {
@@ -67,7 +68,7 @@ void Target::Run(const std::function<bool(Engine&)>& verb) {
   link_.RunUntil([&] { return outcomes_ != before && !engine_.Busy(); });
   Check();
   if (const auto& outcome = s.LastOutcome(); outcome && !outcome->Done()) {
-    throw CliFailure(*outcome);
+    throw CliFailure(Explained(*outcome));
   }
 }
 

@@ -66,6 +66,8 @@ std::optional<Outcome> ConnectHandshake::ResetPulse() {
 
 void ConnectHandshake::Start() {
   s_.ShowReceiveCount(false);
+  // Whatever an earlier program left on the line goes before the wake-up.
+  s_.SettleLine();
   Retry();
 }
 

@@ -55,7 +55,7 @@ class ConnectHandshake {
   // it; a port that fails the reset is returned (the attempt goes on and
   // then fails for want of an answer).
   std::optional<Outcome> Prepare();
-  // The first attempt: receive counter off, then Retry.
+  // The first attempt: the line settled, receive counter off, then Retry.
   void Start();
   // A fresh attempt with three carriage returns.
   void Retry();

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <chrono>
 #include <exception>
+#include <thread>
 
 namespace varnel {
 
@@ -226,6 +227,13 @@ void Session::EndStoppedSequence() {
   if (runOpen_) Report({OutcomeKind::Interrupted, {}});
 }
 
+void Session::EndLostRun(const Outcome& outcome) {
+  const bool running = runOpen_ || !lastCommand_.empty() || programmingActive_ || uploadAllActive_;
+  runOpen_ = false;  // its outcome is this one, not "stopped"
+  EndStoppedSequence();
+  if (running) Report(outcome);
+}
+
 int Session::LineQuietMs(int minimumMs) const {
   constexpr int kLongReply = 64;  // characters; a data reply with echo is about 60
   const int baud = port_ ? BaudRateValue(port_->BaudRate()) : BaudRateValue(kDefaultBaudRate);
@@ -236,6 +244,28 @@ void Session::DrainLateReplies() {
   draining_ = false;
   const int quiet = LineQuietMs(kLateQuietMs);
   DrainLine(quiet, std::max(kLateDrainMaxMs, 2 * quiet));
+  rxBuffer_.clear();
+}
+
+namespace {
+
+// Waits of the line itself, not of a sequence: a screen does not count them.
+class LineWaits : public QuietUi {
+ public:
+  void Sleep(int milliseconds) override {
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+  }
+};
+
+}  // namespace
+
+void Session::SettleLine() {
+  LineWaits waits;
+  TargetUi* screen = ui_;
+  ui_ = &waits;
+  const int quiet = LineQuietMs(kLateQuietMs);
+  DrainLine(quiet, std::max(kLateDrainMaxMs, 2 * quiet));
+  ui_ = screen;
   rxBuffer_.clear();
 }
 

@@ -84,6 +84,9 @@ class Session {
   // flags cleared, LastCommand empty, stop hooks run, open views redisplayed.
   // Also used when a stop request can no longer be answered by a reply.
   void EndStoppedSequence();
+  // Ends the running sequence as a stop does, because nothing can answer
+  // it any more (the port went away): outcome is how the run ended.
+  void EndLostRun(const Outcome& outcome);
   // True after a stopped run until the next command goes out: bytes that
   // arrive meanwhile are late replies and dropped.
   bool DrainingLateReplies() const { return draining_; }
@@ -93,6 +96,10 @@ class Session {
   void DrainLine(int quietMs, int maxMs);
   // A few long replies' time on the line at the port's rate, at least minimumMs.
   int LineQuietMs(int minimumMs) const;
+  // Forgets what waits in the port and what arrives until the line has been
+  // quiet as long as after a stop: the rest of a reply to an earlier,
+  // interrupted exchange must not be taken for an answer.
+  void SettleLine();
 
   // Run-state transitions. Each field a run changes is written here and
   // nowhere else, one place per meaning; every change that affects what the

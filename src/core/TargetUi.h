@@ -67,6 +67,9 @@ class Prompts {
   virtual std::string ChooseFile(FileChoice choice, const std::string& startDir) = 0;
   // The properties dialog; the values confirmed, or none when cancelled.
   virtual std::optional<PropertyValues> EditProperties(const PropertiesRequest& request) = 0;
+  // Modal question with "&Yes" and "&No"; true for Yes. Where nobody can be
+  // asked, the answer is yes.
+  virtual bool Confirm(const std::string& /*caption*/, const std::string& /*text*/) { return true; }
 };
 
 class TargetUi : public ProgressUi, public Prompts {

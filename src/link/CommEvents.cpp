@@ -177,9 +177,11 @@ void TCustomComm::ResumeAfterRead() {
 void TCustomComm::HangUp() {
   // The device is gone for good (a pseudo-terminal's master closed, an
   // adapter unplugged): its descriptor would report readable forever.
+  const bool first = !hungUp_;
   hungUp_ = true;
   if (notifier_) notifier_->setEnabled(false);
   if (lineTimer_) lineTimer_->stop();
+  if (first && OnHangUp) OnHangUp(*this);
 }
 
 int TCustomComm::Pull(std::size_t maxRaw, unsigned& mask) {

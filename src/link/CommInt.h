@@ -125,6 +125,10 @@ class TCustomComm : public CommPort {
   // when a handler for them is assigned before Open.
   Notify OnBreak, OnCts, OnDsr, OnRing, OnRlsd, OnRxFlag, OnTxEmpty;
   std::function<void(CommPort& sender, int errors)> OnError;
+  // The device went away for good (adapter unplugged, pseudo-terminal's
+  // master closed): called once, from the receive path; the port stays
+  // open until its owner closes it.
+  Notify OnHangUp;
 
  private:
   struct SavedLine;  // the tty settings found at open, restored at close

@@ -147,6 +147,15 @@ void BuildPortList(std::vector<std::string>& list, bool includeBusy,
   list.push_back("None");
 }
 
+std::string SimulatedTargetLink() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const std::string link = runtime != nullptr && *runtime != '\0'
+                               ? std::string(runtime) + "/varnel-target"
+                               : "/tmp/varnel-target-" + std::to_string(::getuid());
+  struct stat info {};
+  return ::stat(link.c_str(), &info) == 0 && S_ISCHR(info.st_mode) ? link : std::string();
+}
+
 PortStatus LastPortStatus(int n) {
   if (n < 1 || n > MaxPorts) return PortStatus::Absent;
   return StatusTable()[static_cast<std::size_t>(n)];

@@ -29,6 +29,11 @@ bool PortDenied(const std::string& device);
 void BuildPortList(std::vector<std::string>& list, bool includeBusy,
                    const std::string& deviceFolder = "/dev");
 
+// The stable link a running boot-loader simulator keeps to its device:
+// $XDG_RUNTIME_DIR/varnel-target, or /tmp/varnel-target-<uid>. Empty when
+// no simulator keeps it now.
+std::string SimulatedTargetLink();
+
 // Result of the last BuildPortList for port number n (1..MaxPorts).
 PortStatus LastPortStatus(int n);
 

@@ -62,6 +62,9 @@ class ProgressHost : public QObject, public ProgressUi {
   // "250 bytes/s", "1.5 lines/s": the unit is the count text's ("0 lines").
   static std::string RateText(double perSecond, const std::string& unit);
 
+  // What Cancel does, asked for by the program (a stop before it quits).
+  void StopRun() { CancelPressed(); }
+
  private:
   void CancelPressed();
   void CheckStop();

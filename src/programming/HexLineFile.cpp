@@ -64,9 +64,18 @@ bool HexLineFile::Load(const std::string& path, std::size_t maxBytes) {
   return true;
 }
 
+void HexLineFile::LoadText(std::string text) {
+  Close();
+  error_.clear();
+  buffer_ = std::move(text);
+  eof_ = true;
+  inMemory_ = true;
+}
+
 void HexLineFile::Close() {
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
+  inMemory_ = false;
   buffer_.clear();
   start_ = scan_ = 0;
   pending_.clear();
@@ -117,12 +126,12 @@ HexLineFile::Result HexLineFile::Fill() {
 }
 
 HexLineFile::Result HexLineFile::Peek() {
-  if (fd_ < 0) {
+  if (!IsOpen()) {
     error_ = std::strerror(EBADF);
     return Result::Error;
   }
   if (havePending_) return Result::Line;
-  if (!Unchanged()) return Result::Error;
+  if (!inMemory_ && !Unchanged()) return Result::Error;
   for (;;) {
     const std::string_view text(buffer_);
     const LineEnd end = FindLineEnd(text, scan_);

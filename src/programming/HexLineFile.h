@@ -30,8 +30,11 @@ class HexLineFile {
   // What Load read; lines handed out are not removed from it.
   const std::string& Text() const { return buffer_; }
   long long FileSize() const { return static_cast<long long>(size_); }
+  // Holds text instead of a file's, handed out the same way: nothing is
+  // read from or written to any folder.
+  void LoadText(std::string text);
   void Close();
-  bool IsOpen() const { return fd_ >= 0; }
+  bool IsOpen() const { return fd_ >= 0 || inMemory_; }
 
   // Looks at the next non-blank line without taking it. Error when the file
   // cannot be read any more, or was removed or rewritten since it was opened
@@ -47,6 +50,7 @@ class HexLineFile {
   Result Fill();
 
   int fd_ = -1;
+  bool inMemory_ = false;  // LoadText's text, no file behind it
   std::string buffer_;     // read; lines before start_ are handed out
   std::size_t start_ = 0;  // first character of the next line in buffer_
   std::size_t scan_ = 0;   // no line end lies in buffer_ between start_ and here

@@ -91,10 +91,20 @@ bool ProgrammingSequence::Program(const ProgramOptions& options) {
   // The file is read once, prepared and checked before anything is sent:
   // a bad file must not cost the chip its flash.
   const std::int32_t flash = FlashSizeFor(s_.TargetIdCode);
-  PreparedDownload prepared = PrepareDownload(
-      s_, HexLineCount, static_cast<std::uint32_t>(flash > 0 ? flash : MemoryImages::kCodeSize),
-      lineFile_);
+  const auto flashBytes = static_cast<std::uint32_t>(flash > 0 ? flash : MemoryImages::kCodeSize);
+  PreparedDownload prepared;
+  if (options.records) {
+    lineFile_.LoadText(*options.records);
+    HexLineCount = CountRecordLines(lineFile_.Text());
+    s_.ProjectSettings.HexBinFile = s_.ProgramFile;
+    ProgramCheck check = CheckProgramText(lineFile_.Text(), s_.ProgramFile, flashBytes);
+    if (!check.ok) prepared.outcome = Outcome(OutcomeKind::BadFile, check.error);
+    prepared.written = std::move(check.data);
+  } else {
+    prepared = PrepareDownload(s_, HexLineCount, flashBytes, lineFile_);
+  }
   if (!prepared.outcome.Done()) {
+    lineFile_.Close();
     Report(prepared.outcome);
     return true;
   }

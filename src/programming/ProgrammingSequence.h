@@ -26,6 +26,9 @@ class SettingsSource;
 struct ProgramOptions {
   std::optional<bool> massErase, erasePS1, progFlash, progPS1, verify;
   std::optional<std::uint8_t> hcr0, hcr1;
+  // The Intel HEX text to download instead of the program file's (a raw
+  // image converted in memory); the program file then only names it.
+  std::optional<std::string> records;
 };
 
 // What an erase clears: the flash, the flash and the configuration page, or

@@ -146,6 +146,12 @@ bool Settings::EnsurePortReady() {
   return session_.PortOpen;
 }
 
+void Settings::PortWentAway(const std::string& error) {
+  ClosePortIfOpen();
+  portError_ = error;
+  session_.Ui().SetStatusPanel(Session::kStatusPort, PortStatusText());
+}
+
 void Settings::ProbePorts() {
   if (buildPortList_) {
     portList_ = buildPortList_();

@@ -81,6 +81,9 @@ class Settings : public SettingsSource {
 
   // The port status of the first panel: "COM2,19200Bd,N,8,1" or "Closed".
   std::string PortStatusText() const;
+  // The port's device went away: it is closed, the panel says "Closed" with
+  // error as its reason, and the next command opens it again.
+  void PortWentAway(const std::string& error);
 
  private:
   SettingsStore UseUserStoreAsProject();

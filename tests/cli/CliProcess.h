@@ -45,9 +45,11 @@ inline pid_t Spawn(const std::string& program, const std::vector<std::string>& a
 
 // Runs varnel-cli with args, XDG_CONFIG_HOME set to configHome. during, if
 // given, runs on a thread of its own with the child's pid while it runs.
-// A child that outlives limitMs is killed (status -1).
+// A child that outlives limitMs is killed (status -1). inChild, if given,
+// runs in the child before it starts (a folder or environment of its own).
 inline CliResult RunCli(const std::vector<std::string>& args, const std::string& configHome,
-                        const std::function<void(pid_t)>& during = {}, int limitMs = 30000) {
+                        const std::function<void(pid_t)>& during = {}, int limitMs = 30000,
+                        const std::function<void()>& inChild = {}) {
   int out[2], err[2];
   if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) throw std::runtime_error("pipe");
   const auto start = std::chrono::steady_clock::now();
@@ -55,6 +57,7 @@ inline CliResult RunCli(const std::vector<std::string>& args, const std::string&
     ::dup2(out[1], 1);
     ::dup2(err[1], 2);
     ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    if (inChild) inChild();
   });
   ::close(out[1]);
   ::close(err[1]);

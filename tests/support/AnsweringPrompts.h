@@ -17,6 +17,7 @@ class AnsweringPrompts : public Prompts {
   BoxAnswer onBox;
   std::function<std::string(FileChoice, const std::string&)> onChooseFile;
   std::function<std::optional<PropertyValues>(const PropertiesRequest&)> onEditProperties;
+  std::function<bool(const std::string& caption, const std::string& text)> onConfirm;
 
   void MessageBox(MessageKind kind, const std::string& text) override {
     if (onBox) onBox(kind, text);
@@ -26,6 +27,9 @@ class AnsweringPrompts : public Prompts {
   }
   std::optional<PropertyValues> EditProperties(const PropertiesRequest& request) override {
     return onEditProperties ? onEditProperties(request) : std::nullopt;
+  }
+  bool Confirm(const std::string& caption, const std::string& text) override {
+    return onConfirm ? onConfirm(caption, text) : true;
   }
 };
 
