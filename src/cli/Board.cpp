@@ -36,20 +36,6 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-std::string ReadWhole(const std::string& path) {
-  std::string bytes;
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return bytes;
-  char buffer[4096];
-  for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) != 0;) {
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(n));
-  }
-  ::close(fd);
-  return bytes;
-}
-
 constexpr char kEndRecord[] = ":00000001FF\r\n";
 
 void Fill(BoardFacts& facts, const Session& s) {
@@ -82,7 +68,9 @@ Prepared Prepare(const Options& o) {
   if (o.command == Command::Read) p.read = PrepareRead(o);
   if (o.command == Command::Program || o.command == Command::Verify) {
     p.image = LoadProgramImage(o.file, kLargestFlash);
-    p.fileBytes = ReadWhole(o.file);
+    const FileRead file = ReadWholeFile(o.file);
+    if (file.fault != ReadFault::None) throw CliFailure(OutcomeKind::BadFile, "cannot read " + o.file);
+    p.fileBytes = file.bytes;
     p.fileSha256 = QCryptographicHash::hash(QByteArray::fromStdString(p.fileBytes),
                                             QCryptographicHash::Sha256)
                        .toHex()
@@ -223,13 +211,16 @@ std::uint64_t ParseSerialText(const std::string& path, const std::string& text) 
 }
 
 std::uint64_t ReadSerial(const std::string& path) {
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return 1;
-    throw CliFailure(OutcomeKind::Refused, "cannot read " + path + ": " + std::strerror(errno));
+  // A serial-number file holds one short line; anything big is not one.
+  const FileRead file = ReadWholeFile(path, 4096);
+  if (file.fault == ReadFault::Missing) return 1;
+  if (file.fault != ReadFault::None) {
+    const std::string why = file.fault == ReadFault::TooLarge ? "not a serial-number file"
+                            : file.fault == ReadFault::NotAFile ? "not a file"
+                                                                : std::strerror(file.code);
+    throw CliFailure(OutcomeKind::Refused, "cannot read " + path + ": " + why);
   }
-  ::close(fd);
-  return ParseSerialText(path, ReadWhole(path));
+  return ParseSerialText(path, file.bytes);
 }
 
 }  // namespace
