@@ -41,6 +41,11 @@ expect 'varnel-cli program fw' 'varnel-cli program fw.hex'
 expect 'varnel-cli --project bo' 'varnel-cli --project board.prj'
 expect 'varnel-cli erase --w' 'varnel-cli erase --with-cfg'
 expect 'varnel-target-sim --refuse-c' 'varnel-target-sim --refuse-config-write'
+expect 'varnel-cli blank' 'varnel-cli blank-check'
+expect 'varnel-cli --reset-seq pulse-i' 'varnel-cli --reset-seq pulse-inverted'
+expect 'varnel-cli -b 1152' 'varnel-cli -b 115200'
+expect 'varnel-cli program --serial-f' 'varnel-cli program --serial-file'
+expect 'varnel-target-sim --rep' 'varnel-target-sim --replay'
 zpty -d shell
 
 if ((failures)); then
