@@ -134,14 +134,15 @@ _varnel_target_sim() {
     code | xram | iram | sfr | config)
       # MEM=FILE after --load: bash completes the part after "=".
       if [[ $prev2 == --load ]]; then _varnel_files bin; return; fi ;;
-    --dump | --link) _varnel_files; return ;;
+    --dump | --link | --replay) _varnel_files; return ;;
+    --damage-ways) _varnel_words 'drop double letter prompt digit'; return ;;
     --id | --clock | --baud | --version | --delay | --chunk | --nul | --silent-after | \
-      --babble-after | --hang-up-after | --weak-cell) return ;;
+      --babble-after | --hang-up-after | --weak-cell | --damage) return ;;
   esac
   _varnel_words '--variant --id --clock --baud --version --no-echo --no-leading-crlf --delay
     --paced --chunk --nul --silent-after --refuse-erase --refuse-config-write --line-error
-    --babble-after --hang-up-after --weak-cell --load --dump --link --no-link -v --verbose
-    -h --help'
+    --babble-after --hang-up-after --weak-cell --damage --damage-ways --load --dump --link
+    --no-link --replay -v --verbose -h --help'
 }
 
 complete -F _varnel_cli varnel-cli

@@ -68,6 +68,8 @@ expect 'varnel-cli program fw.hex --no-' '--no-erase-cfg --no-flash --no-hcr --n
 expect 'varnel-cli erase --' '--baud --cfg-only --clock --help --log --port --project --quiet --reset --reset-cmd --reset-seq --timeout --trace --version --with-cfg'
 # The reset presets, and the faster rates of the command line.
 expect 'varnel-cli --reset-seq ' 'pulse pulse-inverted'
+expect 'varnel-target-sim --dam' '--damage --damage-ways'
+expect 'varnel-target-sim --damage-ways d' 'digit double drop'
 offers 'varnel-cli -b ' 38400 57600 115200
 # An option's value is not taken for the command.
 expect 'varnel-cli --clock 11.0592M --reset-seq pulse i' 'info'
