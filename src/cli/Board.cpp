@@ -71,6 +71,16 @@ Prepared Prepare(const Options& o) {
     const FileRead file = ReadWholeFile(o.file);
     if (file.fault != ReadFault::None) throw CliFailure(OutcomeKind::BadFile, "cannot read " + o.file);
     p.fileBytes = file.bytes;
+    p.snapshotFolder = std::make_shared<QTemporaryDir>();
+    p.snapshot = p.snapshotFolder->filePath(QString::fromStdString(NameOf(o.file))).toStdString();
+    std::string error;
+    if (!p.snapshotFolder->isValid() ||
+        !ReplaceFileAtomically(p.snapshot, p.fileBytes, &error)) {
+      throw CliFailure(OutcomeKind::BadFile, "cannot keep a copy of " + o.file + ": " +
+                                                 (error.empty() ? "no temporary folder" : error));
+    }
+    // Checked again as copied: the file may have changed since its check.
+    p.image = LoadProgramImage(p.snapshot, kLargestFlash);
     p.fileSha256 = QCryptographicHash::hash(QByteArray::fromStdString(p.fileBytes),
                                             QCryptographicHash::Sha256)
                        .toHex()
@@ -90,6 +100,7 @@ Prepared Prepare(const Options& o) {
 
 Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
   Options o = *run.options;  // the target reads its file from here
+  if (!run.prepared->snapshot.empty()) o.file = run.prepared->snapshot;
   std::unique_ptr<Target> target;
   const auto release = [&] {
     if (target && run.onLink) run.onLink(nullptr);

@@ -6,8 +6,11 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+
+#include <QTemporaryDir>
 
 #include "cli/Commands.h"
 
@@ -20,6 +23,11 @@ struct Prepared {
   std::optional<ProgramImage> image;
   std::string fileBytes;   // the program file as read
   std::string fileSha256;  // of fileBytes, lowercase hex
+  // A private copy of fileBytes under the file's own name, which every
+  // board programs and verifies from: a file rebuilt during a run never
+  // reaches a board whose record names the hash read here.
+  std::shared_ptr<QTemporaryDir> snapshotFolder;
+  std::string snapshot;
 };
 // Throws CliFailure (bad usage, bad file).
 Prepared Prepare(const Options& options);

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <QMetaObject>
-#include <QTemporaryDir>
 #include <QThread>
 #include <atomic>
 #include <chrono>
@@ -94,8 +93,6 @@ class Display {
 
 struct Slot {
   std::string port;
-  Prepared prepared;  // the file a private copy of this board's
-  std::string file;
   std::mutex linkMutex;
   Link* link = nullptr;
   Outcome outcome;  // of the board, without --loop
@@ -110,15 +107,12 @@ std::string ResultText(const Outcome& outcome) {
 class Station {
  public:
   Station(const Options& options, const Prepared& prepared)
-      : o_(options), display_(Screen::ModeFor(options.quiet), options.ports) {
+      : o_(options), prepared_(prepared), display_(Screen::ModeFor(options.quiet), options.ports) {
     for (const std::string& port : options.ports) {
       auto slot = std::make_unique<Slot>();
       slot->port = port;
-      slot->prepared = prepared;
-      slot->file = options.file;
       slots_.push_back(std::move(slot));
     }
-    if (prepared.image) CopyFiles(prepared);
   }
 
   int Run() {
@@ -169,28 +163,6 @@ class Station {
   }
 
  private:
-  // Every board programs its own copy of the file as it was checked: a
-  // file changed meanwhile changes no board, and what a board makes of
-  // the file beside it is its own.
-  void CopyFiles(const Prepared& prepared) {
-    if (!scratch_.isValid()) {
-      throw CliFailure(OutcomeKind::BadFile, "cannot make a folder for the boards' copies of the file");
-    }
-    const std::size_t slash = o_.file.rfind('/');
-    const std::string name = slash == std::string::npos ? o_.file : o_.file.substr(slash + 1);
-    for (std::size_t i = 0; i < slots_.size(); ++i) {
-      const std::string folder = scratch_.filePath(QString::number(i)).toStdString();
-      const std::string path = folder + "/" + name;
-      std::string error;
-      if (::mkdir(folder.c_str(), 0700) != 0 ||
-          !ReplaceFileAtomically(path, prepared.fileBytes, &error)) {
-        throw CliFailure(OutcomeKind::BadFile, "cannot copy " + o_.file + ": " + error);
-      }
-      slots_[i]->file = path;
-      slots_[i]->prepared.image->path = path;
-    }
-  }
-
   void Stop() {
     stop_ = true;
     for (const auto& slot : slots_) {
@@ -208,14 +180,15 @@ class Station {
     Options options = o_;
     options.port = slot.port;
     options.ports = {slot.port};
-    options.file = slot.file;
     Screen screen(Screen::ModeFor(o_.quiet),
                   [this, i](const std::string& text, bool rewrite) { display_.Show(i, text, rewrite); });
 
     BoardRun run;
     run.options = &options;
     run.screen = &screen;
-    run.prepared = &slot.prepared;
+    // Every board programs the one copy of the file taken when it was
+    // checked: a file rebuilt meanwhile reaches no board.
+    run.prepared = &prepared_;
     run.watchSignals = false;
     run.stop = &stop_;
     run.waitForBoard = o_.loop;
@@ -236,7 +209,7 @@ class Station {
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (!o_.log.empty()) {
-          LogEntry entry{slot.port, CommandName(o_.command), o_.file, slot.prepared.fileSha256,
+          LogEntry entry{slot.port, CommandName(o_.command), o_.file, prepared_.fileSha256,
                          facts, outcome, seconds, started};
           AppendLog(o_.log, LogLine(entry));
         }
@@ -277,8 +250,8 @@ class Station {
   static constexpr int kGoneMs = 1000;
 
   const Options& o_;
+  const Prepared& prepared_;
   Display display_;
-  QTemporaryDir scratch_;
   std::vector<std::unique_ptr<Slot>> slots_;
   std::atomic<bool> stop_{false};
 };

@@ -241,6 +241,31 @@ TEST_F(CliStationTest, ALoopOverBoardsThatComeAndGo) {
   EXPECT_EQ(LogRecords(log, "result").size(), 4u);
 }
 
+TEST_F(CliStationTest, AFirmwareRebuiltDuringASeriesReachesNoBoardOfIt) {
+  std::filesystem::copy_file(kTestData / "blink.hex", dir / "blink.hex");
+  const auto data = Data("blink.hex");
+  StartBoards(1);
+  const std::string log = Path("log.jsonl");
+  const CliResult r = Station(
+      {"--log", log, "--loop", "--count", "2", "program", "--verify", Path("blink.hex")},
+      [&](pid_t) {
+        for (int tries = 0; tries < 600 && Lines(ReadFile("log.jsonl")).empty(); ++tries) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        // Rebuilt to an image that writes nothing, then the next board.
+        WriteFile("blink.hex", ":00000001FF\n");
+        boards[0]->TakeAway();
+        std::this_thread::sleep_for(std::chrono::milliseconds(800));
+        boards[0]->PutNew();
+      });
+  ASSERT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(Port(0) + ": board 2: ok"), std::string::npos) << r.out;
+  EXPECT_TRUE(Holds(0, data));
+  const auto hashes = LogRecords(log, "file_sha256");
+  ASSERT_EQ(hashes.size(), 2u);
+  EXPECT_EQ(hashes[0], hashes[1]);
+}
+
 TEST_F(CliStationTest, CtrlCEndsEveryDownloadWithTheEndRecord) {
   StartBoards(2, [](std::size_t, sim::TargetSimConfig& c) {
     c.paced = true;
