@@ -21,14 +21,15 @@ constexpr char kUsage[] = R"(Usage:
   varnel-cli [options] ports
   varnel-cli [options] info
   varnel-cli [options] read MEMORY [-o FILE] [--from ADDR] [--to ADDR] [--twice]
-  varnel-cli [options] program FILE [--verify] [--no-mass-erase] [--no-erase-cfg]
-                                    [--no-flash] [--no-hcr] [--hcr0 HH] [--hcr1 HH]
+  varnel-cli [options] program FILE [--verify] [--no-mass-erase]
+             [--no-erase-cfg] [--no-flash] [--no-hcr] [--hcr0 HH] [--hcr1 HH]
   varnel-cli [options] verify FILE
   varnel-cli [options] erase [--cfg-only | --with-cfg]
   varnel-cli [options] blank-check
   varnel-cli [options] terminal
   varnel-cli [options] program FILE [--verify] ... -p PORT [-p PORT ...]
-             [--serial ADDR:LEN[:le|be|ascii] --serial-file FILE] [--loop [--count N]]
+             [--serial ADDR:LEN[:le|be|ascii] --serial-file FILE]
+             [--loop [--count N]]
 
 Talks to the serial boot loader of an MSC1210 (or MSC1211). Every command but
 "ports" and "terminal" first wakes the loader with carriage returns, reads its
@@ -194,7 +195,8 @@ Examples:
   varnel-cli -p /dev/ttyUSB0 -b 38400 read code -o backup.hex
   varnel-cli -p auto -b 9600 terminal
   varnel-cli -b 38400 -p /dev/ttyUSB0,/dev/ttyUSB1 --serial 7FF0:4 \
-             --serial-file serial.txt --log boards.jsonl --loop program --verify fw.ihx
+             --serial-file serial.txt --log boards.jsonl --loop \
+             program --verify fw.ihx
   varnel-cli -p auto -b 115200 --clock 11.0592M --reset-seq pulse-inverted info
 )";
 
