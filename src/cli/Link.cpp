@@ -15,6 +15,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "cli/StopSignals.h"
 #include "link/Commands.h"
 #include "link/PortNames.h"
 #include "link/Trace.h"
@@ -30,15 +31,6 @@ constexpr std::size_t kLongReply = 64;
 constexpr int kIdleSliceMs = 5;
 // Received text quoted in a time-out message.
 constexpr std::size_t kQuoted = 40;
-
-int signalPipe[2] = {-1, -1};
-
-extern "C" void OnSignal(int signal) {
-  const char byte = static_cast<char>(signal);
-  const int saved = errno;
-  [[maybe_unused]] const auto ignored = ::write(signalPipe[1], &byte, 1);
-  errno = saved;
-}
 
 using Clock = std::chrono::steady_clock;
 
@@ -89,19 +81,11 @@ Link::Link(Screen& screen, int timeoutMs, bool watchSignals)
   QObject::connect(&watchdog_, &QTimer::timeout, [this] { NoAnswer(); });
 
   if (!watchSignals) return;
-  if (signalPipe[0] < 0 && ::pipe2(signalPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-    struct sigaction action {};
-    action.sa_handler = OnSignal;
-    sigemptyset(&action.sa_mask);
-    action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
-  }
-  if (signalPipe[0] >= 0) {
-    signals_ = new QSocketNotifier(signalPipe[0], QSocketNotifier::Read);
-    QObject::connect(signals_, &QSocketNotifier::activated, [this] {
+  if (const int stops = StopSignalPipe(); stops >= 0) {
+    signals_ = new QSocketNotifier(stops, QSocketNotifier::Read);
+    QObject::connect(signals_, &QSocketNotifier::activated, [this, stops] {
       char byte = 0;
-      while (::read(signalPipe[0], &byte, 1) == 1) Interrupted(byte);
+      while (::read(stops, &byte, 1) == 1) Interrupted(byte);
     });
   }
 }

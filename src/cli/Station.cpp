@@ -1,10 +1,7 @@
 // The station: boards side by side, each on its own thread.
 #include "cli/Station.h"
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QMetaObject>
@@ -15,19 +12,10 @@
 #include <memory>
 #include <mutex>
 
-#include "core/FileBytes.h"
+#include "cli/StopSignals.h"
 
 namespace varnel::cli {
 namespace {
-
-int stopPipe[2] = {-1, -1};
-
-extern "C" void OnStopSignal(int signal) {
-  const char byte = static_cast<char>(signal);
-  const int saved = errno;
-  [[maybe_unused]] const auto ignored = ::write(stopPipe[1], &byte, 1);
-  errno = saved;
-}
 
 long long UnixMs() {
   using namespace std::chrono;
@@ -116,14 +104,7 @@ class Station {
   }
 
   int Run() {
-    if (stopPipe[0] < 0 && ::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) == 0) {
-      struct sigaction action {};
-      action.sa_handler = OnStopSignal;
-      sigemptyset(&action.sa_mask);
-      action.sa_flags = SA_RESTART;
-      ::sigaction(SIGINT, &action, nullptr);
-      ::sigaction(SIGTERM, &action, nullptr);
-    }
+    const int stops = StopSignalPipe();
     std::vector<std::unique_ptr<QThread>> threads;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
       threads.emplace_back(QThread::create([this, i] { Board(i); }));
@@ -133,10 +114,10 @@ class Station {
       bool all = true;
       for (const auto& t : threads) all = all && t->isFinished();
       if (all) break;
-      pollfd fd{stopPipe[0], POLLIN, 0};
+      pollfd fd{stops, POLLIN, 0};
       if (::poll(&fd, 1, 50) > 0) {
         char byte = 0;
-        while (::read(stopPipe[0], &byte, 1) == 1) {
+        while (::read(stops, &byte, 1) == 1) {
         }
         Stop();
       }
