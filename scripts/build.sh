@@ -6,7 +6,10 @@ cd "$(dirname "$0")/.."
 dir=${1:-build}
 shift || true
 if [ ! -f "$dir/CMakeCache.txt" ]; then
-  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >&2
+  # A compiler cache, where there is one, makes rebuilding another folder cheap.
+  launcher=()
+  if command -v ccache >/dev/null 2>&1; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
+  cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${launcher[@]}" "$@" >&2
 fi
 targets=()
 for t in ${VARNEL_TARGETS:-}; do targets+=(--target "$t"); done
