@@ -89,7 +89,7 @@ TEST(TraceReplay, TakesTheHostsBytesHoweverItsWritesSplitThem) {
   host.Write("R");
   host.Write("RE9");
   EXPECT_EQ(host.ReadUntil('>'), "03\r\n>");
-  ASSERT_TRUE(replay.WaitUntilPlayed(std::chrono::seconds(2)));
+  ASSERT_TRUE(replay.WaitUntilPlayed(std::chrono::seconds(10)));
   EXPECT_EQ(replay.Result(), TraceReplay::State::Finished);
   EXPECT_EQ(replay.Report(), "all 6 lines of split.trace played");
 
@@ -112,7 +112,7 @@ TEST(TraceReplay, SaysWhereTheHostLeftTheTraceAndWhatCame) {
   EXPECT_EQ(host.ReadUntil('>'), "\r\nBoot\r\n>");
   host.Write("CR00");
   host.Write("20");  // the first differing byte comes in a write of its own
-  ASSERT_TRUE(replay.WaitUntilPlayed(std::chrono::seconds(2)));
+  ASSERT_TRUE(replay.WaitUntilPlayed(std::chrono::seconds(10)));
   EXPECT_EQ(replay.Result(), TraceReplay::State::Diverged);
   EXPECT_EQ(replay.Report(),
             "the host left the trace at line 4 of left.trace:\n"
@@ -160,7 +160,7 @@ TEST(TraceReplay, TheTraceWindowsLogOfAProgrammingRunPlaysBackToTheWindowsEngine
   host.Connect();
   host.RunSequence();
   // The run's last write may still be on its way to the player.
-  ASSERT_TRUE(replay.WaitUntilPlayed(std::chrono::seconds(2))) << replay.Report();
+  ASSERT_TRUE(replay.WaitUntilPlayed(std::chrono::seconds(10))) << replay.Report();
   EXPECT_EQ(replay.Result(), TraceReplay::State::Finished) << replay.Report();
   EXPECT_EQ(host.Summary(), live);
   EXPECT_EQ(host.TimeOuts(), 0);
