@@ -103,7 +103,8 @@ _varnel_cli() {
   if [[ $cur == -* ]]; then
     case $command in
       read) _varnel_words "$global -o --output --from --to --twice" ;;
-      program) _varnel_words "$global --verify --no-mass-erase --no-erase-cfg --no-flash --no-hcr --hcr0 --hcr1 --serial --serial-file --loop --count" ;;
+      program) _varnel_words "$global --verify --no-mass-erase --no-erase-cfg --no-flash --no-hcr --hcr0 --hcr1 --allow-missing-end --serial --serial-file --loop --count" ;;
+      verify) _varnel_words "$global --allow-missing-end" ;;
       erase) _varnel_words "$global --with-cfg --cfg-only" ;;
       *) _varnel_words "$global" ;;
     esac

@@ -86,6 +86,10 @@ TF_Main::TF_Main(QWidget* parent, const std::string& userStorePath, Prompts* pro
   progress_ = std::make_unique<ProgressHost>(session_, this);
   commands_ = std::make_unique<ProjectCommands>(session_, settings_);
   BindCommands();
+  replyWatch_.setInterval(ProgressHost::kWatchMs);
+  connect(&replyWatch_, &QTimer::timeout, this, [this] {
+    if (!engine_->Programming().Tick()) replyWatch_.stop();
+  });
 
   // Start-up: port list, working folder, images, the stored port, settings.
   settings_.StartUp(PortListWithSimulator);
@@ -117,7 +121,12 @@ void TF_Main::Bind(const char* action, std::function<void()> command) {
           });
 }
 
-void TF_Main::SpeedProgClick() { TimeRun(RunClock::Run::Programming, [this] { engine_->Program(); }); }
+void TF_Main::SpeedProgClick() {
+  TimeRun(RunClock::Run::Programming, [this] { engine_->Program(); });
+  // A target that stopped answering ends the run after its deadline
+  // instead of keeping the window waiting.
+  if (engine_->Programming().Waiting()) replyWatch_.start();
+}
 void TF_Main::SpeedAllClick() { TimeRun(RunClock::Run::Upload, [this] { engine_->UploadAll(); }); }
 void TF_Main::SpeedCodeClick() {
   TimeRun(RunClock::Run::Upload, [this] { engine_->Upload(MemoryKind::Code); });
@@ -483,6 +492,10 @@ std::string TF_Main::ChooseFile(FileChoice choice, const std::string& startDir) 
 
 std::optional<PropertyValues> TF_Main::EditProperties(const PropertiesRequest& request) {
   return prompts_->EditProperties(request);
+}
+
+bool TF_Main::Confirm(const std::string& caption, const std::string& text) {
+  return prompts_->Confirm(caption, text);
 }
 
 void TF_Main::SetMainCaption(const std::string& text) {

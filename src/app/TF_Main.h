@@ -6,6 +6,7 @@
 #include <QMainWindow>
 #include <QMap>
 #include <QPointer>
+#include <QTimer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -88,6 +89,7 @@ class TF_Main : public QMainWindow, public TargetUi {
   void MessageBox(MessageKind kind, const std::string& text) override;
   std::string ChooseFile(FileChoice choice, const std::string& startDir) override;
   std::optional<PropertyValues> EditProperties(const PropertiesRequest& request) override;
+  bool Confirm(const std::string& caption, const std::string& text) override;
   void SetMainCaption(const std::string& text) override;
   void SetStatusPanel(int index, const std::string& text) override;
   void SetToolBarsEnabled(bool enabled) override;
@@ -155,6 +157,8 @@ class TF_Main : public QMainWindow, public TargetUi {
   QMap<QString, QAction*> actions_;
   QPointer<TF_Trace> trace_;
   RunClock runClock_;
+  // Ticks the programming run's reply deadline while a command of it waits.
+  QTimer replyWatch_;
   std::uint64_t readAgainBefore_ = 0;  // the session's count when the timed run started
 };
 

@@ -46,6 +46,25 @@ void Fill(BoardFacts& facts, const Session& s) {
   facts.clockHz = static_cast<long>(s.CoreClockHz);
 }
 
+// A file cut at a line boundary, as an interrupted download or copy leaves
+// it, passes every other check: without its end record it is taken only
+// when the user says so.
+void RefuseMissingEnd(const Options& o, const ProgramImage& image) {
+  if (image.endRecord) return;
+  const std::string what = o.file + " has no end record (:00000001FF) after its last line";
+  if (!o.allowMissingEnd) {
+    throw CliFailure(OutcomeKind::BadFile,
+                     what + "; an interrupted download or copy leaves a file like this. Nothing "
+                            "was sent. To " + CommandName(o.command) +
+                            " it as it is, add --allow-missing-end.");
+  }
+  // program warns on every board, as it sends the end record itself.
+  if (o.command == Command::Verify) {
+    std::fprintf(stderr, "varnel-cli: warning: %s; only the data it holds is compared\n",
+                 what.c_str());
+  }
+}
+
 }  // namespace
 
 const char* CommandName(Command command) {
@@ -81,6 +100,7 @@ Prepared Prepare(const Options& o) {
     }
     // Checked again as copied: the file may have changed since its check.
     p.image = LoadProgramImage(p.snapshot, kLargestFlash);
+    RefuseMissingEnd(o, *p.image);
     p.fileSha256 = QCryptographicHash::hash(QByteArray::fromStdString(p.fileBytes),
                                             QCryptographicHash::Sha256)
                        .toHex()

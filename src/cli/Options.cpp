@@ -23,7 +23,8 @@ constexpr char kUsage[] = R"(Usage:
   varnel-cli [options] read MEMORY [-o FILE] [--from ADDR] [--to ADDR] [--twice]
   varnel-cli [options] program FILE [--verify] [--no-mass-erase]
              [--no-erase-cfg] [--no-flash] [--no-hcr] [--hcr0 HH] [--hcr1 HH]
-  varnel-cli [options] verify FILE
+             [--allow-missing-end]
+  varnel-cli [options] verify FILE [--allow-missing-end]
   varnel-cli [options] erase [--cfg-only | --with-cfg]
   varnel-cli [options] blank-check
   varnel-cli [options] terminal
@@ -69,7 +70,12 @@ Commands:
                     converted in memory, nothing is written beside it). The
                     file is checked before anything is sent: every record
                     well formed, every checksum right, every data byte
-                    inside the flash.
+                    inside the flash, and its end record (:00000001FF)
+                    last. A file without one is what an interrupted
+                    download or copy leaves: it is refused (status 2).
+    --allow-missing-end  program a file without its end record all the
+                        same (with a warning); the end record is sent after
+                        its last line
     --verify            read back every address FILE wrote and compare
     --no-mass-erase     do not erase the flash ("M0000")
     --no-erase-cfg      do not erase the configuration page ("M8000"); then
@@ -100,7 +106,10 @@ Commands:
   verify FILE       read back every address FILE holds data for and compare;
                     prints the first 10 differences and their count. A block
                     that differs is read twice more: a difference counts only
-                    when every read shows it (also for program --verify)
+                    when every read shows it (also for program --verify).
+                    FILE is checked as for program
+    --allow-missing-end  compare with a file without its end record all the
+                        same
   erase             mass erase of the flash
     --with-cfg          the configuration page too
     --cfg-only          the configuration page alone
@@ -413,7 +422,8 @@ Options ParseOptions(int argc, char** argv) {
       commandOptions.emplace_back(name, p.Value(name, inlineValue));
     } else if (name == "--verify" || name == "--no-mass-erase" || name == "--no-erase-cfg" ||
                name == "--no-flash" || name == "--no-hcr" || name == "--cfg-only" ||
-               name == "--with-cfg" || name == "--loop" || name == "--twice") {
+               name == "--with-cfg" || name == "--loop" || name == "--twice" ||
+               name == "--allow-missing-end") {
       commandOptions.emplace_back(name, "");
     } else {
       throw UsageError("unknown option '" + arg + "' (see --help)");
@@ -471,6 +481,11 @@ Options ParseOptions(int argc, char** argv) {
         throw UsageError("--count needs a number of boards (1 or more), not '" + value + "'");
       }
       o.count = static_cast<int>(n);
+    } else if (name == "--allow-missing-end") {
+      if (o.command != Command::Program && o.command != Command::Verify) {
+        throw UsageError(name + " belongs to the program and verify commands");
+      }
+      o.allowMissingEnd = true;
     } else if (name == "--cfg-only" || name == "--with-cfg") {
       Require(o, Command::Erase, name);
       (name == "--cfg-only" ? cfgOnly : withCfg) = true;

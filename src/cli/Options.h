@@ -50,6 +50,7 @@ struct Options {
 
   // program, verify
   std::string file;
+  bool allowMissingEnd = false;     // an Intel HEX file without its end record is taken
   bool verify = false;
   bool noMassErase = false, noEraseCfg = false, noFlash = false, noHcr = false;
   std::optional<std::uint8_t> hcr0, hcr1;

@@ -58,6 +58,12 @@ void Screen::Break() {
 }
 
 void Screen::StartProgress(const ProgressStart& how) {
+  // A line counts work: a step that counts nothing ends the count before it
+  // and shows nothing of its own.
+  if (how.step) {
+    EndProgress();
+    return;
+  }
   how_ = how;
   open_ = true;
   position_ = how.position;

@@ -75,3 +75,13 @@ inline const char* KindName(OutcomeKind kind) {
 }
 
 }  // namespace varnel
+
+namespace varnel {
+
+// What the window says of a target that has not answered for seconds: the
+// progress window's note while it waits, and the end of a run that gave up.
+inline std::string NoReplyText(int seconds) {
+  return "No reply for " + std::to_string(seconds) + " s: check the cable and the target";
+}
+
+}  // namespace varnel

@@ -24,6 +24,11 @@ struct ProgressStart {
   std::string text;     // the count under the bar: "0 bytes"
   std::string caption;  // empty: the display's own ("Uploading progress")
   std::string lead;     // empty: the display's own ("Uploading: ")
+  // A step of a run that counts nothing (the flash timing, an erase, the
+  // register writes): text names it. The window keeps one display from a
+  // step to the counted work and on; a screen that only shows counts may
+  // end its display here instead.
+  bool step = false;
 };
 
 class ProgressUi {

@@ -1,6 +1,7 @@
 // Progress window management for the sequences.
 #include "memory/ProgressHost.h"
 
+#include <cctype>
 #include <cstdio>
 
 namespace varnel {
@@ -12,6 +13,14 @@ QString Text(const std::string& text) {
 
 // Seconds of bar movement the speed is taken over.
 constexpr std::size_t kRateSamples = 5;
+
+// The unit of a count text ("0 lines": "lines"); none for a text that
+// counts nothing.
+std::string UnitOf(const std::string& text) {
+  const std::size_t space = text.rfind(' ');
+  if (text.empty() || !std::isdigit(static_cast<unsigned char>(text.front()))) return {};
+  return space == std::string::npos ? std::string("bytes") : text.substr(space + 1);
+}
 
 }  // namespace
 
@@ -41,7 +50,9 @@ void ProgressHost::WatchTick() {
   using namespace std::chrono;
   const steady_clock::time_point now = Now();
   const int position = window_->ProgressBar1()->value();
-  if (samples_.empty() || now - samples_.back().first >= seconds(1)) {
+  if (unit_.empty()) {
+    window_->SetRate(QString());
+  } else if (samples_.empty() || now - samples_.back().first >= seconds(1)) {
     samples_.emplace_back(now, position);
     if (samples_.size() > kRateSamples + 1) samples_.pop_front();
     if (samples_.size() > 1) {
@@ -54,7 +65,8 @@ void ProgressHost::WatchTick() {
   // before the run.
   const steady_clock::time_point quietSince = std::max(s_.LastRxTime, openedAt_);
   const bool silent = !s_.LastCommand.empty() && now - quietSince >= kSilentAfter;
-  window_->SetNote(silent ? QString::fromLatin1(kSilentNote) : QString());
+  const std::string note = NoReplyText(static_cast<int>(kSilentAfter.count())) + ", or Cancel";
+  window_->SetNote(silent ? QString::fromStdString(note) : QString());
 }
 
 void ProgressHost::LayOut() {
@@ -66,13 +78,15 @@ ProgressHost::~ProgressHost() {
 }
 
 void ProgressHost::StartProgress(const ProgressStart& how) {
-  ProgressCreate();
+  // One run keeps one window from its first step to the end of what it
+  // counts: it neither flickers nor moves between them.
+  if (!window_ || notice_ || !(how.step || step_)) ProgressCreate();
+  step_ = how.step;
   ProgressSetBar(how.minimum, how.maximum, how.position);
   if (!how.lead.empty()) ProgressSetLead(how.lead);
   if (!how.caption.empty()) ProgressSetCaption(how.caption);
   // The count text names what the bar counts: "0 bytes", "0 lines".
-  const std::size_t space = how.text.rfind(' ');
-  unit_ = space == std::string::npos ? std::string("bytes") : how.text.substr(space + 1);
+  unit_ = UnitOf(how.text);
   ProgressSetBytes(how.text);
   ProgressSetName(how.name);
 }
@@ -95,6 +109,7 @@ void ProgressHost::ProgressCreate() {
   auto* window = new TF_Progress(owner_);
   window_ = window;
   notice_ = false;
+  step_ = false;
   window->OnCancel = [this] { CancelPressed(); };
   connect(window, &TF_Progress::Closed, this, [this, window] {
     if (window_ == window) {

@@ -57,9 +57,8 @@ class ProgressHost : public QObject, public ProgressUi {
   static constexpr std::chrono::seconds kSilentAfter{5};
   static constexpr int kWatchMs = 250;
   void WatchTick();
-  static constexpr char kSilentNote[] =
-      "No reply for 5 s: check the cable and the target, or Cancel";
-  // "250 bytes/s", "1.5 lines/s": the unit is the count text's ("0 lines").
+  // "250 bytes/s", "1.5 lines/s": the unit is the count text's ("0 lines");
+  // a step that counts nothing ("erasing") shows no speed.
   static std::string RateText(double perSecond, const std::string& unit);
 
   // What Cancel does, asked for by the program (a stop before it quits).
@@ -76,6 +75,7 @@ class ProgressHost : public QObject, public ProgressUi {
   CancelWatchdog watchdog_;
   QTimer stopTimer_;
   bool notice_ = false;  // the completion notice's "&Ok" only closes it
+  bool step_ = false;    // the open window shows a step of a run, not yet a count
   QTimer watch_;
   std::string unit_ = "bytes";
   std::chrono::steady_clock::time_point openedAt_{};

@@ -190,6 +190,7 @@ ProgramCheck CheckProgramText(std::string_view text, std::string_view fileName,
     return Refuse(name + ", line " + std::to_string(faultLine) + ": " + fault + ".");
   }
   if (!anyData) return Refuse(name + ": no data record.");
+  result.endRecord = endLine != 0;
   result.ok = true;
   return result;
 }

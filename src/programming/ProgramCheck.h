@@ -31,6 +31,9 @@ struct ProgramCheck {
   // The non-blank lines in file order, the end record included when the file
   // has one (nothing after it: a file holding more is refused).
   std::vector<CheckedRecord> records;
+  // The file closes with its end record. A file cut at a line boundary (an
+  // interrupted download or copy) passes every other check without it.
+  bool endRecord = false;
   // Every address a data record writes, with its byte.
   std::map<std::uint32_t, std::uint8_t> data;
 };

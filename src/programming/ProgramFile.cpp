@@ -170,6 +170,7 @@ PreparedDownload PrepareDownload(Session& session, int& hexLineCount, std::uint3
     return refuse(check.error);
   }
   prepared.written = std::move(check.data);
+  prepared.endRecord = check.endRecord;
   return prepared;
 }
 

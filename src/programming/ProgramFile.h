@@ -68,6 +68,7 @@ bool DownloadFile(Session& session, int& hexLineCount, std::string& error);
 struct PreparedDownload {
   Outcome outcome;
   std::map<std::uint32_t, std::uint8_t> written;
+  bool endRecord = true;  // the text to send closes with its own end record
 };
 PreparedDownload PrepareDownload(Session& session, int& hexLineCount, std::uint32_t flashSize,
                                  HexLineFile& lineFile);

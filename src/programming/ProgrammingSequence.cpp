@@ -19,6 +19,13 @@ constexpr int kConfigBase = InfoOf(MemoryKind::Cfg).targetBase;  // CfgImage off
 constexpr int kConfigLast = kConfigBase + kHCR0Offset;
 constexpr int kEraseSettleMs = 300;      // after the first erase command
 constexpr int kNoticeMs = 2000;          // completion notice on screen
+// The loader's own work before it replies. An erase is timed for a loader
+// that erases the largest flash page by page (256 pages of 5 ms); a record
+// or register write takes a few milliseconds.
+constexpr int kEraseLongestMs = 2000;
+constexpr int kWriteLongestMs = 100;
+// Characters of the longest reply the run's commands get.
+constexpr std::size_t kLongReply = 64;
 
 constexpr char kEpmaRefused[] =
     "Bit EPMA disable programming flash! Enable Erasing PS1. Programming canceled!";
@@ -33,6 +40,19 @@ constexpr char kFinished[] = "Programming target finished successfully!";
 constexpr char kCaption[] = "Programming target";
 constexpr char kVerifyName[] = "Verify";
 constexpr char kNotVerified[] = "Programming target finished, but the flash was not verified: ";
+constexpr char kMissingEnd[] =
+    " has no end record (:00000001FF) after its last line. A file cut short by an interrupted "
+    "download or copy looks like this.\n\nProgram it anyway, with the end record sent after its "
+    "last line?";
+// What the progress display names while the run counts no lines.
+constexpr char kTimingStep[] = "flash timing";
+constexpr char kEraseStep[] = "erasing";
+constexpr char kConfigStep[] = "HCR1/HCR0";
+
+std::string NameOf(const std::string& path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 // A reply that is neither "ok" nor "x": the loader's "?" refuses the
 // address; anything else did not come through whole.
@@ -100,6 +120,7 @@ bool ProgrammingSequence::Program(const ProgramOptions& options) {
     ProgramCheck check = CheckProgramText(lineFile_.Text(), s_.ProgramFile, flashBytes);
     if (!check.ok) prepared.outcome = Outcome(OutcomeKind::BadFile, check.error);
     prepared.written = std::move(check.data);
+    prepared.endRecord = check.endRecord;
   } else {
     prepared = PrepareDownload(s_, HexLineCount, flashBytes, lineFile_);
   }
@@ -109,7 +130,17 @@ bool ProgrammingSequence::Program(const ProgramOptions& options) {
     return true;
   }
   Written = std::move(prepared.written);
+  // A file cut at a line boundary passes every other check: whoever runs
+  // it says, before anything is sent, whether it is meant to end there.
+  if (!prepared.endRecord && !s_.Ui().Confirm(kCaption, NameOf(s_.ProgramFile) + kMissingEnd)) {
+    lineFile_.Close();
+    Report(OutcomeKind::Refused, "");
+    return true;
+  }
 
+  // From the first command on the display shows the run, so a target that
+  // does not answer is seen whatever step it stops at.
+  ShowStep(kTimingStep);
   SetupFlashTime(s_);
   s_.BeginProgramming();
   PrepareTarget();
@@ -135,6 +166,7 @@ bool ProgrammingSequence::Erase(EraseScope scope) {
   Written.clear();
   s_.AbandonPending();
   // Erasing is timed by the flash timing, as in a programming run.
+  ShowStep(kTimingStep);
   SetupFlashTime(s_);
   s_.BeginProgramming();
   PrepareTarget();
@@ -144,12 +176,10 @@ bool ProgrammingSequence::Erase(EraseScope scope) {
 
 void ProgrammingSequence::PrepareTarget() {
   const ProjectSettingsRecord& settings = s_.ProjectSettings;
-  if (settings.MassErase) {
+  if (settings.MassErase || settings.ErasePS1) {
+    ShowStep(kEraseStep);
     s_.ClearRx();
-    s_.SendCommand(cmd::kEraseFlash);
-  } else if (settings.ErasePS1) {
-    s_.ClearRx();
-    s_.SendCommand(cmd::kEraseConfig);
+    SendCommand(settings.MassErase ? cmd::kEraseFlash : cmd::kEraseConfig, kEraseLongestMs);
   }
 }
 
@@ -158,7 +188,7 @@ void ProgrammingSequence::EraseReply(const std::string& reply) {
   if (stripped == "ok") {
     s_.TakeReplyAddress();
     if (s_.CurrentAddress < kConfigBase && s_.ProjectSettings.ErasePS1) {
-      s_.SendCommand(cmd::kEraseConfig);
+      SendCommand(cmd::kEraseConfig, kEraseLongestMs);
       return;
     }
     ContinueAfterErase();
@@ -188,7 +218,6 @@ void ProgrammingSequence::StartLineDownload() {
     EndRunWithError(OutcomeKind::BadFile, "Can't open file " + s_.ProgramFile + " !");
     return;
   }
-  CloseProgress();
   ProgressStart progress;
   progress.name = InfoOf(MemoryKind::Code).name;
   progress.maximum = HexLineCount;
@@ -222,11 +251,11 @@ void ProgrammingSequence::LineReply(const std::string& reply) {
     SendNextLine();
   } else if (stripped == "T") {
     lineFile_.Close();
-    CloseProgress();
     flashWritten_ = true;
     if (s_.ProjectSettings.ProgPS1) {
       StartConfigWrite();
     } else {
+      CloseProgress();
       const bool notice = s_.ProgrammingActive;
       EndRun();
       Complete(notice);
@@ -267,12 +296,71 @@ void ProgrammingSequence::SendNextLine() {
 void ProgrammingSequence::SendLine(const std::string& text) {
   lastSent_ = text;
   s_.SendString(text);
+  Awaiting(text.size(), kWriteLongestMs);
+}
+
+void ProgrammingSequence::SendCommand(const std::string& command, int ownMs) {
+  s_.SendCommand(command);
+  Awaiting(command.size(), ownMs);
+}
+
+void ProgrammingSequence::Awaiting(std::size_t length, int ownMs) {
+  const CommPort* port = s_.Port();
+  const int baud = std::max(port ? BaudRateValue(port->BaudRate()) : 0, 1);
+  // Ten bits a character, both ways.
+  const auto lineMs = static_cast<int>((length + kLongReply) * 10 * 1000 / static_cast<std::size_t>(baud));
+  awaited_ = s_.LastCommand.str();
+  sentAt_ = Now();
+  replyMs_ = lineMs + ownMs + kReplyMarginMs;
+}
+
+bool ProgrammingSequence::Waiting() const {
+  // Answered and ended, or another run took the link over: not ours to watch.
+  return !awaited_.empty() && s_.LastCommand.str() == awaited_;
+}
+
+bool ProgrammingSequence::Tick() {
+  if (!Waiting()) {
+    awaited_.clear();
+    return false;
+  }
+  // A stop the user asked for ends the run its own way.
+  if (s_.StopRequested) return true;
+  if (Now() - sentAt_ < std::chrono::milliseconds(replyMs_)) return true;
+  Outcome silent{OutcomeKind::NoAnswer, NoReplyText((replyMs_ + 999) / 1000) + "."};
+  silent.command = s_.LastCommand.front() == 'L' ? lastSent_ : s_.LastCommand.str();
+  awaited_.clear();
+  CloseProgress();
+  // Nothing is sent: a loader that answers nothing takes nothing either,
+  // and the next connect finds the board as it is.
+  s_.EndLostRun(WithFacts(silent));
+  return false;
+}
+
+void ProgrammingSequence::ShowStep(const std::string& text) {
+  TargetUi& ui = s_.Ui();
+  ProgressStart step;
+  step.step = true;
+  step.name = InfoOf(s_.ProjectSettings.ProgFlash ? MemoryKind::Code : MemoryKind::Cfg).name;
+  step.text = text;
+  step.caption = kCaption;
+  step.lead = "Programming:";
+  // After the download the bar stays where it ended; before it, it counts nothing yet.
+  if (flashWritten_ && ui.ProgressOpen()) {
+    step.maximum = std::max(HexLineCount, 0);
+    step.position = ui.ProgressPosition();
+  } else {
+    step.maximum = 0;
+  }
+  ui.StartProgress(step);
 }
 
 void ProgrammingSequence::StartConfigWrite() {
   s_.SetEndAddress(kConfigLast);
-  s_.SendCommand(
-      cmd::WriteConfig(kConfigLast - 1, s_.Images.CfgImage.Read(MemoryImages::kHCR1Offset)));
+  ShowStep(kConfigStep);
+  SendCommand(
+      cmd::WriteConfig(kConfigLast - 1, s_.Images.CfgImage.Read(MemoryImages::kHCR1Offset)),
+      kWriteLongestMs);
 }
 
 void ProgrammingSequence::ConfigWriteReply(const std::string& reply) {
@@ -290,7 +378,8 @@ void ProgrammingSequence::ConfigWriteReply(const std::string& reply) {
       Complete(notice);
     } else if (s_.CurrentAddress >= kConfigBase && s_.CurrentAddress <= kConfigLast) {
       const std::int32_t next = s_.CurrentAddress + 1;
-      s_.SendCommand(cmd::WriteConfig(next, s_.Images.CfgImage.Read(next - kConfigBase)));
+      SendCommand(cmd::WriteConfig(next, s_.Images.CfgImage.Read(next - kConfigBase)),
+                  kWriteLongestMs);
     }
   } else if (stripped == "x") {
     EndRunWithError(OutcomeKind::TargetRefused, kEraseFailed);
@@ -301,6 +390,8 @@ void ProgrammingSequence::ConfigWriteReply(const std::string& reply) {
 
 void ProgrammingSequence::Complete(bool notice) {
   const bool verify = s_.ProjectSettings.Verify && flashWritten_ && !Written.empty();
+  // The read-back takes the display over; nothing else follows the run.
+  if (!verify || !reader_) CloseProgress();
   if (verify) {
     noticePending_ = notice;
     if (!reader_) {
@@ -387,11 +478,13 @@ void ProgrammingSequence::Report(OutcomeKind kind, const std::string& text) {
   Report(Outcome{kind, text});
 }
 
-void ProgrammingSequence::Report(Outcome outcome) {
+void ProgrammingSequence::Report(Outcome outcome) { s_.Report(WithFacts(std::move(outcome))); }
+
+Outcome ProgrammingSequence::WithFacts(Outcome outcome) const {
   outcome.memory = InfoOf(MemoryKind::Code).name;
   outcome.bytes = Written.size();
   outcome.lines = static_cast<std::size_t>(std::max(HexLineCount, 0));
-  s_.Report(outcome);
+  return outcome;
 }
 
 }  // namespace varnel

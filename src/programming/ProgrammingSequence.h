@@ -5,7 +5,9 @@
 // session's dispatcher calls.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -58,6 +60,17 @@ class ProgrammingSequence {
   // Sends the first erase command the settings select, if any.
   void PrepareTarget();
 
+  // The reply deadline. Every command of the run waits at most its own
+  // longest time (on the line, and what the loader does meanwhile, an
+  // erase) plus kReplyMarginMs; a target silent beyond that ends the run
+  // with NoAnswer, as the port's loss would. The window's timer calls Tick
+  // a few times a second: true while a command of the run still waits.
+  static constexpr int kReplyMarginMs = 3000;
+  using Clock = std::chrono::steady_clock;
+  std::function<Clock::time_point()> Now = [] { return Clock::now(); };  // tests set their own
+  bool Tick();
+  bool Waiting() const;
+
   // Lines the download is expected to send (the progress range).
   int HexLineCount = 0;
   // What the checked file writes: address -> byte (what a verify compares).
@@ -74,6 +87,13 @@ class ProgrammingSequence {
   void SendNextLine();
   void StartConfigWrite();
   void SendLine(const std::string& text);
+  // Sends a command of the run (erase, register write) and starts its deadline.
+  void SendCommand(const std::string& command, int ownMs);
+  // The command just sent waits for its reply: length characters on the
+  // line, ownMs of the loader's own work.
+  void Awaiting(std::size_t length, int ownMs);
+  // The progress display names the step under way, from the first command of the run.
+  void ShowStep(const std::string& text);
   void CloseProgress();
   // The settings reloaded, the options laid over them; false (reported)
   // when the port is closed.
@@ -83,6 +103,8 @@ class ProgrammingSequence {
   void Report(OutcomeKind kind, const std::string& text);
   // Every end of a run goes out here, with the run's facts added.
   void Report(Outcome outcome);
+  // The run's facts added to an outcome.
+  Outcome WithFacts(Outcome outcome) const;
   void ShowCompletionNotice(const std::string& text);
   // The run wrote everything it was asked to: verify, or finish.
   void Complete(bool notice);
@@ -98,6 +120,9 @@ class ProgrammingSequence {
   bool noticePending_ = false;  // the completion notice waits for the verify
   std::vector<std::pair<std::uint32_t, std::uint32_t>> verifyRanges_;  // being read
   std::optional<DifferenceCheck> differences_;  // the verify of the run
+  std::string awaited_;  // the pending command whose reply the deadline watches
+  Clock::time_point sentAt_{};
+  int replyMs_ = 0;  // its deadline after sentAt_
 };
 
 }  // namespace varnel

@@ -135,15 +135,30 @@ TEST_F(CliWalkTest, AnAwakeLoaderAndAFileWithoutEndRecordAreSaidSo) {
   EXPECT_NE(r.out.find("firmware: unknown\n"), std::string::npos) << r.out;
   EXPECT_NE(r.err.find("resetting the board shows its banner"), std::string::npos) << r.err;
 
+  // Cut at a line boundary, as an interrupted download or copy leaves a
+  // file: refused before the port opens, unless the user takes it as it is.
   WriteFile("open.hex", ":0400000001020304F2\n");
   target->ClearTranscript();
-  r = Cli({"program", Path("open.hex")});
+  const std::size_t received = target->Received().size();
+  for (const char* command : {"program", "verify"}) {
+    r = Cli({command, Path("open.hex")});
+    EXPECT_EQ(r.status, 2) << command;
+    EXPECT_NE(r.err.find("open.hex has no end record (:00000001FF) after its last line"),
+              std::string::npos) << r.err;
+    EXPECT_NE(r.err.find(std::string("To ") + command + " it as it is, add --allow-missing-end."),
+              std::string::npos) << r.err;
+  }
+  EXPECT_EQ(target->Received().size(), received);
+  r = Cli({"program", "--allow-missing-end", Path("open.hex")});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.err.find("warning: open.hex has no end record"), std::string::npos) << r.err;
   const auto sent = target->Transcript();
   const auto end = std::find(sent.begin(), sent.end(), ":00000001FF");
   ASSERT_NE(end, sent.end());
   EXPECT_EQ(*(end - 1), "L:0400000001020304F2");
+  r = Cli({"verify", Path("open.hex"), "--allow-missing-end"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "verify: 4 bytes match open.hex\n");
 }
 
 TEST_F(CliWalkTest, PortsListsTheSimulatorsLinkAndSaysWhoMayNotOpenAPort) {

@@ -1,23 +1,32 @@
-// Leaving a run: Exit while a download goes on, and a port that hangs up
-// under an upload. The real main window with its real message boxes on the
-// real serial component against the simulated target.
+// Leaving a run: Exit while a download goes on, a port that hangs up under
+// an upload, a target that stops answering a programming run, a program file
+// that may have been cut short. The real main window with its real message
+// boxes on the real serial component against the simulated target.
 #include <QAbstractButton>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
 #include <QMessageBox>
 #include <QTemporaryDir>
+#include <QToolBar>
+#include <algorithm>
+#include <chrono>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <unistd.h>
 #include <gtest/gtest.h>
 
 #include "app/TF_Main.h"
+#include "support/AnsweringPrompts.h"
 #include "support/GuiApp.h"
 #include "programming/ProgramFile.h"
 #include "support/EventLoop.h"
+#include "support/Files.h"
+#include "support/TestData.h"
 #include "target-sim/TargetSim.h"
 
 namespace varnel {
@@ -166,6 +175,126 @@ TEST_F(QuitAndHangUp, APortHangingUpUnderAnUploadEndsTheRunWithOneBox) {
   EXPECT_TRUE(s.PortOpen);
   EXPECT_EQ(ok.boxes.size(), 1u);
   back.Stop();
+}
+
+// A target that stops answering, at the erase or at the register writes
+// after a download: the progress window shows the run from its first
+// command, and the run ends with the no-reply box once the step's time is
+// past (the run's clock is put an hour ahead instead of waiting for it).
+TEST_F(QuitAndHangUp, ASilentTargetEndsTheProgrammingRunWithNoReply) {
+  sim::TargetSim target;
+  const std::string hex = (std::filesystem::path(testing::kTestData) / "blink.hex").string();
+  Store(target, 38400, hex);
+  std::vector<std::string> boxes;
+  testing::AnsweringPrompts prompts(
+      [&](MessageKind, const std::string& text) { boxes.push_back(text); });
+  TF_Main main(nullptr, user, &prompts);
+  main.show();
+  Session& s = main.Link();
+  ASSERT_TRUE(Connect(main));
+  bool late = false;
+  main.Programming().Now = [&late] {
+    return std::chrono::steady_clock::now() + std::chrono::hours(late ? 1 : 0);
+  };
+  std::size_t records = 0;  // the download's lines, its end record included
+  std::istringstream in(testing::ReadFile(hex));
+  for (std::string line; std::getline(in, line);) records += line.find(':') != std::string::npos;
+
+  struct Case {
+    const char* name;
+    std::size_t answered;  // commands of the run the target still answers
+    const char* pending;   // what the run waits for when it gives up
+    const char* step;      // what the progress window names then
+  };
+  for (const Case& c : {Case{"erase", 0, "M0000", "erasing"},
+                        Case{"registers", 4 + 2 + records, "CW807E7F", "HCR1/HCR0"}}) {
+    SCOPED_TRACE(c.name);
+    boxes.clear();
+    late = false;
+    const int silentAfter = static_cast<int>(target.CommandCount() + c.answered);
+    target.Modify([silentAfter](sim::TargetSimConfig& config) { config.silentAfter = silentAfter; });
+    main.Action("SpeedProg")->trigger();
+    // Shown from the first command on, whatever the target does.
+    ASSERT_TRUE(main.Progress().ProgressOpen());
+    ASSERT_TRUE(testing::PumpUntil([&] { return s.LastCommand.str() == c.pending; }, 15000))
+        << "pending " << s.LastCommand.str();
+    testing::PumpFor(300);
+    EXPECT_TRUE(boxes.empty());
+    TF_Progress* window = main.Progress().ProgressWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), "Programming target");
+    EXPECT_EQ(window->Lbl_Bytes()->text().toStdString(), c.step);
+
+    late = true;
+    ASSERT_TRUE(testing::PumpUntil([&] { return !boxes.empty(); }, 5000));
+    testing::PumpFor(300);  // nothing more comes
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("No reply for ", 0), 0u) << boxes[0];
+    EXPECT_TRUE(boxes[0].ends_with(" s: check the cable and the target.")) << boxes[0];
+    EXPECT_FALSE(main.Progress().ProgressOpen());
+    EXPECT_TRUE(s.LastCommand.empty());
+    EXPECT_FALSE(s.ProgrammingActive);
+    EXPECT_TRUE(main.findChild<QToolBar*>("ToolBar2")->isEnabled());
+    EXPECT_TRUE(main.findChild<QToolBar*>("ToolBar3")->isEnabled());
+    EXPECT_TRUE(main.Action("SpeedProg")->isEnabled());
+    target.Modify([](sim::TargetSimConfig& config) { config.silentAfter = sim::kNever; });
+  }
+  target.Stop();
+}
+
+// A program file whose end record is missing is what an interrupted
+// download or copy leaves: the window asks before anything is sent, and
+// programs it as it is only when told to.
+TEST_F(QuitAndHangUp, AFileWithoutEndRecordIsProgrammedOnlyAfterAYes) {
+  sim::TargetSim target;
+  target.Fill(sim::Memory::Code, 0x5A);
+  const std::string hex = dir.filePath("cut.hex").toStdString();
+  std::ofstream(hex) << ":0400000001020304F2\r\n:0300100080FEFE71\r\n";
+  Store(target, 38400, hex);
+  std::vector<std::string> questions, boxes;
+  bool yes = false;
+  testing::AnsweringPrompts prompts(
+      [&](MessageKind, const std::string& text) { boxes.push_back(text); });
+  prompts.onConfirm = [&](const std::string& caption, const std::string& text) {
+    questions.push_back(caption + "|" + text);
+    return yes;
+  };
+  TF_Main main(nullptr, user, &prompts);
+  main.show();
+  Session& s = main.Link();
+  ASSERT_TRUE(Connect(main));
+  testing::PumpFor(200);
+  const std::string before = target.Received();
+
+  main.Action("SpeedProg")->trigger();
+  testing::PumpFor(300);
+  ASSERT_EQ(questions.size(), 1u);
+  EXPECT_EQ(questions[0],
+            "Programming target|cut.hex has no end record (:00000001FF) after its last line. A "
+            "file cut short by an interrupted download or copy looks like this.\n\nProgram it "
+            "anyway, with the end record sent after its last line?");
+  EXPECT_EQ(target.Received(), before);  // not even the flash timing
+  EXPECT_TRUE(boxes.empty());
+  EXPECT_FALSE(main.Progress().ProgressOpen());
+  EXPECT_TRUE(s.LastCommand.empty());
+  EXPECT_TRUE(main.Action("SpeedProg")->isEnabled());
+
+  yes = true;
+  main.Action("SpeedProg")->trigger();
+  ASSERT_TRUE(testing::PumpUntil([&] { return !s.ProgrammingActive && s.LastCommand.empty(); },
+                                 15000));
+  EXPECT_EQ(questions.size(), 2u);
+  EXPECT_TRUE(boxes.empty()) << boxes.front();
+  const auto sent = target.Transcript();
+  const auto end = std::find(sent.begin(), sent.end(), ":00000001FF");
+  ASSERT_NE(end, sent.end());
+  EXPECT_EQ(*(end - 1), ":0300100080FEFE71");
+  const auto flash = target.Read(sim::Memory::Code);
+  EXPECT_EQ(std::vector<std::uint8_t>(flash.begin(), flash.begin() + 4),
+            (std::vector<std::uint8_t>{1, 2, 3, 4}));
+  EXPECT_EQ(flash[0x12], 0xFE);
+  EXPECT_EQ(flash[0x20], 0xFF);  // erased first
+  target.Stop();
 }
 
 }  // namespace

@@ -97,7 +97,8 @@ TEST_F(ProgrammingSequenceTest, AllFourStepsWithTheFilesOwnEndRecord) {
   EXPECT_EQ(Sent(), Writes{kEnd});
   EXPECT_EQ(ui.progressBytes, "3 lines");
   Reply("T\r\n>");
-  EXPECT_FALSE(ui.progressOpen);
+  EXPECT_TRUE(ui.progressOpen);  // the same window, through the register writes
+  EXPECT_EQ(ui.progressBytes, "HCR1/HCR0");
   EXPECT_EQ(ui.barPos, 2);
   EXPECT_EQ(Sent(), Writes{"CW807E50"});
   Reply("ok>");
@@ -208,7 +209,7 @@ TEST_F(ProgrammingSequenceTest, OkOnTheNoticeLeavesNoStopRequestAndRepeatsResend
     if (ms == 2000) session.RequestStop();  // "&Ok" pressed
   };
   Reply("ok>");
-  EXPECT_EQ(ui.progressCreated, 1);
+  EXPECT_EQ(ui.progressCreated, 2);  // the run's window, then the notice
   EXPECT_FALSE(session.StopRequested);
 
   // A NUL in an unfinished line reply repeats the record in flight, never a bare "L".

@@ -43,6 +43,7 @@ class RecordingUi : public TargetUi {
   int barMin = 0, barMax = 100, barPos = 0;
   std::string progressName, progressBytes, progressCaption, progressLead, progressButton;
   bool noticeLook = false;
+  bool progressStep = false;  // the display names a step that counts nothing
 
   void SetMainCaption(const std::string& text) override { caption = text; }
   void SetStatusPanel(int index, const std::string& text) override {
@@ -56,10 +57,12 @@ class RecordingUi : public TargetUi {
   void RefreshAllViews() override { ++refreshAllCount; }
 
   // The progress display as the window keeps it: a new one starts from
-  // the window's own caption, lead and button.
+  // the window's own caption, lead and button; a run's steps and its count
+  // share one.
   void StartProgress(const ProgressStart& how) override {
+    if (!progressOpen || noticeLook || !(how.step || progressStep)) ++progressCreated;
+    progressStep = how.step;
     progressOpen = true;
-    ++progressCreated;
     barMin = how.minimum, barMax = how.maximum, barPos = how.position;
     progressName = how.name, progressBytes = how.text, progressButton = "&Cancel";
     progressCaption = how.caption.empty() ? "Uploading progress" : how.caption;
@@ -76,6 +79,7 @@ class RecordingUi : public TargetUi {
   void EndProgress() override { progressOpen = false; }
   void ShowNotice(const std::string& caption, const std::string& text,
                   const std::string& button) override {
+    progressOpen = false;  // the notice is a window of its own
     StartProgress({});
     noticeLook = true;
     progressCaption = caption;
