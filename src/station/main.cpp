@@ -9,6 +9,8 @@
 #include <QSocketNotifier>
 #include <QStyleFactory>
 #include <cstdio>
+#include <memory>
+#include <string_view>
 
 #include "core/Version.h"
 #include "station/CommandLineRunner.h"
@@ -23,23 +25,42 @@ void OnStopSignal(int) {
   [[maybe_unused]] const ssize_t n = ::write(signalPipe[1], &byte, 1);
 }
 
+// --help and --version need no screen: they are answered without one, so
+// they work on a console and in a package check.
+bool NeedsNoWindow(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const std::string_view arg = argv[i];
+    if (arg == "-h" || arg == "--help" || arg == "--help-all" || arg == "-v" || arg == "--version" ||
+        arg == "-?") {
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace varnel::station;
-  QApplication app(argc, argv);
-  QApplication::setApplicationName(QStringLiteral("Varnel"));
-  QApplication::setOrganizationName(QStringLiteral("Varnel"));
-  QApplication::setApplicationVersion(QString::fromLatin1(varnel::kProgramVersion));
-  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
-  QApplication::setDesktopFileName(QStringLiteral("varnel-station"));
+  std::unique_ptr<QCoreApplication> application;
+  if (NeedsNoWindow(argc, argv)) {
+    application = std::make_unique<QCoreApplication>(argc, argv);
+  } else {
+    application = std::make_unique<QApplication>(argc, argv);
+  }
+  QCoreApplication& app = *application;
+  QCoreApplication::setApplicationName(QStringLiteral("Varnel"));
+  QCoreApplication::setOrganizationName(QStringLiteral("Varnel"));
+  QCoreApplication::setApplicationVersion(QString::fromLatin1(varnel::kProgramVersion));
 
   QCommandLineParser parser;
   parser.setApplicationDescription(
       QStringLiteral("The production station: MSC1210 boards programmed, numbered and recorded on several "
                      "ports, board after board."));
   parser.addHelpOption();
-  parser.addVersionOption();
+  const QCommandLineOption version(QStringList{QStringLiteral("v"), QStringLiteral("version")},
+                                   QStringLiteral("Show the version and exit."));
+  parser.addOption(version);
   const QCommandLineOption operatorMode(QStringLiteral("operator"),
                                         QStringLiteral("Show the job read-only: only Start, Stop and the counters."));
   const QCommandLineOption start(QStringLiteral("start"), QStringLiteral("Start the station at once."));
@@ -47,6 +68,10 @@ int main(int argc, char** argv) {
   parser.addOption(start);
   parser.addPositionalArgument(QStringLiteral("FILE"), QStringLiteral("The station file to open."));
   parser.process(app);
+  if (parser.isSet(version)) {
+    std::printf("varnel-station %s\n", varnel::kProgramVersion);
+    return 0;
+  }
   const QStringList files = parser.positionalArguments();
   if (files.size() > 1 || ((parser.isSet(operatorMode) || parser.isSet(start)) && files.isEmpty())) {
     std::fprintf(stderr, "varnel-station: %s\n",
@@ -54,6 +79,9 @@ int main(int argc, char** argv) {
     return 2;
   }
 
+  // The look of a plain modern Qt program, in the desktop's own colours.
+  QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+  QApplication::setDesktopFileName(QStringLiteral("varnel-station"));
   StationWindow window(std::make_unique<CommandLineRunner>(CommandLineRunner::FindProgram()),
                        parser.isSet(operatorMode) ? StationWindow::Mode::Operator : StationWindow::Mode::Edit);
   const bool opened = files.isEmpty() || window.OpenJob(files.first());
