@@ -47,7 +47,7 @@ JobEditor::JobEditor(QWidget* parent) : QWidget(parent) {
   facts_->setObjectName(QStringLiteral("FirmwareFacts"));
   facts_->setWordWrap(true);
   facts_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  form->addRow(QString(), facts_);
+  form->addRow(facts_);  // the whole width: the hash is one long word
 
   changedBox_ = new QWidget(this);
   changedBox_->setObjectName(QStringLiteral("FirmwareChanged"));
@@ -64,11 +64,14 @@ JobEditor::JobEditor(QWidget* parent) : QWidget(parent) {
   changedLayout->addWidget(changedText_, 1);
   changedLayout->addWidget(reload);
   changedBox_->hide();
-  form->addRow(QString(), changedBox_);
+  form->addRow(changedBox_);
 
   ports_ = new QListWidget(this);
   ports_->setObjectName(QStringLiteral("JobPorts"));
-  ports_->setMinimumHeight(110);
+  ports_->setMinimumHeight(150);
+  ports_->setTextElideMode(Qt::ElideMiddle);
+  ports_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  ports_->setAlternatingRowColors(true);
   auto* refresh = new QPushButton(tr("Re&fresh"), this);
   refresh->setObjectName(QStringLiteral("PortsRefresh"));
   auto* portsBox = new QWidget(this);
@@ -244,16 +247,23 @@ void JobEditor::RefreshPorts() {
   };
   // The job's ports keep their places; the others follow as the list has them.
   const std::vector<PortChoice> choices = ListPortChoices();
+  // The short name and the state first, where a narrow list still shows
+  // them; the whole name below.
   const auto describe = [](const PortChoice& c) {
-    QString text = QString::fromStdString(c.name) + QStringLiteral("  —  ") + StateText(c.state);
+    QString text = QString::fromStdString(ShortPortName(c.name)) + QStringLiteral("  —  ") + StateText(c.state);
     if (!c.detail.empty()) text += QStringLiteral(", ") + QString::fromStdString(c.detail);
-    if (c.name != c.device) text += QStringLiteral(" (") + QString::fromStdString(c.device) + QLatin1Char(')');
+    text += QLatin1Char('\n') + QString::fromStdString(c.name);
+    if (c.name != c.device) text += QStringLiteral(" → ") + QString::fromStdString(c.device);
     return text;
   };
   for (const QString& name : ticked) {
     const auto it = std::find_if(choices.begin(), choices.end(),
                                  [&](const PortChoice& c) { return QString::fromStdString(c.name) == name; });
-    add(name, it == choices.end() ? name + tr("  —  not present") : describe(*it), true);
+    add(name,
+        it == choices.end()
+            ? QString::fromStdString(ShortPortName(name.toStdString())) + tr("  —  not present") + QLatin1Char('\n') + name
+            : describe(*it),
+        true);
   }
   for (const PortChoice& c : choices) {
     const QString name = QString::fromStdString(c.name);
@@ -280,7 +290,7 @@ void JobEditor::ShowFirmware() {
   } else if (!f.ok) {
     facts_->setText(QStringLiteral("<b>%1</b>").arg(QString::fromStdString(f.error).toHtmlEscaped()));
   } else {
-    facts_->setText(tr("<b>%1</b>, %2 bytes, writes %3 bytes at %4<br>SHA-256 <tt>%5</tt>")
+    facts_->setText(tr("<b>%1</b>, %2 bytes, writes %3 bytes at %4<br>SHA-256<br><tt>%5</tt>")
                         .arg(QString::fromStdString(f.name).toHtmlEscaped())
                         .arg(f.size)
                         .arg(f.dataBytes)

@@ -62,26 +62,20 @@ std::vector<PortChoice> ListPortChoices() {
 }
 
 std::string ShortPortName(const std::string& port) {
-  const std::string byId = "/serial/by-id/";
-  const std::size_t at = port.find(byId);
-  if (at != std::string::npos) {
-    std::string name = port.substr(at + byId.size());
-    std::string interface;
-    // usb-<maker>_<model>_<serial>-if<NN>-port<N>
-    if (const std::size_t i = name.rfind("-if"); i != std::string::npos) {
-      const std::string number = name.substr(i + 3, 2);
-      const long n = std::strtol(number.c_str(), nullptr, 16);
-      if (n > 0) interface = " #" + std::to_string(n);
-      name.resize(i);
-    }
+  const std::size_t slash = port.rfind('/');
+  std::string name = slash == std::string::npos ? port : port.substr(slash + 1);
+  // A by-id name: usb-<maker>_<model>_<serial>-if<NN>-port<N>.
+  const std::size_t at = name.rfind("-if");
+  if (name.rfind("usb-", 0) == 0 && at != std::string::npos) {
+    const long interface = std::strtol(name.substr(at + 3, 2).c_str(), nullptr, 16);
+    name.resize(at);
     if (const std::size_t u = name.rfind('_'); u != std::string::npos && u + 1 < name.size()) {
       name = name.substr(u + 1);
     }
-    return name + interface;
+    return interface > 0 ? name + " #" + std::to_string(interface) : name;
   }
   if (port.rfind("/dev/", 0) == 0) return port.substr(5);
-  const std::size_t slash = port.rfind('/');
-  return slash == std::string::npos ? port : port.substr(slash + 1);
+  return name;
 }
 
 }  // namespace varnel::station

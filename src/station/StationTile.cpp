@@ -93,11 +93,11 @@ void StationTile::Show(const BoardEvent& e) {
   Tick();
 }
 
-void StationTile::Stopped() {
+void StationTile::Stopped(const QString& text) {
   if (state_ == BoardEvent::State::Ok || state_ == BoardEvent::State::Failed) return;
   state_ = BoardEvent::State::Waiting;
   frozenMs_ = clock_.elapsed();
-  state_label_->setText(tr("stopped"));
+  state_label_->setText(text);
   QPalette p = palette();
   p.setColor(QPalette::Window, ColourOf(state_));
   setPalette(p);

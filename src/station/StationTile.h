@@ -21,8 +21,9 @@ class StationTile : public QFrame {
   // The board's new state; a board's first event after a result starts its
   // clock again.
   void Show(const BoardEvent& event);
-  // The run ended: a tile still waiting says so; a result stays.
-  void Stopped();
+  // No board is running: a tile still waiting says so (the run ended, or
+  // none has started yet); a result stays.
+  void Stopped(const QString& text = tr("stopped"));
   // Redraws the elapsed time.
   void Tick();
 

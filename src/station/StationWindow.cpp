@@ -28,6 +28,12 @@ namespace varnel::station {
 namespace {
 
 constexpr int kRecordsKept = 50;
+// The exit status of a run ended by a stop.
+constexpr int kInterrupted = 130;
+
+bool Interrupted(const BoardEvent& e) {
+  return e.state == BoardEvent::State::Failed && e.exitStatus == kInterrupted;
+}
 
 QLabel* CountLabel(const QString& name, QWidget* parent) {
   auto* label = new QLabel(parent);
@@ -115,7 +121,7 @@ StationWindow::StationWindow(std::unique_ptr<StationRunner> runner, Mode mode, Q
   editorScroll->setObjectName(QStringLiteral("JobEditorArea"));
   editorScroll->setWidget(editor_);
   editorScroll->setWidgetResizable(true);
-  editorScroll->setMinimumWidth(420);
+  editorScroll->setMinimumWidth(560);
   split->addWidget(editorScroll);
 
   auto* right = new QWidget(split);
@@ -199,7 +205,7 @@ StationWindow::StationWindow(std::unique_ptr<StationRunner> runner, Mode mode, Q
   UpdateCounters();
   UpdateControls();
   UpdateTitle();
-  resize(1180, 760);
+  resize(1260, 780);
 }
 
 StationWindow::~StationWindow() = default;
@@ -311,7 +317,7 @@ void StationWindow::BuildTiles(const std::vector<std::string>& ports) {
   for (int i = 0; i < n; ++i) {
     const QString port = QString::fromStdString(ports[static_cast<std::size_t>(i)]);
     StationTile* tile = kept.count(port) ? kept[port] : new StationTile(port, tilesBox_);
-    if (!kept.count(port)) tile->Stopped();
+    if (!kept.count(port)) tile->Stopped(tr("ready"));
     kept.erase(port);
     tiles_[port] = tile;
     tilesGrid_->addWidget(tile, i / columns, i % columns);
@@ -327,8 +333,12 @@ StationTile* StationWindow::TileOf(const QString& port) const {
 void StationWindow::OnBoardEvent(const BoardEvent& e) {
   if (StationTile* tile = TileOf(e.port)) tile->Show(e);
   if (e.state != BoardEvent::State::Ok && e.state != BoardEvent::State::Failed) return;
-  (e.state == BoardEvent::State::Ok ? ok_ : failed_) += 1;
   Record(e);
+  // A board cut short by a stop is no bad board: it is not counted against
+  // the yield and does not call the operator; its tile stays red all the
+  // same, since it is not programmed.
+  if (Interrupted(e)) return;
+  (e.state == BoardEvent::State::Ok ? ok_ : failed_) += 1;
   UpdateCounters();
   if (e.state == BoardEvent::State::Failed && beep) beep();
 }
@@ -338,7 +348,9 @@ void StationWindow::Record(const BoardEvent& e) {
   const QStringList cells = {QDateTime::currentDateTime().toString(QStringLiteral("HH:mm:ss")),
                              QString::fromStdString(ShortPortName(e.port.toStdString())),
                              e.serial ? QString::number(*e.serial) : QString(),
-                             e.state == BoardEvent::State::Ok ? tr("OK") : tr("FAILED (exit %1)").arg(e.exitStatus),
+                             e.state == BoardEvent::State::Ok ? tr("OK")
+                             : Interrupted(e)                 ? tr("STOPPED (exit %1)").arg(e.exitStatus)
+                                                              : tr("FAILED (exit %1)").arg(e.exitStatus),
                              e.message};
   for (int c = 0; c < cells.size(); ++c) {
     auto* item = new QTableWidgetItem(cells[c]);

@@ -231,6 +231,14 @@ TEST_F(StationWindowTest, TilesCountsAndRecordsFollowTheBoards) {
   EXPECT_EQ(records->item(0, 2)->text(), "1060");
   EXPECT_EQ(Find<QLabel>("Yield")->text(), "Yield 98.3 %");
 
+  // A board cut short by a stop is red but counts against nothing.
+  runner->Board(a, 2, State::Failed, -1, {}, "interrupted; the download was ended with the end record", 130);
+  EXPECT_EQ(ta->colour(), red);
+  EXPECT_EQ(records->item(0, 3)->text(), "STOPPED (exit 130)");
+  EXPECT_EQ(Find<QLabel>("CountFailed")->text(), "Failed 1");
+  EXPECT_EQ(beeps, 1);
+  runner->Board(a, 3, State::Erasing);
+
   // A log that cannot be written: the red banner, and the station stops.
   emit runner->storeFailed("The log /full/boards.jsonl cannot be written: the station stopped.");
   EXPECT_TRUE(window->BannerText().contains("cannot be written"));
