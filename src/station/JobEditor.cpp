@@ -299,8 +299,8 @@ void JobEditor::ShowFirmware() {
   }
   changedBox_->setVisible(changed_);
   if (changed_) {
-    changedText_->setText(tr("%1 changed on disk after it was loaded. The station programs the file as "
-                             "loaded only after Reload; until then it does not start.")
+    changedText_->setText(tr("%1 changed on disk after it was loaded. Reload it to program the new "
+                             "file; until then the station does not start.")
                               .arg(QString::fromStdString(f.name)));
   }
   emit firmwareShown();
