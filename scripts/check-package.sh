@@ -54,17 +54,24 @@ out=$("$root/usr/bin/varnel-cli" --help) || fail "varnel-cli --help failed"
 [[ $out == "Usage:"* ]] || fail "varnel-cli --help printed no usage"
 [ -f "$root/usr/share/varnel/Varnel.hlp" ] || fail "no help file beside the programs (../share/varnel)"
 [ -x "$root/usr/bin/varnel" ] || fail "no varnel"
+out=$("$root/usr/bin/varnel-station" --version) || fail "varnel-station --version failed"
+[ "$out" = "varnel-station $version" ] || fail "varnel-station --version says '$out', the package is $version"
 
 step "desktop entry and AppStream metadata"
-desktop-file-validate "$root/usr/share/applications/varnel.desktop" || fail "desktop-file-validate"
+for entry in varnel varnel-station; do
+  desktop-file-validate "$root/usr/share/applications/$entry.desktop" || fail "desktop-file-validate $entry"
+done
 metainfo=("$root"/usr/share/metainfo/*.metainfo.xml)
+[ ${#metainfo[@]} -eq 2 ] || fail "expected the metadata of varnel and varnel-station, found ${#metainfo[@]}"
 appstreamcli validate --no-net "${metainfo[@]}" >&2 || fail "appstreamcli validate"
-grep -q "<release version=\"$version\"" "${metainfo[@]}" || fail "the metadata has no release $version"
+for m in "${metainfo[@]}"; do
+  grep -q "<release version=\"$version\"" "$m" || fail "$(basename "$m") has no release $version"
+done
 changes=$(zcat "$root/usr/share/doc/varnel/changelog.gz")
 [[ $changes == "varnel ($version) "* ]] || fail "the changelog's latest entry is not $version"
 
 step "manual pages"
-for page in varnel varnel-cli varnel-target-sim; do
+for page in varnel varnel-cli varnel-target-sim varnel-station; do
   file=$root/usr/share/man/man1/$page.1.gz
   if [ ! -f "$file" ]; then
     fail "no manual page $page(1)"

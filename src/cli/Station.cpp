@@ -214,6 +214,10 @@ class Station {
     Link* link = &target.link();
     while (!stop_) {
       if (link->Failed()) {
+        // A failed run's link sends nothing more, yet holds the port: let
+        // it go, or the probe cannot open the port and takes the board
+        // for gone while it is still there.
+        if (link == &target.link()) target.link().Close();
         probe.reset();
         try {
           probe = std::make_unique<Target>(options, quiet, false);

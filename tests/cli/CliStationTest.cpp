@@ -241,6 +241,36 @@ TEST_F(CliStationTest, ALoopOverBoardsThatComeAndGo) {
   EXPECT_EQ(LogRecords(log, "result").size(), 4u);
 }
 
+TEST_F(CliStationTest, AFailedBoardIsNotProgrammedAgainUntilItIsReplaced) {
+  std::filesystem::copy_file(kTestData / "blink.hex", dir / "blink.hex");
+  WriteFile("serial.txt", "40\n");
+  StartBoards(1, [](std::size_t, sim::TargetSimConfig& c) { c.refuseErase = true; });
+  const std::string log = Path("log.jsonl");
+  const CliResult r = Station(
+      {"--log", log, "--serial", "7FF0:2", "--serial-file", Path("serial.txt"), "--loop", "--count", "2",
+       "program", Path("blink.hex")},
+      [&](pid_t) {
+        for (int tries = 0; tries < 600 && Lines(ReadFile("log.jsonl")).empty(); ++tries) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        // The refusing board stays on the socket a while, then a good one
+        // takes its place.
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        boards[0]->TakeAway();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+        boards[0]->Modify([](sim::TargetSimConfig& c) { c.refuseErase = false; });
+        boards[0]->PutNew();
+      });
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_NE(r.out.find(Port(0) + ": board 1: failed (exit 1): "), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(Port(0) + ": board 2: ok"), std::string::npos) << r.out;
+  EXPECT_TRUE(Holds(0, Data("blink.hex")));
+  // One number for each board, none for attempts on the same one.
+  EXPECT_EQ(ReadFile("serial.txt"), "42\n");
+  EXPECT_EQ(LogRecords(log, "serial,result"),
+            (std::vector<std::string>{"serial=40 result=\"failed\"", "serial=41 result=\"ok\""}));
+}
+
 TEST_F(CliStationTest, AFirmwareRebuiltDuringASeriesReachesNoBoardOfIt) {
   std::filesystem::copy_file(kTestData / "blink.hex", dir / "blink.hex");
   const auto data = Data("blink.hex");
