@@ -226,6 +226,10 @@ std::optional<std::uint8_t> ParseRegisterOption(const std::string& name, const s
 
 // A sequence is refused before anything is sent, naming the step.
 std::string ParseResetOption(const std::string& text) {
+  // An empty sequence would reset nothing while the user asked for a reset.
+  if (text.find_first_not_of(" \t") == std::string::npos) {
+    throw UsageError("--reset-seq needs steps (dtr=1, rts=0, break=MS, MS) or a preset (pulse, pulse-inverted)");
+  }
   try {
     ParseResetSequence(text);
   } catch (const ResetSequenceError& e) {

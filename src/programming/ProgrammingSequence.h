@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
@@ -29,6 +30,11 @@ struct ProgramOptions {
   // The Intel HEX text to download instead of the program file's (a raw
   // image converted in memory); the program file then only names it.
   std::optional<std::string> records;
+  // Called once, when the erase steps have succeeded and before the first
+  // record goes: it may put other records in place of those to send (the
+  // same file with a board's own bytes in it), or end the run with the
+  // outcome it returns (Finished: go on).
+  std::function<Outcome(std::string& records)> beforeRecords;
 };
 
 // What an erase clears: the flash, the flash and the configuration page, or
@@ -98,6 +104,8 @@ class ProgrammingSequence {
   bool noticePending_ = false;  // the completion notice waits for the verify
   std::vector<std::pair<std::uint32_t, std::uint32_t>> verifyRanges_;  // being read
   std::optional<DifferenceCheck> differences_;  // the verify of the run
+  std::function<Outcome(std::string&)> beforeRecords_;  // of the run, until called
+  std::uint32_t flashBytes_ = 0;  // of the chip, for the check of records put in place
 };
 
 }  // namespace varnel
