@@ -40,6 +40,8 @@ std::string NameOf(const std::string& path) {
 }
 
 constexpr char kEndRecord[] = ":00000001FF\r\n";
+// Its file could hold no next number.
+constexpr std::uint64_t kLastSerial = ~std::uint64_t{0};
 
 void Fill(BoardFacts& facts, const Session& s) {
   facts.connected = true;
@@ -155,6 +157,9 @@ Prepared Prepare(const Options& o) {
       throw CliFailure(OutcomeKind::Refused, "the serial number " + std::to_string(next) + " of " +
                                                  o.serialFile + " does not fit " +
                                                  std::to_string(o.serial->length) + " bytes");
+    }
+    if (next == kLastSerial) {
+      throw CliFailure(OutcomeKind::Refused, o.serialFile + " holds the last number there is");
     }
     CheckSerialFile(o.serialFile);
   }
@@ -283,6 +288,7 @@ std::uint64_t TakeSerial(const std::string& path, const SerialSpec& spec) {
       throw fail("the serial number " + std::to_string(number) + " of " + path + " does not fit " +
                  std::to_string(spec.length) + " bytes");
     }
+    if (number == kLastSerial) throw fail(path + " holds the last number there is");
     std::string error;
     if (!ReplaceFileAtomically(path, std::to_string(number + 1) + "\n", &error)) {
       throw fail("cannot write " + path + ": " + error);

@@ -2,6 +2,7 @@
 #include "cli/SerialNumber.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "cli/ExitStatus.h"
 
@@ -10,14 +11,16 @@ namespace varnel::cli {
 std::uint64_t ParseCounterText(const std::string& path, const std::string& text) {
   const std::size_t end = text.find_last_not_of(" \t\r\n");
   const std::string digits = end == std::string::npos ? "" : text.substr(0, end + 1);
-  // 19 digits always fit 64 bits; more would wrap.
-  bool ok = !digits.empty() && digits.size() <= 19;
+  bool ok = !digits.empty();
   for (const char c : digits) ok = ok && c >= '0' && c <= '9';
+  std::uint64_t number = 0;
+  // Up to the largest 64-bit number; one more digit would wrap.
+  if (ok) ok = std::from_chars(digits.data(), digits.data() + digits.size(), number).ec == std::errc();
   if (!ok) {
     throw CliFailure(OutcomeKind::Refused,
                      path + " holds no serial number (a decimal number alone on a line)");
   }
-  return std::stoull(digits);
+  return number;
 }
 
 std::optional<std::string> SerialBytes(const SerialSpec& spec, std::uint64_t number) {

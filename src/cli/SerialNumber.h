@@ -11,8 +11,8 @@
 namespace varnel::cli {
 
 // The number a counter file's text holds: a decimal number alone on a line
-// (spaces and a line end after it allowed). Throws CliFailure (bad usage)
-// naming path when the text is no such number.
+// (spaces and a line end after it allowed) of 64 bits. Throws CliFailure
+// (bad usage) naming path when the text is no such number.
 std::uint64_t ParseCounterText(const std::string& path, const std::string& text);
 
 // The number as LEN bytes in the format; nullopt when it does not fit.
