@@ -10,7 +10,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev fonts-dejavu-core
   libgtest-dev libgmock-dev
-  libjpeg62-turbo-dev
+  libjpeg62-turbo-dev nlohmann-json3-dev
   binutils python3
 )
 if [ "${1:-}" = "--fuzz" ]; then

@@ -13,8 +13,11 @@
 #include <QThread>
 #include <cerrno>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <nlohmann/json.hpp>
 
 #include "cli/ClockCheck.h"
 #include "cli/ResetCommand.h"
@@ -37,6 +40,8 @@ std::string NameOf(const std::string& path) {
 }
 
 constexpr char kEndRecord[] = ":00000001FF\r\n";
+// Its file could hold no next number.
+constexpr std::uint64_t kLastSerial = ~std::uint64_t{0};
 
 void Fill(BoardFacts& facts, const Session& s) {
   facts.connected = true;
@@ -65,6 +70,64 @@ void RefuseMissingEnd(const Options& o, const ProgramImage& image) {
   }
 }
 
+// Two threads on one device would mix their bytes on one line: a port given
+// twice, also as a link and its device, is refused.
+void CheckPortsDistinct(const std::vector<std::string>& ports) {
+  std::map<std::string, std::string> seen;  // device -> the name given first
+  for (const std::string& port : ports) {
+    std::error_code error;
+    std::string device = std::filesystem::canonical(port, error).string();
+    if (error) device = port;
+    const auto [it, fresh] = seen.emplace(device, port);
+    if (fresh) continue;
+    throw CliFailure(OutcomeKind::Refused,
+                     it->second == port ? "the port " + port + " is given twice"
+                                        : "the ports " + it->second + " and " + port +
+                                              " are the same device, " + device);
+  }
+}
+
+// The number goes where the file has no data: it must never change the
+// firmware the verify would then call correct.
+void CheckSerialPlace(const SerialSpec& spec, const ProgramImage& image, const std::string& file) {
+  const std::uint32_t first = spec.address, last = spec.address + spec.length - 1;
+  const auto hit = image.data.lower_bound(first);
+  if (hit == image.data.end() || hit->first > last) return;
+  // The run of adjacent data bytes the number would land in.
+  auto low = std::make_reverse_iterator(std::next(hit));
+  for (auto next = std::next(low); next != image.data.rend() && next->first + 1 == low->first;) {
+    low = next++;
+  }
+  auto high = hit;
+  for (auto next = std::next(high); next != image.data.end() && next->first == high->first + 1;) {
+    high = next++;
+  }
+  throw CliFailure(OutcomeKind::Refused, "the serial number at " + HD16Prev(first) + "h-" +
+                                             HD16Prev(last) + "h would overwrite data of " + file +
+                                             " (" + HD16Prev(low->first) + "h-" +
+                                             HD16Prev(high->first) + "h)");
+}
+
+// The counter file is replaced by a new file beside it, under a lock held
+// on a companion file: both must be possible before a board is touched.
+void CheckSerialFile(const std::string& path) {
+  const std::string lockPath = path + ".lock";
+  const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (lock < 0) {
+    throw CliFailure(OutcomeKind::Refused, "cannot write " + lockPath + ": " + std::strerror(errno));
+  }
+  ::close(lock);
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  std::string probe = (parent.empty() ? std::filesystem::path(".") : parent) / ".varnel-XXXXXX";
+  const int fd = ::mkstemp(probe.data());
+  if (fd < 0) {
+    throw CliFailure(OutcomeKind::Refused, "cannot replace " + path + ": its folder takes no new file (" +
+                                               std::strerror(errno) + ")");
+  }
+  ::close(fd);
+  ::unlink(probe.c_str());
+}
+
 }  // namespace
 
 const char* CommandName(Command command) {
@@ -84,6 +147,7 @@ const char* CommandName(Command command) {
 
 Prepared Prepare(const Options& o) {
   Prepared p;
+  CheckPortsDistinct(o.ports);
   if (o.command == Command::Read) p.read = PrepareRead(o);
   if (o.command == Command::Program || o.command == Command::Verify) {
     p.image = LoadProgramImage(o.file, kLargestFlash);
@@ -107,12 +171,17 @@ Prepared Prepare(const Options& o) {
                        .toStdString();
   }
   if (o.serial) {
+    if (p.image) CheckSerialPlace(*o.serial, *p.image, o.file);
     const std::uint64_t next = PeekSerial(o.serialFile);
     if (!SerialBytes(*o.serial, next)) {
       throw CliFailure(OutcomeKind::Refused, "the serial number " + std::to_string(next) + " of " +
                                                  o.serialFile + " does not fit " +
                                                  std::to_string(o.serial->length) + " bytes");
     }
+    if (next == kLastSerial) {
+      throw CliFailure(OutcomeKind::Refused, o.serialFile + " holds the last number there is");
+    }
+    CheckSerialFile(o.serialFile);
   }
   if (!o.log.empty()) CheckLog(o.log);
   return p;
@@ -160,24 +229,7 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
       case Command::Info: RunInfo(*target); break;
       case Command::Read: RunRead(*run.prepared->read, *target); break;
       case Command::Program: {
-        ProgramImage image = *run.prepared->image;
-        QTemporaryDir scratch;
-        if (run.takeSerial) {
-          // The number goes into the image before the check and the
-          // download, so both (and the verify) cover it.
-          facts.serial = run.takeSerial();
-          const std::string text = ImageWithSerial(image, *o.serial, *facts.serial);
-          std::string name = NameOf(o.file);
-          if (const auto dot = name.rfind('.'); dot != std::string::npos) name.resize(dot);
-          const std::string path = scratch.filePath(QString::fromStdString(name + ".hex")).toStdString();
-          std::string error;
-          if (!scratch.isValid() || !ReplaceFileAtomically(path, text, &error)) {
-            throw CliFailure(OutcomeKind::BadFile, "cannot write the image with the serial number: " + error);
-          }
-          o.file = path;
-          image = LoadProgramImage(path, kLargestFlash);
-        }
-        RunProgram(o, *target, image);
+        const ProgramImage image = RunProgram(o, *target, *run.prepared->image, run.takeSerial, facts.serial);
         facts.bytesWritten = o.noFlash ? 0 : image.data.size();
         facts.verified = o.verify;
         break;
@@ -210,48 +262,22 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
 
 // --- serial numbers ---
 
-std::optional<std::string> SerialBytes(const SerialSpec& spec, std::uint64_t number) {
-  std::string bytes;
-  if (spec.format == SerialSpec::Format::Ascii) {
-    const std::string digits = std::to_string(number);
-    if (digits.size() > spec.length) return std::nullopt;
-    return std::string(spec.length - digits.size(), '0') + digits;
-  }
-  if (spec.length < 8 && (number >> (8 * spec.length)) != 0) return std::nullopt;
-  for (std::uint32_t i = 0; i < spec.length; ++i) {
-    bytes += static_cast<char>((number >> (8 * i)) & 0xFF);
-  }
-  if (spec.format == SerialSpec::Format::Be) std::reverse(bytes.begin(), bytes.end());
-  return bytes;
-}
-
 namespace {
-
-std::uint64_t ParseSerialText(const std::string& path, const std::string& text) {
-  std::size_t end = text.find_last_not_of(" \t\r\n");
-  const std::string digits = end == std::string::npos ? "" : text.substr(0, end + 1);
-  std::uint64_t value = 0;
-  bool ok = !digits.empty() && digits.size() <= 19;
-  for (const char c : digits) ok = ok && c >= '0' && c <= '9';
-  if (ok) value = std::stoull(digits);
-  if (!ok) {
-    throw CliFailure(OutcomeKind::Refused,
-                     path + " holds no serial number (a decimal number alone on a line)");
-  }
-  return value;
-}
 
 std::uint64_t ReadSerial(const std::string& path) {
   // A serial-number file holds one short line; anything big is not one.
   const FileRead file = ReadWholeFile(path, 4096);
-  if (file.fault == ReadFault::Missing) return 1;
+  if (file.fault == ReadFault::Missing) {
+    throw CliFailure(OutcomeKind::Refused, "there is no serial-number file " + path +
+                                               "; to start at 1000: echo 1000 > " + path);
+  }
   if (file.fault != ReadFault::None) {
     const std::string why = file.fault == ReadFault::TooLarge ? "not a serial-number file"
                             : file.fault == ReadFault::NotAFile ? "not a file"
                                                                 : std::strerror(file.code);
     throw CliFailure(OutcomeKind::Refused, "cannot read " + path + ": " + why);
   }
-  return ParseSerialText(path, file.bytes);
+  return ParseCounterText(path, file.bytes);
 }
 
 }  // namespace
@@ -259,26 +285,33 @@ std::uint64_t ReadSerial(const std::string& path) {
 std::uint64_t PeekSerial(const std::string& path) { return ReadSerial(path); }
 
 std::uint64_t TakeSerial(const std::string& path, const SerialSpec& spec) {
+  // Taken once the board is erased: whatever stops it, the board is not
+  // programmed, and it is no bad usage either.
+  const auto fail = [&](const std::string& why) {
+    return CliFailure(OutcomeKind::NotStored, "no serial number: " + why + "; the board was not programmed");
+  };
   // The file itself is replaced on every number, so the lock is held on a
   // companion file that stays.
   const std::string lockPath = path + ".lock";
   const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (lock < 0) {
-    throw CliFailure(OutcomeKind::Refused, "cannot lock " + lockPath + ": " + std::strerror(errno));
-  }
+  if (lock < 0) throw fail("cannot lock " + lockPath + ": " + std::strerror(errno));
   while (::flock(lock, LOCK_EX) != 0 && errno == EINTR) {
   }
   std::uint64_t number = 0;
   try {
-    number = ReadSerial(path);
-    if (!SerialBytes(spec, number)) {
-      throw CliFailure(OutcomeKind::Refused, "the serial number " + std::to_string(number) +
-                                                 " does not fit " + std::to_string(spec.length) +
-                                                 " bytes; nothing was sent");
+    try {
+      number = ReadSerial(path);
+    } catch (const CliFailure& f) {
+      throw fail(f.outcome().text);
     }
+    if (!SerialBytes(spec, number)) {
+      throw fail("the serial number " + std::to_string(number) + " of " + path + " does not fit " +
+                 std::to_string(spec.length) + " bytes");
+    }
+    if (number == kLastSerial) throw fail(path + " holds the last number there is");
     std::string error;
     if (!ReplaceFileAtomically(path, std::to_string(number + 1) + "\n", &error)) {
-      throw CliFailure(OutcomeKind::Refused, "cannot write " + path + ": " + error);
+      throw fail("cannot write " + path + ": " + error);
     }
   } catch (...) {
     ::close(lock);
@@ -314,24 +347,6 @@ std::string ImageWithSerial(const ProgramImage& image, const SerialSpec& spec,
 
 namespace {
 
-std::string Json(const std::string& text) {
-  std::string out = "\"";
-  for (const char ch : text) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (ch == '"' || ch == '\\') {
-      out += '\\';
-      out += ch;
-    } else if (c < 0x20) {
-      char escape[8];
-      std::snprintf(escape, sizeof escape, "\\u%04x", c);
-      out += escape;
-    } else {
-      out += ch;
-    }
-  }
-  return out + "\"";
-}
-
 std::string IsoTime(long long unixMs) {
   const std::time_t seconds = static_cast<std::time_t>(unixMs / 1000);
   std::tm utc{};
@@ -343,33 +358,71 @@ std::string IsoTime(long long unixMs) {
   return text;
 }
 
+// Every byte as the character of that code (ISO 8859-1), in UTF-8: what the
+// target sends is bytes, not text, and a noisy line sends any byte.
+std::string Latin1(const std::string& bytes) {
+  std::string text;
+  for (const char ch : bytes) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (c < 0x80) {
+      text += ch;
+    } else {
+      text += static_cast<char>(0xC0 | (c >> 6));
+      text += static_cast<char>(0x80 | (c & 0x3F));
+    }
+  }
+  return text;
+}
+
+bool ValidUtf8(const std::string& text) {
+  try {
+    (void)nlohmann::json(text).dump();
+    return true;
+  } catch (const nlohmann::json::type_error&) {
+    return false;
+  }
+}
+
+// Text of ours, with names the user gave: kept when it is UTF-8, otherwise
+// taken byte by byte as above.
+std::string AsUtf8(const std::string& text) { return ValidUtf8(text) ? text : Latin1(text); }
+
+// What a board that was done had done, for a message that it was.
+const char* DoneText(const std::string& command) {
+  if (command == "program") return "programmed";
+  if (command == "verify") return "verified";
+  if (command == "erase") return "erased";
+  if (command == "blank-check") return "checked blank";
+  return "identified";
+}
+
 }  // namespace
 
 std::string LogLine(const LogEntry& e) {
+  using Json = nlohmann::ordered_json;
   const BoardFacts& f = e.facts;
   const Outcome& o = e.outcome;
-  const auto orNull = [](const std::string& text) { return text.empty() ? "null" : Json(text); };
+  const auto orNull = [](const std::string& text) { return text.empty() ? Json(nullptr) : Json(text); };
   const char* result = o.Done() ? "ok" : o.kind == OutcomeKind::Interrupted ? "interrupted" : "failed";
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.3f", e.seconds);
-  std::string line = "{";
-  line += "\"time\":" + Json(IsoTime(e.startedUnixMs));
-  line += ",\"port\":" + Json(e.port);
-  line += ",\"command\":" + Json(e.command);
-  line += ",\"target\":" + orNull(f.target);
-  line += ",\"id\":" + orNull(f.connected ? f.id : "");
-  line += ",\"firmware\":" + orNull(f.firmware);
-  line += ",\"clock_hz\":" + (f.connected ? std::to_string(f.clockHz) : std::string("null"));
-  line += ",\"file\":" + orNull(e.file);
-  line += ",\"file_sha256\":" + orNull(e.fileSha256);
-  line += ",\"serial\":" + (f.serial ? std::to_string(*f.serial) : std::string("null"));
-  line += ",\"bytes_written\":" + std::to_string(f.bytesWritten);
-  line += std::string(",\"verified\":") + (f.verified ? "true" : "false");
-  line += std::string(",\"result\":\"") + result + "\"";
-  line += ",\"exit_status\":" + std::to_string(ExitStatusOf(o.kind));
-  line += ",\"message\":" + Json(o.text);
-  line += std::string(",\"seconds\":") + seconds;
-  return line + "}";
+  Json line;
+  line["time"] = IsoTime(e.startedUnixMs);
+  line["port"] = AsUtf8(e.port);
+  line["command"] = e.command;
+  line["target"] = orNull(Latin1(f.target));
+  line["id"] = orNull(f.connected ? Latin1(f.id) : "");
+  line["firmware"] = orNull(Latin1(f.firmware));
+  line["clock_hz"] = f.connected ? Json(f.clockHz) : Json(nullptr);
+  line["file"] = orNull(AsUtf8(e.file));
+  line["file_sha256"] = orNull(e.fileSha256);
+  line["serial"] = f.serial ? Json(*f.serial) : Json(nullptr);
+  line["bytes_written"] = f.bytesWritten;
+  line["verified"] = f.verified;
+  line["result"] = result;
+  line["exit_status"] = ExitStatusOf(o.kind);
+  line["message"] = AsUtf8(o.text);
+  // Milliseconds: a run is timed no closer than that.
+  line["seconds"] = std::round(e.seconds * 1000) / 1000;
+  return line.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 void CheckLog(const std::string& path) {
@@ -380,23 +433,46 @@ void CheckLog(const std::string& path) {
   ::close(fd);
 }
 
-bool AppendLog(const std::string& path, const std::string& line) {
+std::optional<std::string> AppendLog(const std::string& path, const std::string& line) {
   // One write of a whole line to a file opened for appending: lines of
   // several writers never mix.
   const std::string whole = line + "\n";
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) return std::strerror(errno);
   ssize_t n = -1;
-  if (fd >= 0) {
-    do {
-      n = ::write(fd, whole.data(), whole.size());
-    } while (n < 0 && errno == EINTR);
-    ::close(fd);
+  do {
+    n = ::write(fd, whole.data(), whole.size());
+  } while (n < 0 && errno == EINTR);
+  int error = n < 0 ? errno : n != static_cast<ssize_t>(whole.size()) ? ENOSPC : 0;
+  // A full disk may show only now. A device that cannot sync has no disk
+  // behind it to wait for.
+  if (!error && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) error = errno;
+  if (::close(fd) != 0 && !error && errno != EINTR) error = errno;
+  if (error) return std::strerror(error);
+  return std::nullopt;
+}
+
+namespace {
+
+Outcome RecordLost(Outcome outcome, const std::string& command, const std::string& log,
+                   const std::string& why) {
+  const std::string lost = "its record could not be written to " + log + ": " + why;
+  if (outcome.Done()) {
+    outcome.kind = OutcomeKind::NotStored;
+    outcome.text = std::string(DoneText(command)) + ", but " + lost;
+  } else {
+    outcome.text += "; " + lost;
   }
-  if (n != static_cast<ssize_t>(whole.size())) {
-    std::fprintf(stderr, "varnel-cli: warning: cannot append to the log file %s\n", path.c_str());
-    return false;
+  return outcome;
+}
+
+}  // namespace
+
+Outcome Record(const std::string& log, const LogEntry& entry) {
+  if (const auto why = AppendLog(log, LogLine(entry))) {
+    return RecordLost(entry.outcome, entry.command, log, *why);
   }
-  return true;
+  return entry.outcome;
 }
 
 }  // namespace varnel::cli

@@ -13,6 +13,7 @@
 #include <QTemporaryDir>
 
 #include "cli/Commands.h"
+#include "cli/SerialNumber.h"
 
 namespace varnel::cli {
 
@@ -50,7 +51,8 @@ struct BoardRun {
   // Called with the board's link once it exists, and with nullptr before
   // it goes away.
   std::function<void(Link*)> onLink;
-  // The next serial number; throws CliFailure. Empty: no serial number.
+  // The next serial number, taken once the erase has succeeded, just
+  // before the first record goes; throws CliFailure. Empty: no serial number.
   std::function<std::uint64_t()> takeSerial;
   // Keep trying to connect until a loader answers (or stop is set).
   bool waitForBoard = false;
@@ -65,13 +67,13 @@ struct BoardRun {
 Outcome RunBoard(const BoardRun& run, BoardFacts& facts);
 
 // --- serial numbers ---
-// The number as LEN bytes in the format; nullopt when it does not fit.
-std::optional<std::string> SerialBytes(const SerialSpec& spec, std::uint64_t number);
-// The number FILE holds (1 when there is no file); throws CliFailure.
+// The number FILE holds; throws CliFailure (bad usage), also when there is
+// no such file: a mistyped name must not start the numbering again.
 std::uint64_t PeekSerial(const std::string& path);
 // Takes the number FILE holds and leaves the next one there, under an
-// exclusive lock and replacing the file whole; refuses (bad usage) a
-// number that does not fit and then leaves the file alone.
+// exclusive lock and replacing the file whole. Throws CliFailure (the
+// number could not be stored) when it cannot, and for a number that does
+// not fit, leaving the file alone.
 std::uint64_t TakeSerial(const std::string& path, const SerialSpec& spec);
 // The image with the number at its address, as Intel HEX text.
 std::string ImageWithSerial(const ProgramImage& image, const SerialSpec& spec,
@@ -85,13 +87,17 @@ struct LogEntry {
   double seconds = 0;
   long long startedUnixMs = 0;
 };
-// One JSON object on one line, without the line end.
+// One JSON object on one line in UTF-8, without the line end.
 std::string LogLine(const LogEntry& entry);
 // Checks that the log can be appended to; throws CliFailure (bad usage).
 void CheckLog(const std::string& path);
-// Appends the line with one write; false with a warning on standard error
-// when it cannot.
-bool AppendLog(const std::string& path, const std::string& line);
+// Appends the line with one write and waits until it is on the disk;
+// nullopt when it is, otherwise why not.
+std::optional<std::string> AppendLog(const std::string& path, const std::string& line);
+// The board's record appended to the log: the outcome as it ends the board.
+// A board that was done but whose record could not be written fails for it
+// (NotStored); a failed one keeps its own end and says this too.
+Outcome Record(const std::string& log, const LogEntry& entry);
 
 const char* CommandName(Command command);
 

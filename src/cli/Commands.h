@@ -6,7 +6,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,8 +20,9 @@ namespace varnel::cli {
 
 // ports: the serial ports of this machine, one a line.
 void RunPorts();
-// terminal: the loader by hand, until Ctrl+]; it opens its own port.
-int RunTerminal(const Options& options);
+// terminal: the loader by hand, until Ctrl+]; it opens its own port. How
+// it ended: Finished, Interrupted by a stop signal, PortFailed.
+OutcomeKind RunTerminal(const Options& options);
 // info: the target as "key: value" lines.
 void RunInfo(Target& target);
 
@@ -56,7 +59,12 @@ struct ProgramImage {
 // before the chip is known); throws CliFailure (bad file).
 ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes);
 
-void RunProgram(const Options& options, Target& target, const ProgramImage& image);
+// Programs the image; with takeSerial, the board's serial number is taken
+// once the erase has succeeded, put into the records and into taken. The
+// image as it was sent.
+ProgramImage RunProgram(const Options& options, Target& target, const ProgramImage& image,
+                        const std::function<std::uint64_t()>& takeSerial,
+                        std::optional<std::uint64_t>& taken);
 void RunVerify(Target& target, const ProgramImage& image);
 void RunErase(const Options& options, Target& target);
 // blank-check: the whole flash read; every byte FFh, or the first

@@ -1,6 +1,7 @@
 // What varnel-cli's exit status says, and the failure that carries an
 // outcome up to main. The status is chosen from the outcome's kind here and
-// nowhere else (ExitStatusOf, called by main), never from a message text.
+// nowhere else, never from a message text: main returns ExitStatusOf of how
+// a single run, a station or the terminal ended.
 #pragma once
 
 #include <stdexcept>
@@ -16,6 +17,7 @@ enum ExitStatus : int {
   kExitUsage = 2,        // bad usage or a bad file: nothing was sent
   kExitNoAnswer = 3,     // no answer, or no valid answer, in time
   kExitPort = 4,         // the port cannot be opened (or failed under us)
+  kExitNotStored = 5,    // the board's record or serial number could not be stored
   kExitInterrupted = 130,
 };
 
@@ -38,6 +40,7 @@ inline int ExitStatusOf(OutcomeKind kind) {
     case OutcomeKind::DamagedReplies: return kExitNoAnswer;
     case OutcomeKind::PortFailed: return kExitPort;
     case OutcomeKind::Interrupted: return kExitInterrupted;
+    case OutcomeKind::NotStored: return kExitNotStored;
   }
   return kExitRefused;
 }

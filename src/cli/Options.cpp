@@ -84,24 +84,28 @@ Commands:
     --no-hcr            do not write HCR1/HCR0
     --hcr0 HH, --hcr1 HH  the register values to write (default: settings)
     --serial ADDR:LEN[:FORMAT]  write each board's serial number into the
-                        image at ADDR..ADDR+LEN-1 before the check, the
-                        download and the verify; FORMAT le (binary,
+                        image at ADDR..ADDR+LEN-1, where FILE has no data,
+                        for the download and the verify; FORMAT le (binary,
                         little-endian, the default), be, or ascii (decimal
                         digits, zero-padded to LEN)
     --serial-file FILE  the number the next board gets, a decimal number
-                        alone on a line (a missing file starts at 1); taken
-                        under a lock before the board's download and
-                        replaced whole by the next, so no number is given
-                        twice, also by several processes at once. A number
-                        that does not fit LEN is refused (status 2) before
-                        anything is sent
+                        alone on a line; FILE must exist (echo 1000 > FILE
+                        starts at 1000). A board takes its number once its
+                        erase has succeeded, before its first record, under
+                        a lock, and FILE is replaced whole by the next, so
+                        no number is given twice, also by several processes
+                        at once; a board that fails before takes none. A
+                        number that does not fit LEN is refused (status 2)
+                        before anything is sent
     --loop              after each board, wait until it is gone (its port
                         disappears or the loader is silent for about a
                         second), then for the next; the port is reopened by
                         the name given. Each board gets "PORT: board N: ok"
                         or "PORT: board N: failed (exit S): MESSAGE" as it
-                        ends; Ctrl+C ends the loop; at the end "N boards:
-                        K ok, M failed", status 0 when none failed, else 1
+                        ends (", serial N" after ok or the status when it
+                        took a number); Ctrl+C ends the loop; at the end
+                        "N boards: K ok, M failed", status 0 when none
+                        failed, else 1
     --count N           with --loop: N boards a port, then end
   verify FILE       read back every address FILE holds data for and compare;
                     prints the first 10 differences and their count. A block
@@ -136,11 +140,13 @@ Options:
                         several is an error listing what was found).
                         Given more than once, or as PORT,PORT,...: info,
                         program, verify, erase and blank-check run on every
-                        port at the same time, one board each; progress lines
-                        begin with their port, and at the end one line per
-                        board on standard output, in the order given:
-                        "PORT: ok" or "PORT: failed (exit S): MESSAGE"; the
-                        status is that of the first failed board
+                        port at the same time, one board each (a port given
+                        twice, also as a link and its device, is refused);
+                        progress lines and each command's own lines begin
+                        with their port, and at the end one line per board
+                        on standard output, in the order given: "PORT: ok"
+                        or "PORT: failed (exit S): MESSAGE"; the status is
+                        that of the first failed board
   -b, --baud RATE       110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200,
                         38400 (the window's rates), 56000, 57600, 115200,
                         128000 or 256000. The loader takes the rate of the
@@ -175,8 +181,11 @@ Options:
                         time (UTC), port, command, target, id, firmware,
                         clock_hz, file, file_sha256, serial, bytes_written,
                         verified, result ("ok", "failed" or "interrupted"),
-                        exit_status, message, seconds; each line with one
-                        write, so several processes can share the file
+                        exit_status, message, seconds; in UTF-8, bytes from
+                        the loader as Latin-1 characters; each line with one
+                        write, so several processes can share the file. A
+                        record that cannot be written fails its board
+                        (status 5)
   -q, --quiet           no progress on standard error
   -h, --help            show this help and exit
       --version         show the version and exit
@@ -196,6 +205,8 @@ Exit status:
        3 tries: the message names the memory and the address)
   4    the port cannot be opened (or failed while in use), or the reset
        command failed
+  5    the board's record or serial number could not be stored (--log,
+       --serial-file: a full disk, a folder that went read-only)
   130  interrupted (Ctrl+C or a stop signal; a download in progress is
        ended with the end record first)
 
@@ -235,6 +246,10 @@ std::optional<std::uint8_t> ParseRegisterOption(const std::string& name, const s
 
 // A sequence is refused before anything is sent, naming the step.
 std::string ParseResetOption(const std::string& text) {
+  // An empty sequence would reset nothing while the user asked for a reset.
+  if (text.find_first_not_of(" \t") == std::string::npos) {
+    throw UsageError("--reset-seq needs steps (dtr=1, rts=0, break=MS, MS) or a preset (pulse, pulse-inverted)");
+  }
   try {
     ParseResetSequence(text);
   } catch (const ResetSequenceError& e) {

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cli/Board.h"
 #include "cli/Commands.h"
 #include "core/FileBytes.h"
 #include "link/Commands.h"
@@ -65,11 +66,8 @@ ProgramImage LoadRawImage(const std::string& path, std::uint32_t flashBytes) {
   return image;
 }
 
-}  // namespace
-
-ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes) {
-  if (FileTypeOf(path) == ProgramFileType::RawImage) return LoadRawImage(path, flashBytes);
-  const ProgramCheck check = CheckProgramFile(path, flashBytes);
+// What the check found, and the bytes written after each line.
+ProgramImage ImageOf(const ProgramCheck& check, const std::string& path) {
   if (!check.ok) throw CliFailure(OutcomeKind::BadFile, check.error);
   ProgramImage image;
   image.path = path;
@@ -86,14 +84,31 @@ ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes)
   return image;
 }
 
-void RunProgram(const Options& options, Target& target, const ProgramImage& checked) {
+}  // namespace
+
+ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes) {
+  if (FileTypeOf(path) == ProgramFileType::RawImage) return LoadRawImage(path, flashBytes);
+  return ImageOf(CheckProgramFile(path, flashBytes), path);
+}
+
+ProgramImage RunProgram(const Options& options, Target& target, const ProgramImage& checked,
+                        const std::function<std::uint64_t()>& takeSerial,
+                        std::optional<std::uint64_t>& taken) {
   // Checked again for the flash this chip really has; still nothing sent
   // but the handshake.
-  const ProgramImage image = LoadProgramImage(checked.path, target.FlashBytes());
-  if (!image.endRecord) {
+  const ProgramImage file = LoadProgramImage(checked.path, target.FlashBytes());
+  if (!file.endRecord) {
     target.screen().Break();
     std::fprintf(stderr, "varnel-cli: warning: %s has no end record; \"%s\" is sent after its last line\n",
-                 NameOf(image.path).c_str(), cmd::kEndRecord);
+                 NameOf(file.path).c_str(), cmd::kEndRecord);
+  }
+  ProgramImage image = file;
+  std::optional<std::string> records;
+  if (takeSerial) {
+    // The records hold a number from the start (0 until the board's own is
+    // taken): the same lines go, so the progress counts them.
+    records = ImageWithSerial(file, *options.serial, 0);
+    image = ImageOf(CheckProgramText(*records, NameOf(file.path), target.FlashBytes()), file.path);
   }
 
   ProgressPlan plan;
@@ -117,7 +132,25 @@ void RunProgram(const Options& options, Target& target, const ProgramImage& chec
   // The command line reads the flash back itself when --verify asks, with
   // its own progress line and report; the run does not verify on its own.
   steps.verify = false;
-  if (image.raw) {
+  if (records) {
+    steps.records = records;
+    steps.beforeRecords = [&](std::string& text) -> Outcome {
+      try {
+        const std::uint64_t number = takeSerial();
+        taken = number;  // the board has it now, however its run ends
+        text = ImageWithSerial(file, *options.serial, number);
+        const std::string bytes = *SerialBytes(*options.serial, number);
+        for (std::uint32_t i = 0; i < bytes.size(); ++i) {
+          image.data[options.serial->address + i] = static_cast<std::uint8_t>(bytes[i]);
+        }
+      } catch (const CliFailure& f) {
+        return f.outcome();
+      } catch (const std::exception& e) {
+        return {OutcomeKind::NotStored, e.what()};
+      }
+      return {};
+    };
+  } else if (image.raw) {
     // Converted here, in memory: nothing is written beside the image.
     std::vector<std::uint8_t> bytes;
     bytes.reserve(image.data.size());
@@ -126,6 +159,7 @@ void RunProgram(const Options& options, Target& target, const ProgramImage& chec
   }
   target.Run([&](Engine& engine) { return engine.Program(steps); });
   if (options.verify) RunVerify(target, image);
+  return image;
 }
 
 void RunErase(const Options& options, Target& target) {

@@ -46,7 +46,7 @@ void Screen::Warn(const std::string& text) {
 }
 
 void Screen::Print(const std::string& line) {
-  if (sink_) return sink_(line, false);
+  if (onPrint) return onPrint(line);
   std::printf("%s\n", line.c_str());
 }
 

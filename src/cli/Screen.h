@@ -45,9 +45,11 @@ class Screen : public QuietUi {
   void Break();
   // A warning ("varnel-cli: warning: ..."), shown also when quiet.
   void Warn(const std::string& text);
-  // A result line of a command: standard output, or the sink's.
+  // A result line of a command: standard output, or onPrint's.
   void Print(const std::string& line);
 
+  // Takes the result lines of one board among several.
+  std::function<void(const std::string&)> onPrint;
   std::function<void(MessageKind, const std::string&)> onMessage;
   std::function<void(const Outcome&)> onRunEnded;
   std::function<void(int ms)> onSleep;

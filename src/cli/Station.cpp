@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 #include "cli/StopSignals.h"
 
@@ -84,12 +85,16 @@ struct Slot {
   std::mutex linkMutex;
   Link* link = nullptr;
   Outcome outcome;  // of the board, without --loop
+  std::optional<std::uint64_t> serial;  // the number the board took
   int ok = 0, failed = 0;
 };
 
-std::string ResultText(const Outcome& outcome) {
-  if (outcome.Done()) return "ok";
-  return "failed (exit " + std::to_string(ExitStatusOf(outcome.kind)) + "): " + outcome.text;
+// "ok", "failed (exit S): MESSAGE", each with the number the board took.
+std::string ResultText(const Outcome& outcome, const std::optional<std::uint64_t>& serial) {
+  const std::string number = serial ? ", serial " + std::to_string(*serial) : "";
+  if (outcome.Done()) return "ok" + number;
+  return "failed (exit " + std::to_string(ExitStatusOf(outcome.kind)) + ")" + number + ": " +
+         outcome.text;
 }
 
 class Station {
@@ -103,7 +108,8 @@ class Station {
     }
   }
 
-  int Run() {
+  // How the station ended, for its exit status.
+  OutcomeKind Run() {
     const int stops = StopSignalPipe();
     std::vector<std::unique_ptr<QThread>> threads;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
@@ -132,15 +138,16 @@ class Station {
       }
       std::printf("%d boards: %d ok, %d failed\n", ok + failed, ok, failed);
       std::fflush(stdout);
-      return failed == 0 ? kExitOk : kExitRefused;
+      // A series with a failed board ends as a refusal, whatever failed.
+      return failed == 0 ? OutcomeKind::Finished : OutcomeKind::TargetRefused;
     }
-    int status = kExitOk;
+    OutcomeKind kind = OutcomeKind::Finished;
     for (const auto& slot : slots_) {
-      std::printf("%s: %s\n", slot->port.c_str(), ResultText(slot->outcome).c_str());
-      if (status == kExitOk) status = ExitStatusOf(slot->outcome.kind);
+      std::printf("%s: %s\n", slot->port.c_str(), ResultText(slot->outcome, slot->serial).c_str());
+      if (kind == OutcomeKind::Finished) kind = slot->outcome.kind;
     }
     std::fflush(stdout);
-    return status;
+    return kind;
   }
 
  private:
@@ -163,6 +170,9 @@ class Station {
     options.ports = {slot.port};
     Screen screen(Screen::ModeFor(o_.quiet),
                   [this, i](const std::string& text, bool rewrite) { display_.Show(i, text, rewrite); });
+    // A command's own result lines are kept, after their port, whatever the
+    // progress display does with its lines.
+    screen.onPrint = [this, &slot](const std::string& line) { display_.Result(slot.port + ": " + line); };
 
     BoardRun run;
     run.options = &options;
@@ -182,26 +192,31 @@ class Station {
       const long long started = UnixMs();
       const auto start = std::chrono::steady_clock::now();
       bool waiting = false;  // stopped while waiting for a board
-      run.ended = [&](const Outcome& outcome, const BoardFacts& facts, Target* target) {
+      std::optional<Outcome> recorded;  // the board's end, its record written or not
+      run.ended = [&](const Outcome& ran, const BoardFacts& facts, Target* target) {
         if (o_.loop && !facts.connected) {
           waiting = true;
           return;
         }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        Outcome outcome = ran;
         if (!o_.log.empty()) {
-          LogEntry entry{slot.port, CommandName(o_.command), o_.file, prepared_.fileSha256,
-                         facts, outcome, seconds, started};
-          AppendLog(o_.log, LogLine(entry));
+          outcome = Record(o_.log, {slot.port, CommandName(o_.command), o_.file, prepared_.fileSha256,
+                                    facts, ran, seconds, started});
         }
+        recorded = outcome;
+        slot.serial = facts.serial;
         if (!o_.loop) return;
         (outcome.Done() ? slot.ok : slot.failed) += 1;
-        display_.Result(slot.port + ": board " + std::to_string(n) + ": " + ResultText(outcome));
+        display_.Result(slot.port + ": board " + std::to_string(n) + ": " +
+                        ResultText(outcome, facts.serial));
         // The last board of a count ends the port's run; it need not go.
         if (target && (o_.count == 0 || n < o_.count)) WaitGone(options, *target);
       };
       BoardFacts facts;
       slot.outcome = RunBoard(run, facts);
+      if (recorded) slot.outcome = *recorded;
       if (!o_.loop || waiting) break;
     }
   }
@@ -243,7 +258,7 @@ class Station {
 
 }  // namespace
 
-int RunStation(const Options& options, const Prepared& prepared) {
+OutcomeKind RunStation(const Options& options, const Prepared& prepared) {
   Station station(options, prepared);
   return station.Run();
 }

@@ -8,7 +8,8 @@
 namespace varnel::cli {
 
 // Runs the command on every port of options.ports (and, with --loop, on
-// board after board); the exit status.
-int RunStation(const Options& options, const Prepared& prepared);
+// board after board); how it ended: the first failed board's end, or with
+// --loop a refusal when any board failed.
+OutcomeKind RunStation(const Options& options, const Prepared& prepared);
 
 }  // namespace varnel::cli

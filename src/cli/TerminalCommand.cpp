@@ -124,19 +124,19 @@ class Terminal {
   Terminal& operator=(const Terminal&) = delete;
 
   // Runs until Ctrl+], the end of the input and a quiet line, a signal or
-  // the port's end; returns the exit status.
-  int Run(const Signals& stops) {
+  // the port's end; returns how it ended.
+  OutcomeKind Run(const Signals& stops) {
     QSocketNotifier keys(STDIN_FILENO, QSocketNotifier::Read);
     QObject::connect(&keys, &QSocketNotifier::activated, [&] { Typed(keys); });
     std::unique_ptr<QSocketNotifier> signalled;
     if (stops.Fd() >= 0) {
       signalled = std::make_unique<QSocketNotifier>(stops.Fd(), QSocketNotifier::Read);
       QObject::connect(signalled.get(), &QSocketNotifier::activated, [&] {
-        if (const int s = stops.Take()) End(s == SIGINT ? kExitInterrupted : 128 + s);
+        if (stops.Take() != 0) End(OutcomeKind::Interrupted);
       });
     }
     quiet_.setSingleShot(true);
-    QObject::connect(&quiet_, &QTimer::timeout, [this] { End(kExitOk); });
+    QObject::connect(&quiet_, &QTimer::timeout, [this] { End(OutcomeKind::Finished); });
     // Wakes the loop now and then, so that a line that goes away while
     // nothing comes is noticed.
     QTimer watch;
@@ -182,7 +182,7 @@ class Terminal {
       PortFailed(std::string("failed: ") + e.what());
       return;
     }
-    if (end != std::string_view::npos) End(kExitOk);
+    if (end != std::string_view::npos) End(OutcomeKind::Finished);
   }
 
   void Received(int count) {
@@ -206,10 +206,10 @@ class Terminal {
     if (lineOpen_) Show("\n");
     lineOpen_ = false;
     std::fprintf(stderr, "varnel-cli: the port %s %s\n", port_.DeviceName().c_str(), what.c_str());
-    End(kExitPort);
+    End(OutcomeKind::PortFailed);
   }
 
-  void End(int status) {
+  void End(OutcomeKind status) {
     if (!status_) status_ = status;
   }
 
@@ -219,12 +219,12 @@ class Terminal {
   bool inputEnded_ = false;
   bool lineOpen_ = false;  // the last thing shown did not end its line
   bool unsent_ = false;    // typed bytes may still wait in the transmit queue
-  std::optional<int> status_;
+  std::optional<OutcomeKind> status_;
 };
 
 }  // namespace
 
-int RunTerminal(const Options& options) {
+OutcomeKind RunTerminal(const Options& options) {
   Session session;
   CliSettings settings(session, options);
   settings.LoadProperties();
@@ -262,7 +262,7 @@ int RunTerminal(const Options& options) {
     std::fprintf(stderr, "varnel-cli: terminal on %s at %s baud; Ctrl+] ends it\n", device.c_str(),
                  settings.BaudText().c_str());
   }
-  const int status = terminal.Run(stops);
+  const OutcomeKind status = terminal.Run(stops);
   port.Close();
   return status;
 }

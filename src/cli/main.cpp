@@ -1,7 +1,7 @@
 // varnel-cli: the engine driven from a shell. Checks what it was given,
 // opens the port, connects, runs one command and says by its exit status
 // how it went: the status comes from the kind of the outcome that ended the
-// run (ExitStatusOf), here and nowhere else.
+// run, the station or the terminal (ExitStatusOf), here and nowhere else.
 #include <QCoreApplication>
 #include <cstdio>
 #include <chrono>
@@ -26,7 +26,7 @@ int Fail(Screen* screen, const varnel::Outcome& outcome) {
 }
 
 // One board, as varnel-cli has always run it; its record when --log asks.
-int RunOne(const Options& o, const Prepared& prepared, Screen& screen) {
+varnel::Outcome RunOne(const Options& o, const Prepared& prepared, Screen& screen) {
   BoardRun run;
   run.options = &o;
   run.screen = &screen;
@@ -36,15 +36,11 @@ int RunOne(const Options& o, const Prepared& prepared, Screen& screen) {
   const auto started = std::chrono::system_clock::now();
   const auto start = std::chrono::steady_clock::now();
   const varnel::Outcome outcome = RunBoard(run, facts);
-  if (!o.log.empty()) {
-    LogEntry entry{o.port, CommandName(o.command), o.file, prepared.fileSha256, facts, outcome,
-                   std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-                   std::chrono::duration_cast<std::chrono::milliseconds>(
-                       started.time_since_epoch()).count()};
-    AppendLog(o.log, LogLine(entry));
-  }
-  if (!outcome.Done()) return Fail(&screen, outcome);
-  return ExitStatusOf(varnel::OutcomeKind::Finished);
+  if (o.log.empty()) return outcome;
+  return Record(o.log, {o.port, CommandName(o.command), o.file, prepared.fileSha256, facts, outcome,
+                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                        std::chrono::duration_cast<std::chrono::milliseconds>(
+                            started.time_since_epoch()).count()});
 }
 
 }  // namespace
@@ -72,8 +68,8 @@ int main(int argc, char** argv) {
       options.port = ChooseAutoPort(options.quiet);
       options.ports.front() = options.port;
     }
-    // The terminal has no run of the engine's: its status is its own.
-    if (options.command == Command::Terminal) return RunTerminal(options);
+    // The terminal has no run of the engine's; it says how it ended.
+    if (options.command == Command::Terminal) return ExitStatusOf(RunTerminal(options));
     if (options.command == Command::Ports) {
       RunPorts();
       return ExitStatusOf(varnel::OutcomeKind::Finished);
@@ -81,8 +77,10 @@ int main(int argc, char** argv) {
     // Everything that can be checked without the target is, before any
     // port opens.
     const Prepared prepared = Prepare(options);
-    if (options.ports.size() > 1 || options.loop) return RunStation(options, prepared);
-    return RunOne(options, prepared, screen);
+    if (options.ports.size() > 1 || options.loop) return ExitStatusOf(RunStation(options, prepared));
+    const varnel::Outcome outcome = RunOne(options, prepared, screen);
+    if (!outcome.Done()) return Fail(&screen, outcome);
+    return ExitStatusOf(outcome.kind);
   } catch (const CliFailure& f) {
     return Fail(&screen, f.outcome());
   } catch (const varnel::ECommError& e) {

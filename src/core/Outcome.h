@@ -1,7 +1,7 @@
 // How a run ended, as one typed value: what kind of end it was, the
 // system's own message, and the facts a caller needs (the address and
 // command a refusal concerns, the memory, the counts). The window turns it
-// into the specified box, the command line into a message and an exit
+// into the box its kind calls for, the command line into a message and an exit
 // status chosen by the kind, a log into a record; none of them reads the
 // text to find out what happened.
 #pragma once
@@ -26,6 +26,7 @@ enum class OutcomeKind {
   PortFailed,         // the port is closed, cannot be opened or failed under the run
   Interrupted,        // the user stopped it
   VerifyDifferences,  // the flash read back differs from the file
+  NotStored,          // done or not, the board's record or serial number could not be stored
 };
 
 struct Outcome {
@@ -70,6 +71,7 @@ inline const char* KindName(OutcomeKind kind) {
     case OutcomeKind::PortFailed: return "PortFailed";
     case OutcomeKind::Interrupted: return "Interrupted";
     case OutcomeKind::VerifyDifferences: return "VerifyDifferences";
+    case OutcomeKind::NotStored: return "NotStored";
   }
   return "?";
 }

@@ -106,6 +106,7 @@ bool ProgrammingSequence::Program(const ProgramOptions& options) {
   lineFile_.Close();
   lastSent_.clear();
   flashWritten_ = false;
+  beforeRecords_ = nullptr;
   s_.AbandonPending();
 
   // The file is read once, prepared and checked before anything is sent:
@@ -137,6 +138,8 @@ bool ProgrammingSequence::Program(const ProgramOptions& options) {
     Report(OutcomeKind::Refused, "");
     return true;
   }
+  beforeRecords_ = options.beforeRecords;
+  flashBytes_ = flashBytes;
 
   // From the first command on the display shows the run, so a target that
   // does not answer is seen whatever step it stops at.
@@ -211,6 +214,23 @@ void ProgrammingSequence::ContinueAfterErase() {
 }
 
 void ProgrammingSequence::StartLineDownload() {
+  if (const auto before = std::exchange(beforeRecords_, nullptr)) {
+    std::string records = lineFile_.Text();
+    Outcome go = before(records);
+    if (go.Done()) {
+      // Checked as the file was: what goes out is what a verify compares.
+      ProgramCheck check = CheckProgramText(records, s_.ProgramFile, flashBytes_);
+      if (!check.ok) go = Outcome(OutcomeKind::BadFile, check.error);
+      lineFile_.LoadText(std::move(records));
+      HexLineCount = CountRecordLines(lineFile_.Text());
+      Written = std::move(check.data);
+    }
+    if (!go.Done()) {
+      EndRun();
+      Report(go);
+      return;
+    }
+  }
   s_.Await("L");  // the record itself follows in the same write
   std::string first;
   const HexLineFile::Result r = lineFile_.Next(first);

@@ -31,6 +31,11 @@ struct ProgramOptions {
   // The Intel HEX text to download instead of the program file's (a raw
   // image converted in memory); the program file then only names it.
   std::optional<std::string> records;
+  // Called once, when the erase steps have succeeded and before the first
+  // record goes: it may put other records in place of those to send (the
+  // same file with a board's own bytes in it), or end the run with the
+  // outcome it returns (Finished: go on).
+  std::function<Outcome(std::string& records)> beforeRecords;
 };
 
 // What an erase clears: the flash, the flash and the configuration page, or
@@ -123,6 +128,8 @@ class ProgrammingSequence {
   std::string awaited_;  // the pending command whose reply the deadline watches
   Clock::time_point sentAt_{};
   int replyMs_ = 0;  // its deadline after sentAt_
+  std::function<Outcome(std::string&)> beforeRecords_;  // of the run, until called
+  std::uint32_t flashBytes_ = 0;  // of the chip, for the check of records put in place
 };
 
 }  // namespace varnel

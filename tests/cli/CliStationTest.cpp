@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <cstring>
 #include <map>
 #include <set>
 #include <thread>
@@ -78,8 +79,9 @@ class CliStationTest : public CliTest {
   // the keys asked for, one line per record.
   std::vector<std::string> LogRecords(const std::string& log, const std::string& keys) const {
     const std::string script = Path("parse.py");
+    // Strict: every line must be UTF-8 and JSON as it stands.
     std::ofstream(script) << "import json,sys\n"
-                             "for line in open(sys.argv[1]):\n"
+                             "for line in open(sys.argv[1], encoding='utf-8', errors='strict'):\n"
                              "    r = json.loads(line)\n"
                              "    assert len(r) == 16, sorted(r)\n"
                              "    print(' '.join(k + '=' + json.dumps(r[k]) for k in sys.argv[2].split(',')))\n";
@@ -104,12 +106,18 @@ TEST_F(CliStationTest, ThreeBoardsAtOnceAWeakCellFailsOnlyItsBoard) {
   });
   const CliResult r = Station({"--log", Path("log.jsonl"), "program", "--verify", Path("blink.hex")});
   EXPECT_EQ(r.status, 1) << r.err;
+  // Every board's own lines after its port, then the result lines in order.
   const auto lines = Lines(r.out);
-  ASSERT_EQ(lines.size(), 3u) << r.out;
-  EXPECT_EQ(lines[0], Port(0) + ": ok");
-  EXPECT_EQ(lines[1].rfind(Port(1) + ": failed (exit 1): verify: 1 bytes differ from blink.hex", 0), 0u)
-      << lines[1];
-  EXPECT_EQ(lines[2], Port(2) + ": ok");
+  ASSERT_EQ(lines.size(), 7u) << r.out;
+  EXPECT_EQ(lines[4], Port(0) + ": ok");
+  EXPECT_EQ(lines[5].rfind(Port(1) + ": failed (exit 1): verify: 1 bytes differ from blink.hex", 0), 0u)
+      << lines[5];
+  EXPECT_EQ(lines[6], Port(2) + ": ok");
+  const std::string match = ": verify: " + std::to_string(data.size()) + " bytes match blink.hex\n";
+  EXPECT_NE(r.out.find(Port(0) + match), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(Port(2) + match), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find(Port(1) + ": verify: 1 of " + std::to_string(data.size()) + " bytes differ"),
+            std::string::npos) << r.out;
   EXPECT_TRUE(Holds(0, data));
   EXPECT_TRUE(Holds(2, data));
   // Progress lines begin with their port when standard error is no terminal.
@@ -223,13 +231,20 @@ TEST_F(CliStationTest, ALoopOverBoardsThatComeAndGo) {
   EXPECT_EQ(swapped, 1);
   ASSERT_EQ(r.status, 0) << r.err;
   const auto lines = Lines(r.out);
-  ASSERT_EQ(lines.size(), 5u) << r.out;
+  ASSERT_EQ(lines.size(), 9u) << r.out;  // a verify line and a result line a board
   EXPECT_EQ(lines.back(), "4 boards: 4 ok, 0 failed");
+  // Each board's line names the number it took.
+  std::set<std::string> named;
   for (std::size_t i = 0; i < 2; ++i) {
-    EXPECT_NE(r.out.find(Port(i) + ": board 1: ok"), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find(Port(i) + ": board 2: ok"), std::string::npos) << r.out;
+    for (const char* board : {": board 1: ok, serial ", ": board 2: ok, serial "}) {
+      const std::size_t at = r.out.find(Port(i) + board);
+      ASSERT_NE(at, std::string::npos) << r.out;
+      const std::size_t from = at + Port(i).size() + std::strlen(board);
+      named.insert(r.out.substr(from, r.out.find('\n', from) - from));
+    }
     EXPECT_TRUE(Holds(i, data));
   }
+  EXPECT_EQ(named, (std::set<std::string>{"7", "8", "9", "10"}));
   // The new boards hold the numbers taken after the first two.
   std::set<std::string> second;
   for (std::size_t i = 0; i < 2; ++i) {
@@ -265,10 +280,11 @@ TEST_F(CliStationTest, AFailedBoardIsNotProgrammedAgainUntilItIsReplaced) {
   EXPECT_NE(r.out.find(Port(0) + ": board 1: failed (exit 1): "), std::string::npos) << r.out;
   EXPECT_NE(r.out.find(Port(0) + ": board 2: ok"), std::string::npos) << r.out;
   EXPECT_TRUE(Holds(0, Data("blink.hex")));
-  // One number for each board, none for attempts on the same one.
-  EXPECT_EQ(ReadFile("serial.txt"), "42\n");
+  // A number only for the board that was written, none for attempts on
+  // the refusing one.
+  EXPECT_EQ(ReadFile("serial.txt"), "41\n");
   EXPECT_EQ(LogRecords(log, "serial,result"),
-            (std::vector<std::string>{"serial=40 result=\"failed\"", "serial=41 result=\"ok\""}));
+            (std::vector<std::string>{"serial=null result=\"failed\"", "serial=40 result=\"ok\""}));
 }
 
 TEST_F(CliStationTest, AFirmwareRebuiltDuringASeriesReachesNoBoardOfIt) {
@@ -329,6 +345,7 @@ TEST_F(CliStationTest, BlankCheckOnTwoBoards) {
   EXPECT_EQ(r.out, "blank-check: all 32768 bytes are FFh\n");
   r = RunBare({"-b", "38400", "-p", Port(1), "blank-check"});
   EXPECT_EQ(r.status, 1) << r.err;
+  const std::string alone = r.out;
   const auto lines = Lines(r.out);
   ASSERT_EQ(lines.size(), 11u) << r.out;
   EXPECT_EQ(lines[0], "0010h: 00h");
@@ -337,10 +354,171 @@ TEST_F(CliStationTest, BlankCheckOnTwoBoards) {
 
   r = Station({"--log", Path("log.jsonl"), "blank-check"});
   EXPECT_EQ(r.status, 1);
-  EXPECT_EQ(r.out, Port(0) + ": ok\n" + Port(1) + ": failed (exit 1): blank-check: 23 of 32768 bytes are not FFh\n");
+  // Each board's lines after its port, as one board alone prints them.
+  const auto both = Lines(r.out);
+  ASSERT_EQ(both.size(), 14u) << r.out;
+  EXPECT_EQ(both[12], Port(0) + ": ok");
+  EXPECT_EQ(both[13], Port(1) + ": failed (exit 1): blank-check: 23 of 32768 bytes are not FFh");
+  EXPECT_NE(r.out.find(Port(0) + ": blank-check: all 32768 bytes are FFh\n"), std::string::npos);
+  std::string second;
+  for (const auto& line : both) {
+    if (line.rfind(Port(1) + ": ", 0) == 0) second += line.substr(Port(1).size() + 2) + "\n";
+  }
+  EXPECT_EQ(second, alone + "failed (exit 1): blank-check: 23 of 32768 bytes are not FFh\n");
   const auto records = LogRecords(Path("log.jsonl"), "command,result,target");
   ASSERT_EQ(records.size(), 3u);
   EXPECT_EQ(records[0], "command=\"blank-check\" result=\"ok\" target=\"MSC1210Y5\"");
+}
+
+// A record that lies is a board shipped wrong: what goes into a board and
+// into its record, and what is refused before any board is touched.
+
+TEST_F(CliStationTest, ASerialNumberOnTheFilesDataIsRefusedBeforeAnything) {
+  std::filesystem::copy_file(kTestData / "blink.hex", dir / "blink.hex");
+  const auto data = Data("blink.hex");
+  WriteFile("serial.txt", "1000\n");
+  StartBoards(1);
+  // Four bytes whose first two are the file's last two.
+  const unsigned last = data.rbegin()->first;
+  char spec[32], ranges[96];
+  std::snprintf(spec, sizeof spec, "%04X:4", last - 1);
+  std::snprintf(ranges, sizeof ranges, "at %04Xh-%04Xh would overwrite data of %s (%04Xh-%04Xh)",
+                last - 1, last + 2, Path("blink.hex").c_str(), data.begin()->first, last);
+  const CliResult r = Station({"--serial", spec, "--serial-file", Path("serial.txt"), "program",
+                               "--verify", Path("blink.hex")});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_NE(r.err.find(ranges), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(boards[0]->CommandCount(), 0u);
+  EXPECT_EQ(ReadFile("serial.txt"), "1000\n");
+  EXPECT_FALSE(std::filesystem::exists(Path("serial.txt.lock")));
+}
+
+TEST_F(CliStationTest, RefusedBeforeAnythingIsSent) {
+  std::filesystem::copy_file(kTestData / "blink.hex", dir / "blink.hex");
+  StartBoards(1);
+  std::filesystem::create_symlink(boards[0]->SlavePath(), Path("alias"));
+  const auto refused = [&](const std::vector<std::string>& args, const std::string& says) {
+    std::vector<std::string> all = {"-b", "38400", "-p", Port(0)};
+    all.insert(all.end(), args.begin(), args.end());
+    const CliResult r = RunBare(all);
+    EXPECT_EQ(r.status, 2) << r.err;
+    EXPECT_NE(r.err.find(says), std::string::npos) << r.err;
+  };
+  // One device twice: as given twice, and as a link and its device.
+  refused({"-p", Port(0), "info"}, "the port " + Port(0) + " is given twice");
+  refused({"-p", Path("alias"), "info"}, " are the same device, " + boards[0]->SlavePath());
+  // A mistyped serial-number file does not start the numbering again.
+  refused({"--serial", "7FF0:4", "--serial-file", Path("seria.txt"), "program", Path("blink.hex")},
+          "to start at 1000: echo 1000 > " + Path("seria.txt"));
+  EXPECT_FALSE(std::filesystem::exists(Path("seria.txt")));
+  // A counter that could never be replaced, even by a superuser.
+  refused({"--serial", "7FF0:4", "--serial-file", "/proc/sys/kernel/pid_max", "program", Path("blink.hex")},
+          "cannot write /proc/sys/kernel/pid_max.lock");
+  refused({"--reset-seq", "", "info"}, "--reset-seq needs steps");
+  EXPECT_EQ(boards[0]->CommandCount(), 0u);
+}
+
+TEST_F(CliStationTest, ABoardTakesANumberOnlyWhenItIsAboutToBeWritten) {
+  std::filesystem::copy_file(kTestData / "blink.hex", dir / "blink.hex");
+  const auto data = Data("blink.hex");
+  WriteFile("serial.txt", "1000\n");
+  // Refused erase, a good board, a weak cell, a flash too small for the
+  // number; every banner with bytes no text encoding expects.
+  StartBoards(4, [&](std::size_t i, sim::TargetSimConfig& c) {
+    c.version = "SIM\xFF\xE9" "1.00";
+    if (i == 0) c.refuseErase = true;
+    if (i == 2) c.weakCellAddress = static_cast<int>(std::next(data.begin(), 5)->first);
+    if (i == 3) c.variant = 2;
+  });
+  const CliResult r = Station({"--log", Path("log.jsonl"), "--serial", "7FF0:4:be", "--serial-file",
+                               Path("serial.txt"), "program", "--verify", Path("blink.hex")});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(ReadFile("serial.txt"), "1002\n");
+  const auto lines = Lines(r.out);
+  ASSERT_GE(lines.size(), 4u) << r.out;
+  const std::vector<std::string> results(lines.end() - 4, lines.end());
+  EXPECT_EQ(results[0].rfind(Port(0) + ": failed (exit 1): Failed Erase target!", 0), 0u) << results[0];
+  EXPECT_EQ(results[3].rfind(Port(3) + ": failed (exit 2): ", 0), 0u) << results[3];
+  // Boards 1 and 2 took the two numbers, in either order, and hold them;
+  // the one that failed its verify names its number too.
+  const auto numberOf = [&](std::size_t board) {
+    const auto flash = boards[board]->Read(Memory::Code);
+    return std::to_string(flash[0x7FF0] << 24 | flash[0x7FF1] << 16 | flash[0x7FF2] << 8 | flash[0x7FF3]);
+  };
+  const std::string one = numberOf(1), two = numberOf(2);
+  EXPECT_EQ((std::set<std::string>{one, two}), (std::set<std::string>{"1000", "1001"}));
+  EXPECT_EQ(results[1], Port(1) + ": ok, serial " + one);
+  EXPECT_EQ(results[2].rfind(Port(2) + ": failed (exit 1), serial " + two + ": verify: 1 bytes differ", 0), 0u)
+      << results[2];
+
+  std::set<std::string> records;
+  for (const auto& record : LogRecords(Path("log.jsonl"), "port,serial,firmware")) records.insert(record);
+  const std::string firmware = " firmware=\"SIM\\u00ff\\u00e91.00\"";
+  EXPECT_EQ(records, (std::set<std::string>{
+                         "port=\"" + Port(0) + "\" serial=null" + firmware,
+                         "port=\"" + Port(1) + "\" serial=" + one + firmware,
+                         "port=\"" + Port(2) + "\" serial=" + two + firmware,
+                         "port=\"" + Port(3) + "\" serial=null" + firmware}));
+}
+
+TEST_F(CliStationTest, ARecordThatCannotBeWrittenFailsItsBoard) {
+  std::filesystem::copy_file(kTestData / "blink.hex", dir / "blink.hex");
+  const auto data = Data("blink.hex");
+  WriteFile("serial.txt", "1000\n");
+  StartBoards(2);
+  CliResult r = Station({"--log", "/dev/full", "--serial", "7FF0:4", "--serial-file", Path("serial.txt"),
+                         "program", Path("blink.hex")});
+  EXPECT_EQ(r.status, 5) << r.err;
+  const std::string lost = ": programmed, but its record could not be written to /dev/full: No space left on device";
+  // The boards take their numbers in whichever order their erases end.
+  std::set<std::string> lines;
+  for (const auto& line : Lines(r.out)) lines.insert(line);
+  const std::set<std::string> inOrder{Port(0) + ": failed (exit 5), serial 1000" + lost,
+                                      Port(1) + ": failed (exit 5), serial 1001" + lost};
+  const std::set<std::string> swapped{Port(0) + ": failed (exit 5), serial 1001" + lost,
+                                      Port(1) + ": failed (exit 5), serial 1000" + lost};
+  EXPECT_TRUE(lines == inOrder || lines == swapped) << r.out;
+  EXPECT_TRUE(Holds(0, data));
+  EXPECT_TRUE(Holds(1, data));
+
+  // One board alone, any command.
+  r = RunBare({"-b", "38400", "-p", Port(0), "--log", "/dev/full", "erase"});
+  EXPECT_EQ(r.status, 5) << r.err;
+  EXPECT_NE(r.err.find("varnel-cli: erased, but its record could not be written to /dev/full: "),
+            std::string::npos) << r.err;
+
+  // A log that cannot be opened is found before any board is touched.
+  const std::size_t before = boards[0]->CommandCount();
+  r = Station({"--log", Path("gone/log.jsonl"), "program", Path("blink.hex")});
+  EXPECT_EQ(r.status, 2) << r.err;
+  EXPECT_EQ(boards[0]->CommandCount(), before);
+}
+
+TEST_F(CliStationTest, SeveralPortsKeepEveryLineOfTheirBoards) {
+  StartBoards(2);
+  // Quiet: no progress, but every result line, after its port.
+  CliResult r = Station({"-q", "info"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (std::size_t i = 0; i < 2; ++i) {
+    std::string keys;
+    for (const auto& line : Lines(r.out)) {
+      if (line.rfind(Port(i) + ": ", 0) == 0) keys += line.substr(Port(i).size() + 2, line.find(':', Port(i).size() + 2) - Port(i).size() - 2) + " ";
+    }
+    EXPECT_EQ(keys, "port baud target firmware id clock_hz clock_step_hz flash_bytes ok ") << r.out;
+    EXPECT_NE(r.out.find(Port(i) + ": firmware: SIM 1.0.0\n"), std::string::npos) << r.out;
+  }
+  // A raw image with a serial number is named as given, never as the
+  // records made of it.
+  const auto image = RandomBytes(300, 5);
+  WriteFile("image.bin", std::string(image.begin(), image.end()));
+  WriteFile("serial.txt", "1\n");
+  r = Station({"-q", "--serial", "7FF0:2", "--serial-file", Path("serial.txt"), "program", "--verify",
+               Path("image.bin")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  for (std::size_t i = 0; i < 2; ++i) {
+    EXPECT_NE(r.out.find(Port(i) + ": verify: 302 bytes match image.bin\n"), std::string::npos) << r.out;
+  }
 }
 
 }  // namespace

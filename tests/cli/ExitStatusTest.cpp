@@ -12,7 +12,7 @@ TEST(ExitStatus, EveryKindHasItsStatus) {
       {OutcomeKind::VerifyDifferences, 1}, {OutcomeKind::Refused, 2},
       {OutcomeKind::BadFile, 2},        {OutcomeKind::NoAnswer, 3},
       {OutcomeKind::DamagedReplies, 3}, {OutcomeKind::PortFailed, 4},
-      {OutcomeKind::Interrupted, 130}};
+      {OutcomeKind::Interrupted, 130}, {OutcomeKind::NotStored, 5}};
   for (const auto& [kind, status] : expected) {
     EXPECT_EQ(ExitStatusOf(kind), status) << KindName(kind);
     // A failure carries its outcome, text and facts, to main unchanged.
