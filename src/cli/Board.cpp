@@ -158,7 +158,6 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
           image = LoadProgramImage(path, kLargestFlash);
         }
         RunProgram(o, *target, image);
-        facts.bytesWritten = o.noFlash ? 0 : image.data.size();
         facts.verified = o.verify;
         break;
       }
@@ -177,6 +176,12 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
     outcome = {OutcomeKind::PortFailed, e.what()};
   } catch (const std::exception& e) {
     outcome = {OutcomeKind::TargetRefused, e.what()};
+  }
+  // However a programming run ended, what its download put into the flash.
+  if (target && o.command == Command::Program) {
+    const DownloadCount& downloaded = target->engine().Programming().Downloaded();
+    facts.bytesWritten = downloaded.held;
+    facts.bytesSent = downloaded.sent;
   }
   // However a run ends, it says how many damaged replies it read again.
   if (target) {
@@ -344,6 +349,7 @@ std::string LogLine(const LogEntry& e) {
   line += ",\"file_sha256\":" + orNull(e.fileSha256);
   line += ",\"serial\":" + (f.serial ? std::to_string(*f.serial) : std::string("null"));
   line += ",\"bytes_written\":" + std::to_string(f.bytesWritten);
+  line += ",\"bytes_sent\":" + std::to_string(f.bytesSent);
   line += std::string(",\"verified\":") + (f.verified ? "true" : "false");
   line += std::string(",\"result\":\"") + result + "\"";
   line += ",\"exit_status\":" + std::to_string(ExitStatusOf(o.kind));

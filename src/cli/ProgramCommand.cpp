@@ -105,6 +105,15 @@ void RunProgram(const Options& options, Target& target, const ProgramImage& chec
     const auto k = static_cast<std::size_t>(std::max(position + 1, 0));
     return after[std::min(k, after.size() - 1)];
   };
+  // What the download sent, as the engine counts it.
+  const DownloadCount& downloaded = target.engine().Programming().Downloaded();
+  plan.detail = [&downloaded] {
+    std::string text = ", " + std::to_string(downloaded.sent) + " sent";
+    if (downloaded.skipped > 0) {
+      text += " (" + std::to_string(downloaded.skipped) + " erased bytes skipped)";
+    }
+    return text;
+  };
   target.screen().SetPlan(std::move(plan));
 
   ProgramOptions steps;
@@ -117,6 +126,8 @@ void RunProgram(const Options& options, Target& target, const ProgramImage& chec
   // The command line reads the flash back itself when --verify asks, with
   // its own progress line and report; the run does not verify on its own.
   steps.verify = false;
+  // The flash a run erased holds every FFh record already.
+  steps.skipErased = !options.sendAll;
   if (image.raw) {
     // Converted here, in memory: nothing is written beside the image.
     std::vector<std::uint8_t> bytes;
@@ -124,7 +135,14 @@ void RunProgram(const Options& options, Target& target, const ProgramImage& chec
     for (const auto& [address, byte] : image.data) bytes.push_back(byte);
     steps.records = ConvertImage(bytes).text;
   }
-  target.Run([&](Engine& engine) { return engine.Program(steps); });
+  try {
+    target.Run([&](Engine& engine) { return engine.Program(steps); });
+  } catch (...) {
+    // A run that ended before its download leaves the plan unused: it must
+    // not outlive this target's engine, whose count it reads.
+    target.screen().SetPlan({});
+    throw;
+  }
   if (options.verify) RunVerify(target, image);
 }
 

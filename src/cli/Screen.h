@@ -20,6 +20,8 @@ struct ProgressPlan {
   std::size_t total = 0;
   std::string unit = "bytes";
   std::function<std::size_t(int position)> doneAt;
+  // Said after the counts when given: ", 4096 sent (28672 erased bytes skipped)".
+  std::function<std::string()> detail;
 };
 
 class Screen : public QuietUi {

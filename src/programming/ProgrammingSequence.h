@@ -29,6 +29,18 @@ struct ProgramOptions {
   // The Intel HEX text to download instead of the program file's (a raw
   // image converted in memory); the program file then only names it.
   std::optional<std::string> records;
+  // After the run's own mass erase, data records whose bytes are all FFh
+  // are not sent: the erased flash holds them already. The window's run
+  // sends every record.
+  bool skipErased = false;
+};
+
+// What the line download of the last run put into the flash, counted as
+// the loader accepts each record.
+struct DownloadCount {
+  std::size_t held = 0;     // data bytes the flash holds from the file, skipped ones included
+  std::size_t sent = 0;     // data bytes sent in records the loader accepted
+  std::size_t skipped = 0;  // data bytes of records left out, all FFh after the erase
 };
 
 // What an erase clears: the flash, the flash and the configuration page, or
@@ -63,6 +75,8 @@ class ProgrammingSequence {
   // What the checked file writes: address -> byte (what a verify compares).
   std::map<std::uint32_t, std::uint8_t> Written;
   bool LineFileOpen() const { return lineFile_.IsOpen(); }
+  // Of the running or last run; what a record of the board says.
+  const DownloadCount& Downloaded() const { return downloaded_; }
 
  private:
   void EraseReply(const std::string& reply);
@@ -72,6 +86,11 @@ class ProgrammingSequence {
   void ContinueAfterErase();
   void StartLineDownload();
   void SendNextLine();
+  // The next line to send; erased records before it are left out, counted
+  // as held, and their number added to skippedLines.
+  HexLineFile::Result TakeLine(std::string& line, int& skippedLines);
+  void Hold(std::uint64_t start, std::uint32_t count);
+  void ResetCount();
   void StartConfigWrite();
   void SendLine(const std::string& text);
   void CloseProgress();
@@ -98,6 +117,14 @@ class ProgrammingSequence {
   bool noticePending_ = false;  // the completion notice waits for the verify
   std::vector<std::pair<std::uint32_t, std::uint32_t>> verifyRanges_;  // being read
   std::optional<DifferenceCheck> differences_;  // the verify of the run
+  // The download's count: the data record in flight (counted once the
+  // loader accepts it), the address base the records after an extended
+  // address record use, and which addresses the flash already holds.
+  bool skipErased_ = false;
+  DownloadCount downloaded_;
+  std::uint64_t base_ = 0;
+  std::optional<std::pair<std::uint64_t, std::uint32_t>> inFlight_;  // start, count
+  std::vector<bool> held_;
 };
 
 }  // namespace varnel
