@@ -174,9 +174,10 @@ Options:
                         clock_hz, file, file_sha256, serial, bytes_written
                         (data bytes the flash holds from FILE through
                         records the loader took), bytes_sent (of them,
-                        those sent), verified, result ("ok", "failed" or "interrupted"),
-                        exit_status, message, seconds; each line with one
-                        write, so several processes can share the file
+                        those sent), verified, result ("ok", "failed" or
+                        "interrupted"), exit_status, message, seconds; each
+                        line with one write, so several processes can share
+                        the file
   -q, --quiet           no progress on standard error
   -h, --help            show this help and exit
       --version         show the version and exit
