@@ -62,6 +62,9 @@ CliRun RunCli(const sim::TargetSim& target, const std::string& trace, std::vecto
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    // Its results would mix with the figures on standard output.
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
