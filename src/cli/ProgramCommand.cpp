@@ -135,14 +135,13 @@ void RunProgram(const Options& options, Target& target, const ProgramImage& chec
     for (const auto& [address, byte] : image.data) bytes.push_back(byte);
     steps.records = ConvertImage(bytes).text;
   }
-  try {
-    target.Run([&](Engine& engine) { return engine.Program(steps); });
-  } catch (...) {
-    // A run that ended before its download leaves the plan unused: it must
-    // not outlive this target's engine, whose count it reads.
-    target.screen().SetPlan({});
-    throw;
-  }
+  // The plan reads this target's engine: however the run ends, the screen
+  // (which may serve the next board) forgets it.
+  struct Forget {
+    Screen& screen;
+    ~Forget() { screen.ForgetPlan(); }
+  } forget{target.screen()};
+  target.Run([&](Engine& engine) { return engine.Program(steps); });
   if (options.verify) RunVerify(target, image);
 }
 

@@ -42,6 +42,12 @@ class Screen : public QuietUi {
   void Note(const std::string& text);
   // Used by the next StartProgress; without one the bar's own range counts.
   void SetPlan(ProgressPlan plan) { plan_ = std::move(plan); }
+  // Once the run a plan counts for is over: neither the plan nor a display
+  // left open by a failure reads its counts any more.
+  void ForgetPlan() {
+    plan_ = {};
+    active_.detail = nullptr;
+  }
   // Ends a progress line still showing on the terminal, so that an error
   // message starts on a line of its own.
   void Break();
