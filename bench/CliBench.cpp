@@ -62,6 +62,9 @@ CliRun RunCli(const sim::TargetSim& target, const std::string& trace, std::vecto
   const pid_t pid = ::fork();
   if (pid == 0) {
     ::setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    // Its results would mix with the figures on standard output.
+    const int null = ::open("/dev/null", O_WRONLY);
+    ::dup2(null, 1);
     std::vector<char*> argv;
     for (auto& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -129,6 +132,41 @@ std::vector<Figure> CliProgram32k() {
   return {{"cli_program_32k_38400_ratio", Ratio(run), ""}, {"cli_program_32k_s", run.seconds, "s"}};
 }
 
+// A 32 KB raw image holding 4 KB of code and FFh after it, as a linker pads
+// its binary: programmed with every record sent (--send-all) and with the
+// erased records left out, each on a fresh paced target, whole process.
+std::vector<Figure> ProgramPaddedBin() {
+  QTemporaryDir dir;
+  std::vector<std::uint8_t> image(32768, 0xFF);
+  std::mt19937 random(1210);
+  for (std::size_t i = 0; i < 4096; ++i) image[i] = static_cast<std::uint8_t>(random() % 0xFF);
+  const std::string file = dir.filePath("fw.bin").toStdString();
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  const auto timeFor = [&](std::vector<std::string> args) {
+    const auto target = PacedTarget();
+    target->Fill(sim::Memory::Code, 0x00);  // the erase must show
+    args.push_back(file);
+    const CliRun run = RunCli(*target, dir.filePath("trace.txt").toStdString(), args,
+                              dir.path().toStdString());
+    return run.ok && target->Read(sim::Memory::Code) == image ? run.seconds : -1.0;
+  };
+  const double all = timeFor({"program", "--send-all"});
+  const double skipped = timeFor({"program"});
+  const double allVerify = timeFor({"program", "--send-all", "--verify"});
+  const double skippedVerify = timeFor({"program", "--verify"});
+  if (all <= 0 || skipped <= 0 || allVerify <= 0 || skippedVerify <= 0) {
+    std::fprintf(stderr, "cli bench: the padded image was not programmed\n");
+    return {};
+  }
+  return {{"program_bin_4k_in_32k_speedup", all / skipped, ""},
+          {"program_verify_bin_4k_in_32k_speedup", allVerify / skippedVerify, ""},
+          {"program_bin_4k_in_32k_all_s", all, "s"},
+          {"program_bin_4k_in_32k_skipped_s", skipped, "s"},
+          {"program_verify_bin_4k_in_32k_all_s", allVerify, "s"},
+          {"program_verify_bin_4k_in_32k_skipped_s", skippedVerify, "s"}};
+}
+
 // varnel-cli with a -p per target, -q: seconds from start to exit.
 double RunGang(const std::vector<std::unique_ptr<sim::TargetSim>>& targets,
                std::vector<std::string> args, const std::string& configHome) {
@@ -194,6 +232,10 @@ Registrar cliGang({"gang_4_vs_1_ratio", "gang_1_program_verify_32k_s", "gang_4_p
                   Gang4Vs1);
 Registrar cliRead({"cli_read_code_38400_ratio", "cli_read_code_s"}, CliReadCode);
 Registrar cliProgram({"cli_program_32k_38400_ratio", "cli_program_32k_s"}, CliProgram32k);
+Registrar cliPadded({"program_bin_4k_in_32k_speedup", "program_verify_bin_4k_in_32k_speedup",
+                     "program_bin_4k_in_32k_all_s", "program_bin_4k_in_32k_skipped_s",
+                     "program_verify_bin_4k_in_32k_all_s", "program_verify_bin_4k_in_32k_skipped_s"},
+                    ProgramPaddedBin);
 
 }  // namespace
 }  // namespace varnel::bench

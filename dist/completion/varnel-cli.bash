@@ -103,7 +103,7 @@ _varnel_cli() {
   if [[ $cur == -* ]]; then
     case $command in
       read) _varnel_words "$global -o --output --from --to --twice" ;;
-      program) _varnel_words "$global --verify --no-mass-erase --no-erase-cfg --no-flash --no-hcr --hcr0 --hcr1 --allow-missing-end --serial --serial-file --loop --count" ;;
+      program) _varnel_words "$global --verify --no-mass-erase --no-erase-cfg --no-flash --no-hcr --send-all --hcr0 --hcr1 --allow-missing-end --serial --serial-file --loop --count" ;;
       verify) _varnel_words "$global --allow-missing-end" ;;
       erase) _varnel_words "$global --with-cfg --cfg-only" ;;
       *) _varnel_words "$global" ;;
@@ -138,11 +138,11 @@ _varnel_target_sim() {
     --dump | --link | --replay) _varnel_files; return ;;
     --damage-ways) _varnel_words 'drop double letter prompt digit'; return ;;
     --id | --clock | --baud | --version | --delay | --chunk | --nul | --silent-after | \
-      --babble-after | --hang-up-after | --weak-cell | --damage) return ;;
+      --babble-after | --hang-up-after | --weak-cell | --unerased-cell | --damage) return ;;
   esac
   _varnel_words '--variant --id --clock --baud --version --no-echo --no-leading-crlf --delay
     --paced --chunk --nul --silent-after --refuse-erase --refuse-config-write --line-error
-    --babble-after --hang-up-after --weak-cell --damage --damage-ways --load --dump --link
+    --babble-after --hang-up-after --weak-cell --unerased-cell --damage --damage-ways --load --dump --link
     --no-link --replay -v --verbose -h --help'
 }
 

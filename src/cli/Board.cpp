@@ -230,7 +230,6 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
       case Command::Read: RunRead(*run.prepared->read, *target); break;
       case Command::Program: {
         const ProgramImage image = RunProgram(o, *target, *run.prepared->image, run.takeSerial, facts.serial);
-        facts.bytesWritten = o.noFlash ? 0 : image.data.size();
         facts.verified = o.verify;
         break;
       }
@@ -249,6 +248,12 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
     outcome = {OutcomeKind::PortFailed, e.what()};
   } catch (const std::exception& e) {
     outcome = {OutcomeKind::TargetRefused, e.what()};
+  }
+  // However a programming run ended, what its download put into the flash.
+  if (target && o.command == Command::Program) {
+    const DownloadCount& downloaded = target->engine().Programming().Downloaded();
+    facts.bytesWritten = downloaded.held;
+    facts.bytesSent = downloaded.sent;
   }
   // However a run ends, it says how many damaged replies it read again.
   if (target) {
@@ -416,6 +421,7 @@ std::string LogLine(const LogEntry& e) {
   line["file_sha256"] = orNull(e.fileSha256);
   line["serial"] = f.serial ? Json(*f.serial) : Json(nullptr);
   line["bytes_written"] = f.bytesWritten;
+  line["bytes_sent"] = f.bytesSent;
   line["verified"] = f.verified;
   line["result"] = result;
   line["exit_status"] = ExitStatusOf(o.kind);

@@ -38,7 +38,11 @@ struct BoardFacts {
   std::string target, id, firmware;
   long clockHz = 0;
   std::optional<std::uint64_t> serial;
+  // Data bytes the flash holds from the file through records the loader
+  // accepted (records left out as erased count: the flash holds them), and
+  // of them those sent.
   std::size_t bytesWritten = 0;
+  std::size_t bytesSent = 0;
   bool verified = false;
   bool connected = false;  // a loader answered: there was a board
 };

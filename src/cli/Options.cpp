@@ -23,7 +23,7 @@ constexpr char kUsage[] = R"(Usage:
   varnel-cli [options] read MEMORY [-o FILE] [--from ADDR] [--to ADDR] [--twice]
   varnel-cli [options] program FILE [--verify] [--no-mass-erase]
              [--no-erase-cfg] [--no-flash] [--no-hcr] [--hcr0 HH] [--hcr1 HH]
-             [--allow-missing-end]
+             [--send-all] [--allow-missing-end]
   varnel-cli [options] verify FILE [--allow-missing-end]
   varnel-cli [options] erase [--cfg-only | --with-cfg]
   varnel-cli [options] blank-check
@@ -72,12 +72,21 @@ Commands:
                     well formed, every checksum right, every data byte
                     inside the flash, and its end record (:00000001FF)
                     last. A file without one is what an interrupted
+                    inside the flash, and its end record (:00000001FF)
+                    last. A file without one is what an interrupted
                     download or copy leaves: it is refused (status 2).
+                    After the erase of the flash, records whose data bytes
+                    are all FFh are not sent: the erased flash holds them
+                    already (the progress counts the bytes FILE holds and
+                    those sent)
     --allow-missing-end  program a file without its end record all the
                         same (with a warning); the end record is sent after
                         its last line
     --verify            read back every address FILE wrote and compare
-    --no-mass-erase     do not erase the flash ("M0000")
+                        (FFh bytes left out of the download included)
+    --no-mass-erase     do not erase the flash ("M0000"); every record is
+                        sent
+    --send-all          send every record, also those of FFh bytes alone
     --no-erase-cfg      do not erase the configuration page ("M8000"); then
                         HCR0 bit 7 (EPMA) must be set to allow programming
     --no-flash          do not download FILE
@@ -179,13 +188,15 @@ Options:
                         \r \n \t \\ and \xNN escapes
       --log FILE        append one JSON line per board and command to FILE:
                         time (UTC), port, command, target, id, firmware,
-                        clock_hz, file, file_sha256, serial, bytes_written,
-                        verified, result ("ok", "failed" or "interrupted"),
-                        exit_status, message, seconds; in UTF-8, bytes from
-                        the loader as Latin-1 characters; each line with one
-                        write, so several processes can share the file. A
-                        record that cannot be written fails its board
-                        (status 5)
+                        clock_hz, file, file_sha256, serial, bytes_written
+                        (data bytes the flash holds from FILE through
+                        records the loader took), bytes_sent (of them,
+                        those sent), verified, result ("ok", "failed" or
+                        "interrupted"), exit_status, message, seconds; in
+                        UTF-8, bytes from the loader as Latin-1 characters;
+                        each line with one write, so several processes can
+                        share the file. A record that cannot be written
+                        fails its board (status 5)
   -q, --quiet           no progress on standard error
   -h, --help            show this help and exit
       --version         show the version and exit
@@ -438,7 +449,7 @@ Options ParseOptions(int argc, char** argv) {
     } else if (name == "--verify" || name == "--no-mass-erase" || name == "--no-erase-cfg" ||
                name == "--no-flash" || name == "--no-hcr" || name == "--cfg-only" ||
                name == "--with-cfg" || name == "--loop" || name == "--twice" ||
-               name == "--allow-missing-end") {
+               name == "--allow-missing-end" || name == "--send-all") {
       commandOptions.emplace_back(name, "");
     } else {
       throw UsageError("unknown option '" + arg + "' (see --help)");
@@ -511,6 +522,7 @@ Options ParseOptions(int argc, char** argv) {
       if (name == "--no-erase-cfg") o.noEraseCfg = true;
       if (name == "--no-flash") o.noFlash = true;
       if (name == "--no-hcr") o.noHcr = true;
+      if (name == "--send-all") o.sendAll = true;
     }
   }
   if (o.serial.has_value() != !o.serialFile.empty()) {

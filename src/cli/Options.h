@@ -53,6 +53,7 @@ struct Options {
   bool allowMissingEnd = false;     // an Intel HEX file without its end record is taken
   bool verify = false;
   bool noMassErase = false, noEraseCfg = false, noFlash = false, noHcr = false;
+  bool sendAll = false;             // also the records the erase left as they are (all FFh)
   std::optional<std::uint8_t> hcr0, hcr1;
 
   // program: a serial number per board, and a station that waits for the next board

@@ -120,6 +120,15 @@ ProgramImage RunProgram(const Options& options, Target& target, const ProgramIma
     const auto k = static_cast<std::size_t>(std::max(position + 1, 0));
     return after[std::min(k, after.size() - 1)];
   };
+  // What the download sent, as the engine counts it.
+  const DownloadCount& downloaded = target.engine().Programming().Downloaded();
+  plan.detail = [&downloaded] {
+    std::string text = ", " + std::to_string(downloaded.sent) + " sent";
+    if (downloaded.skipped > 0) {
+      text += " (" + std::to_string(downloaded.skipped) + " erased bytes skipped)";
+    }
+    return text;
+  };
   target.screen().SetPlan(std::move(plan));
 
   ProgramOptions steps;
@@ -132,6 +141,8 @@ ProgramImage RunProgram(const Options& options, Target& target, const ProgramIma
   // The command line reads the flash back itself when --verify asks, with
   // its own progress line and report; the run does not verify on its own.
   steps.verify = false;
+  // The flash a run erased holds every FFh record already.
+  steps.skipErased = !options.sendAll;
   if (records) {
     steps.records = records;
     steps.beforeRecords = [&](std::string& text) -> Outcome {
@@ -157,6 +168,12 @@ ProgramImage RunProgram(const Options& options, Target& target, const ProgramIma
     for (const auto& [address, byte] : image.data) bytes.push_back(byte);
     steps.records = ConvertImage(bytes).text;
   }
+  // The plan reads this target's engine: however the run ends, the screen
+  // (which may serve the next board) forgets it.
+  struct Forget {
+    Screen& screen;
+    ~Forget() { screen.ForgetPlan(); }
+  } forget{target.screen()};
   target.Run([&](Engine& engine) { return engine.Program(steps); });
   if (options.verify) RunVerify(target, image);
   return image;

@@ -105,10 +105,18 @@ std::string Screen::Figures(bool final) const {
   const double seconds = std::chrono::duration<double>(Clock::now() - started_).count();
   // A rate over the first few milliseconds says nothing yet.
   const double rate = seconds > 0.05 || final ? static_cast<double>(done) / std::max(seconds, 1e-3) : 0;
-  char text[160];
+  const std::string detail = active_.detail ? active_.detail() : std::string();
+  char text[256];
   if (final) {
-    std::snprintf(text, sizeof text, "%s: %zu of %zu %s in %.2f s, %s", active_.label.c_str(), done,
-                  active_.total, active_.unit.c_str(), seconds, Rate(rate, active_.unit).c_str());
+    // All of it done: the whole, once.
+    char counts[64];
+    if (done == active_.total && !detail.empty()) {
+      std::snprintf(counts, sizeof counts, "%zu", done);
+    } else {
+      std::snprintf(counts, sizeof counts, "%zu of %zu", done, active_.total);
+    }
+    std::snprintf(text, sizeof text, "%s: %s %s%s in %.2f s, %s", active_.label.c_str(), counts,
+                  active_.unit.c_str(), detail.c_str(), seconds, Rate(rate, active_.unit).c_str());
     return text;
   }
   std::string left = "";
@@ -119,8 +127,8 @@ std::string Screen::Figures(bool final) const {
     left = t;
   }
   const std::string speed = rate > 0 ? ", " + Rate(rate, active_.unit) : std::string();
-  std::snprintf(text, sizeof text, "%s: %zu/%zu %s%s%s", active_.label.c_str(), done,
-                active_.total, active_.unit.c_str(), speed.c_str(), left.c_str());
+  std::snprintf(text, sizeof text, "%s: %zu/%zu %s%s%s%s", active_.label.c_str(), done,
+                active_.total, active_.unit.c_str(), detail.c_str(), speed.c_str(), left.c_str());
   return text;
 }
 

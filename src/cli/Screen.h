@@ -20,6 +20,8 @@ struct ProgressPlan {
   std::size_t total = 0;
   std::string unit = "bytes";
   std::function<std::size_t(int position)> doneAt;
+  // Said after the counts when given: ", 4096 sent (28672 erased bytes skipped)".
+  std::function<std::string()> detail;
 };
 
 class Screen : public QuietUi {
@@ -40,6 +42,12 @@ class Screen : public QuietUi {
   void Note(const std::string& text);
   // Used by the next StartProgress; without one the bar's own range counts.
   void SetPlan(ProgressPlan plan) { plan_ = std::move(plan); }
+  // Once the run a plan counts for is over: neither the plan nor a display
+  // left open by a failure reads its counts any more.
+  void ForgetPlan() {
+    plan_ = {};
+    active_.detail = nullptr;
+  }
   // Ends a progress line still showing on the terminal, so that an error
   // message starts on a line of its own.
   void Break();

@@ -41,6 +41,7 @@ struct Outcome {
   std::string command;                   // the command whose reply it was
   std::string memory;                    // "CODE", "SFR", ...
   std::size_t bytes = 0;                 // bytes read or written
+  std::size_t sent = 0;                  // of the bytes written, those sent (not left erased)
   std::size_t lines = 0;                 // records sent
   std::size_t compared = 0;              // bytes a verify compared
   std::size_t differing = 0;             // of them, those that differ

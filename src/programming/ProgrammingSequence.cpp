@@ -1,6 +1,8 @@
 // The programming run and its reply handlers.
 #include "programming/ProgrammingSequence.h"
 
+#include <string_view>
+
 #include "core/Memories.h"
 #include "core/Session.h"
 #include "link/Commands.h"
@@ -54,6 +56,50 @@ std::string NameOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// What the download needs of a record it sends or leaves out.
+struct RecordFacts {
+  bool read = false;  // a record in form; anything else is sent and counts nothing
+  int type = -1;
+  std::uint32_t count = 0, offset = 0;
+  std::uint32_t value = 0;  // its first two data bytes: an address base record's base
+  bool erased = false;      // data, and every byte FFh
+};
+
+RecordFacts ReadRecord(std::string_view line) {
+  RecordFacts r;
+  const auto nibble = [](char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+  };
+  // Byte i after the colon, -1 when the line holds none there.
+  const auto byte = [&](std::size_t i) {
+    const std::size_t at = 1 + 2 * i;
+    if (at + 1 >= line.size()) return -1;
+    const int high = nibble(line[at]), low = nibble(line[at + 1]);
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
+  };
+  if (line.size() < 11 || line.front() != ':') return r;
+  const int count = byte(0), high = byte(1), low = byte(2), type = byte(3);
+  if (count < 0 || high < 0 || low < 0 || type < 0) return r;
+  bool erased = type == 0 && count > 0;
+  std::uint32_t value = 0;
+  for (int i = 0; i < count; ++i) {
+    const int b = byte(4 + static_cast<std::size_t>(i));
+    if (b < 0) return r;
+    erased = erased && b == 0xFF;
+    if (i < 2) value = value << 8 | static_cast<std::uint32_t>(b);
+  }
+  r.read = true;
+  r.type = type;
+  r.count = static_cast<std::uint32_t>(count);
+  r.offset = static_cast<std::uint32_t>(high << 8 | low);
+  r.value = value;
+  r.erased = erased;
+  return r;
+}
+
 // A reply that is neither "ok" nor "x": the loader's "?" refuses the
 // address; anything else did not come through whole.
 OutcomeKind UnknownReplyKind(const std::string& stripped) {
@@ -93,8 +139,11 @@ bool ProgrammingSequence::LoadSettings(const ProgramOptions& options) {
 
 bool ProgrammingSequence::Program(const ProgramOptions& options) {
   if (!s_.TargetConnected) return false;
+  ResetCount();
   if (!LoadSettings(options)) return true;
   const ProjectSettingsRecord& settings = s_.ProjectSettings;
+  // Only the run's own erase leaves every cell FFh.
+  skipErased_ = options.skipErased && settings.MassErase;
   const int hcr0 = s_.Images.CfgImage.Read(MemoryImages::kHCR0Offset);
   if (!(hcr0 & kEpmaBit) && !settings.ErasePS1) {
     Report(OutcomeKind::Refused, kEpmaRefused);
@@ -162,6 +211,7 @@ bool ProgrammingSequence::Erase(EraseScope scope) {
   erase.massErase = scope != EraseScope::CfgOnly;
   erase.erasePS1 = scope != EraseScope::Flash;
   erase.progFlash = erase.progPS1 = erase.verify = false;
+  ResetCount();
   if (!LoadSettings(erase)) return true;
   lineFile_.Close();
   lastSent_.clear();
@@ -233,7 +283,8 @@ void ProgrammingSequence::StartLineDownload() {
   }
   s_.Await("L");  // the record itself follows in the same write
   std::string first;
-  const HexLineFile::Result r = lineFile_.Next(first);
+  int skipped = 0;
+  const HexLineFile::Result r = TakeLine(first, skipped);
   if (r == HexLineFile::Result::Error) {
     EndRunWithError(OutcomeKind::BadFile, "Can't open file " + s_.ProgramFile + " !");
     return;
@@ -241,7 +292,8 @@ void ProgrammingSequence::StartLineDownload() {
   ProgressStart progress;
   progress.name = InfoOf(MemoryKind::Code).name;
   progress.maximum = HexLineCount;
-  progress.text = "0 lines";
+  progress.position = skipped;
+  progress.text = std::to_string(skipped) + " lines";
   progress.caption = kCaption;
   progress.lead = "Programming:";
   s_.Ui().StartProgress(progress);
@@ -258,6 +310,12 @@ void ProgrammingSequence::StartLineDownload() {
 
 void ProgrammingSequence::LineReply(const std::string& reply) {
   const std::string stripped = SeparateChar(reply);
+  if (stripped == "." && inFlight_) {
+    // The loader took the record: the flash holds its bytes.
+    Hold(inFlight_->first, inFlight_->second);
+    downloaded_.sent += inFlight_->second;
+    inFlight_.reset();
+  }
   if (s_.ProgrammingActive && s_.StopRequested) {
     Report(OutcomeKind::Interrupted, kInterrupted);
     lineFile_.Close();
@@ -292,7 +350,8 @@ void ProgrammingSequence::LineReply(const std::string& reply) {
 
 void ProgrammingSequence::SendNextLine() {
   std::string line;
-  switch (lineFile_.Next(line)) {
+  int skipped = 0;
+  switch (TakeLine(line, skipped)) {
     case HexLineFile::Result::End:
       // The file lacked its own end record: close the loader's line mode.
       lineFile_.Close();
@@ -307,10 +366,52 @@ void ProgrammingSequence::SendNextLine() {
   }
   TargetUi& ui = s_.Ui();
   if (ui.ProgressOpen()) {
-    const int position = ui.ProgressPosition() + 1;
+    const int position = ui.ProgressPosition() + 1 + skipped;
     ui.StepProgress(position, std::to_string(position + 1) + " lines");
   }
   SendLine(line);
+}
+
+HexLineFile::Result ProgrammingSequence::TakeLine(std::string& line, int& skippedLines) {
+  for (;;) {
+    const HexLineFile::Result r = lineFile_.Next(line);
+    if (r != HexLineFile::Result::Line) return r;
+    const RecordFacts record = ReadRecord(line);
+    if (!record.read) return r;
+    if (record.type == 2) base_ = std::uint64_t{record.value} * 16;
+    if (record.type == 4) base_ = std::uint64_t{record.value} << 16;
+    if (record.type != 0) return r;
+    const std::uint64_t start = base_ + record.offset;
+    // The configuration page is never left out: no erase of the flash
+    // touches it.
+    if (skipErased_ && record.erased && start + record.count <= std::uint64_t{kConfigBase}) {
+      Hold(start, record.count);
+      downloaded_.skipped += record.count;
+      ++skippedLines;
+      continue;
+    }
+    inFlight_.emplace(start, record.count);
+    return r;
+  }
+}
+
+void ProgrammingSequence::Hold(std::uint64_t start, std::uint32_t count) {
+  // Addresses, not record bytes: a file may write a byte twice.
+  for (std::uint64_t a = start; a < start + count && a <= std::uint64_t{kConfigLast}; ++a) {
+    if (a >= held_.size()) held_.resize(a + 1);
+    if (!held_[a]) {
+      held_[a] = true;
+      ++downloaded_.held;
+    }
+  }
+}
+
+void ProgrammingSequence::ResetCount() {
+  skipErased_ = false;
+  downloaded_ = {};
+  base_ = 0;
+  inFlight_.reset();
+  held_.clear();
 }
 
 void ProgrammingSequence::SendLine(const std::string& text) {
@@ -502,7 +603,8 @@ void ProgrammingSequence::Report(Outcome outcome) { s_.Report(WithFacts(std::mov
 
 Outcome ProgrammingSequence::WithFacts(Outcome outcome) const {
   outcome.memory = InfoOf(MemoryKind::Code).name;
-  outcome.bytes = Written.size();
+  outcome.bytes = downloaded_.held;
+  outcome.sent = downloaded_.sent;
   outcome.lines = static_cast<std::size_t>(std::max(HexLineCount, 0));
   return outcome;
 }

@@ -36,6 +36,19 @@ struct ProgramOptions {
   // same file with a board's own bytes in it), or end the run with the
   // outcome it returns (Finished: go on).
   std::function<Outcome(std::string& records)> beforeRecords;
+
+  // After the run's own mass erase, data records whose bytes are all FFh
+  // are not sent: the erased flash holds them already. The window's run
+  // sends every record.
+  bool skipErased = false;
+};
+
+// What the line download of the last run put into the flash, counted as
+// the loader accepts each record.
+struct DownloadCount {
+  std::size_t held = 0;     // data bytes the flash holds from the file, skipped ones included
+  std::size_t sent = 0;     // data bytes sent in records the loader accepted
+  std::size_t skipped = 0;  // data bytes of records left out, all FFh after the erase
 };
 
 // What an erase clears: the flash, the flash and the configuration page, or
@@ -81,6 +94,8 @@ class ProgrammingSequence {
   // What the checked file writes: address -> byte (what a verify compares).
   std::map<std::uint32_t, std::uint8_t> Written;
   bool LineFileOpen() const { return lineFile_.IsOpen(); }
+  // Of the running or last run; what a record of the board says.
+  const DownloadCount& Downloaded() const { return downloaded_; }
 
  private:
   void EraseReply(const std::string& reply);
@@ -90,6 +105,11 @@ class ProgrammingSequence {
   void ContinueAfterErase();
   void StartLineDownload();
   void SendNextLine();
+  // The next line to send; erased records before it are left out, counted
+  // as held, and their number added to skippedLines.
+  HexLineFile::Result TakeLine(std::string& line, int& skippedLines);
+  void Hold(std::uint64_t start, std::uint32_t count);
+  void ResetCount();
   void StartConfigWrite();
   void SendLine(const std::string& text);
   // Sends a command of the run (erase, register write) and starts its deadline.
@@ -130,6 +150,15 @@ class ProgrammingSequence {
   int replyMs_ = 0;  // its deadline after sentAt_
   std::function<Outcome(std::string&)> beforeRecords_;  // of the run, until called
   std::uint32_t flashBytes_ = 0;  // of the chip, for the check of records put in place
+
+  // The download's count: the data record in flight (counted once the
+  // loader accepts it), the address base the records after an extended
+  // address record use, and which addresses the flash already holds.
+  bool skipErased_ = false;
+  DownloadCount downloaded_;
+  std::uint64_t base_ = 0;
+  std::optional<std::pair<std::uint64_t, std::uint32_t>> inFlight_;  // start, count
+  std::vector<bool> held_;
 };
 
 }  // namespace varnel

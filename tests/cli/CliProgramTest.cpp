@@ -1,6 +1,7 @@
 // varnel-cli program, verify and erase as a process against the simulated
 // boot loader, and the checks of the program file before anything is sent.
 #include <cstring>
+#include <random>
 #include <map>
 #include <set>
 #include <sstream>
@@ -142,6 +143,87 @@ TEST_F(CliProgramTest, VerifyOverANoisyLineCountsOnlyWhatEveryReadShows) {
   r = Cli({"verify", Path("blink.hex")});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "verify: " + std::to_string(data.size()) + " bytes match blink.hex\n");
+}
+
+// 4 KB of code padded with FFh to 32 KB, as a linker's binary is.
+std::vector<std::uint8_t> PaddedImage() {
+  std::vector<std::uint8_t> image(32768, 0xFF);
+  std::mt19937 random(29);
+  for (std::size_t i = 0; i < 4096; ++i) image[i] = static_cast<std::uint8_t>(random() % 0xFF);
+  return image;
+}
+
+TEST_F(CliProgramTest, AfterTheEraseRecordsOfFFhAloneAreNotSentAndVerifyStillReadsThem) {
+  StartTarget();
+  const auto image = PaddedImage();
+  WriteFile("fw.bin", std::string(image.begin(), image.end()));
+  // Data records the target received, the first one sent with "L".
+  const auto dataRecords = [&] {
+    std::size_t n = 0;
+    for (const auto& c : target->Transcript()) {
+      const std::size_t colon = c.find(':');
+      n += (c.rfind(":", 0) == 0 || c.rfind("L:", 0) == 0) && c.substr(colon + 7, 2) == "00";
+    }
+    return n;
+  };
+  const auto program = [&](const std::vector<std::string>& args) {
+    target->Fill(Memory::Code, 0x5A);
+    target->ClearTranscript();
+    const CliResult r = Cli(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(target->Read(Memory::Code), image);
+    return r;
+  };
+
+  CliResult r = program({"program", "--verify", Path("fw.bin")});
+  EXPECT_EQ(dataRecords(), 256u);
+  EXPECT_NE(r.err.find("programming fw.bin: 32768 bytes, 4096 sent (28672 erased bytes skipped) in "),
+            std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "verify: 32768 bytes match fw.bin\n");
+  EXPECT_EQ(CountSent("CR"), 2048u);  // every address, the padding too
+
+  // A HEX file whose gaps a linker filled with FFh (objcopy --gap-fill 0xff).
+  const std::string gapFilled = testing::ReadFile(kTestData / "blink-gap-filled.hex");
+  WriteFile("gap.hex", gapFilled);
+  std::size_t code = 0, erased = 0;
+  std::istringstream lines(gapFilled);
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();  // objcopy ends lines with CR LF
+    if (line.substr(7, 2) != "00") continue;
+    (line.find_first_not_of('F', 9) < line.size() - 2 ? code : erased)++;
+  }
+  ASSERT_GT(erased, 100u);
+  target->Fill(Memory::Code, 0x5A);
+  target->ClearTranscript();
+  r = Cli({"program", "--verify", Path("gap.hex")});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(dataRecords(), code);
+  const auto data = DataOf(gapFilled);
+  EXPECT_EQ(r.out, "verify: " + std::to_string(data.size()) + " bytes match gap.hex\n");
+  const auto flash = target->Read(Memory::Code);
+  for (const auto& [address, byte] : data) ASSERT_EQ(flash[address], byte) << address;
+
+  // Without the erase, or when asked, every record goes out.
+  r = program({"program", "--send-all", Path("fw.bin")});
+  EXPECT_EQ(dataRecords(), 2048u);
+  EXPECT_NE(r.err.find("programming fw.bin: 32768 bytes, 32768 sent in "), std::string::npos) << r.err;
+  target->Fill(Memory::Code, 0xFF);
+  target->ClearTranscript();
+  ASSERT_EQ(Cli({"program", "--no-mass-erase", Path("fw.bin")}).status, 0);
+  EXPECT_EQ(CountSent("M0000"), 0u);
+  EXPECT_EQ(dataRecords(), 2048u);
+  EXPECT_EQ(target->Read(Memory::Code), image);
+}
+
+TEST_F(CliProgramTest, ACellTheEraseMissedInsideThePaddingFailsVerify) {
+  sim::TargetSimConfig config;
+  config.unerasedCellAddress = 0x5000;
+  StartTarget(config);
+  const auto image = PaddedImage();
+  WriteFile("fw.bin", std::string(image.begin(), image.end()));
+  const CliResult r = Cli({"program", "--verify", Path("fw.bin")});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "5000h: file FFh, target 00h\nverify: 1 of 32768 bytes differ from fw.bin\n");
 }
 
 TEST_F(CliProgramTest, EraseClearsTheFlashThePageOrBoth) {

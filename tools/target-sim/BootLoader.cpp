@@ -297,6 +297,11 @@ std::string BootLoader::EraseCommand(int address) {
   if (config_.refuseErase) return std::string("x") + kPrompt;
   if (address == 0x0000) {
     std::fill(flash_.begin(), flash_.end(), 0xFF);
+    if (config_.unerasedCellAddress >= 0 &&
+        config_.unerasedCellAddress < static_cast<int>(flash_.size())) {
+      flash_[static_cast<std::size_t>(config_.unerasedCellAddress)] =
+          static_cast<std::uint8_t>(config_.unerasedCellValue);
+    }
   } else if (address == kConfigBase) {
     std::fill(cfg_.begin(), cfg_.end(), 0xFF);
     configErased_ = true;

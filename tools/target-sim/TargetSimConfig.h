@@ -73,6 +73,9 @@ struct TargetSimConfig {
   // answered "." all the same. Commands ("CW") write it correctly.
   int weakCellAddress = kNever;
   int weakCellMask = 0x01;
+  // A cell the mass erase does not reach: it keeps this value, not FFh.
+  int unerasedCellAddress = kNever;
+  int unerasedCellValue = 0x00;
   // Damaged read replies (CR, XR, IR, F, RR), as a noisy line makes them:
   // from command damageFrom on, each such reply is damaged with probability
   // damageRate (1 damages every one) in one of damageWays, one data digit

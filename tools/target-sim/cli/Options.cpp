@@ -49,6 +49,8 @@ programming line is one):
                             hex ADDR leaves the bits of hex MASK (default 01)
                             the opposite of what it wrote, and is answered "."
                             all the same; a read shows the difference
+  --unerased-cell ADDR[:VALUE]  the erase of the flash leaves the cell at hex
+                            ADDR at hex VALUE (default 00) instead of FFh
   --damage RATE[,FROM[,SEED]]  damage read replies (CR, XR, IR, F, RR) as a
                             noisy line does: each with probability RATE (0.01
                             is one in a hundred, 1 every one), from command
@@ -270,6 +272,17 @@ CliOptions ParseOptions(int argc, char** argv) {
         const long long mask = Number(flag, v.substr(colon + 1), 16);
         if (mask < 0x01 || mask > 0xFF) throw std::invalid_argument("--weak-cell mask is 01-FF");
         c.weakCellMask = static_cast<int>(mask);
+      }
+    } else if (flag == "--unerased-cell") {
+      const std::string_view v = value();
+      const std::size_t colon = v.find(':');
+      const long long address = Number(flag, v.substr(0, colon), 16);
+      if (address > 0x7FFF) throw std::invalid_argument("--unerased-cell is a flash address (0000-7FFF)");
+      c.unerasedCellAddress = static_cast<int>(address);
+      if (colon != std::string_view::npos) {
+        const long long cell = Number(flag, v.substr(colon + 1), 16);
+        if (cell > 0xFF) throw std::invalid_argument("--unerased-cell value is 00-FF");
+        c.unerasedCellValue = static_cast<int>(cell);
       }
     } else if (flag == "--damage") {
       const std::string_view v = value();
