@@ -21,6 +21,7 @@
 #include "core/FileBytes.h"
 #include "link/HexText.h"
 #include "programming/IntelHex.h"
+#include "link/ErrorText.h"
 
 namespace varnel::cli {
 namespace {
@@ -228,7 +229,7 @@ std::uint64_t ReadSerial(const std::string& path) {
   if (file.fault != ReadFault::None) {
     const std::string why = file.fault == ReadFault::TooLarge ? "not a serial-number file"
                             : file.fault == ReadFault::NotAFile ? "not a file"
-                                                                : std::strerror(file.code);
+                                                                : ErrorText(file.code);
     throw CliFailure(OutcomeKind::Refused, "cannot read " + path + ": " + why);
   }
   return ParseSerialText(path, file.bytes);
@@ -244,7 +245,7 @@ std::uint64_t TakeSerial(const std::string& path, const SerialSpec& spec) {
   const std::string lockPath = path + ".lock";
   const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (lock < 0) {
-    throw CliFailure(OutcomeKind::Refused, "cannot lock " + lockPath + ": " + std::strerror(errno));
+    throw CliFailure(OutcomeKind::Refused, "cannot lock " + lockPath + ": " + ErrorText(errno));
   }
   while (::flock(lock, LOCK_EX) != 0 && errno == EINTR) {
   }
@@ -355,7 +356,7 @@ std::string LogLine(const LogEntry& e) {
 void CheckLog(const std::string& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
-    throw CliFailure(OutcomeKind::Refused, "cannot write the log file " + path + ": " + std::strerror(errno));
+    throw CliFailure(OutcomeKind::Refused, "cannot write the log file " + path + ": " + ErrorText(errno));
   }
   ::close(fd);
 }

@@ -19,6 +19,7 @@
 #include "link/Commands.h"
 #include "link/PortNames.h"
 #include "link/Trace.h"
+#include "link/ErrorText.h"
 
 namespace varnel::cli {
 namespace {
@@ -103,7 +104,7 @@ void Link::OpenTrace(const std::string& path) {
   trace_ = std::fopen(path.c_str(), "we");
   if (!trace_) {
     throw CliFailure(OutcomeKind::Refused,
-                     "cannot write the trace file " + path + ": " + std::strerror(errno));
+                     "cannot write the trace file " + path + ": " + ErrorText(errno));
   }
   tap_->start = Clock::now();
 }
@@ -118,7 +119,7 @@ void Link::Open(const std::string& name, TBaudrate rate) {
     if (!device.empty() && !IsSerialPort(device)) {
       throw CliFailure(OutcomeKind::PortFailed, device + " is not a serial port");
     }
-    std::string why = e.Code() > 0 ? std::strerror(e.Code()) : e.what();
+    std::string why = e.Code() > 0 ? ErrorText(e.Code()) : e.what();
     if (e.Code() == EBUSY) why += " (another program holds it)";
     if (e.Code() == EACCES || e.Code() == EPERM) why += std::string(". ") + kDialoutRemedy;
     throw CliFailure(OutcomeKind::PortFailed,
