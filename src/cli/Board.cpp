@@ -121,6 +121,9 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
         break;
       } catch (const CliFailure& f) {
         if (!run.waitForBoard || stopped() || !Absent(f.outcome().kind)) throw;
+      } catch (const ECommError&) {
+        // An adapter pulled out while its board was awaited.
+        if (!run.waitForBoard || stopped()) throw;
       }
       release();
       for (int i = 0; i < 6 && !stopped(); ++i) QThread::msleep(50);

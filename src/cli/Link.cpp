@@ -212,9 +212,15 @@ void Link::NoAnswer() {
 }
 
 bool Link::Answers(int ms) {
-  if (failure_ || !comm_.IsOpen()) return false;
+  if (failure_ || !comm_.IsOpen() || comm_.IsHungUp()) return false;
   session_.ClearRx();
-  session_.SendString("\r");
+  try {
+    session_.SendString("\r");
+  } catch (const ECommError& e) {
+    // A port that takes nothing has no board behind it.
+    Fail({OutcomeKind::PortFailed, e.what()});
+    return false;
+  }
   const bool answered =
       RunUntil([this] { return session_.RxBuffer.find('>') != std::string::npos; }, ms);
   watchdog_.stop();
@@ -233,7 +239,15 @@ void Link::Interrupted(int) {
   ending_ = true;
   session_.AbandonPending();
   session_.ClearRx();
-  session_.SendString(cmd::kEndRecord);
+  try {
+    session_.SendString(cmd::kEndRecord);
+  } catch (const ECommError&) {
+    // Called from the event loop, where nothing may be thrown: a port
+    // that went away takes no end record, and the stop is all that is left.
+    ending_ = false;
+    Fail({OutcomeKind::Interrupted, "interrupted"});
+    return;
+  }
   RunUntil([this] { return session_.RxBuffer.find('>') != std::string::npos; },
            ExchangeMs(2 * 64));
   ending_ = false;
