@@ -24,6 +24,7 @@
 #include "core/FileBytes.h"
 #include "link/HexText.h"
 #include "programming/IntelHex.h"
+#include "link/ErrorText.h"
 
 namespace varnel::cli {
 namespace {
@@ -114,7 +115,7 @@ void CheckSerialFile(const std::string& path) {
   const std::string lockPath = path + ".lock";
   const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (lock < 0) {
-    throw CliFailure(OutcomeKind::Refused, "cannot write " + lockPath + ": " + std::strerror(errno));
+    throw CliFailure(OutcomeKind::Refused, "cannot write " + lockPath + ": " + ErrorText(errno));
   }
   ::close(lock);
   const std::filesystem::path parent = std::filesystem::path(path).parent_path();
@@ -122,7 +123,7 @@ void CheckSerialFile(const std::string& path) {
   const int fd = ::mkstemp(probe.data());
   if (fd < 0) {
     throw CliFailure(OutcomeKind::Refused, "cannot replace " + path + ": its folder takes no new file (" +
-                                               std::strerror(errno) + ")");
+                                               ErrorText(errno) + ")");
   }
   ::close(fd);
   ::unlink(probe.c_str());
@@ -209,6 +210,9 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
         break;
       } catch (const CliFailure& f) {
         if (!run.waitForBoard || stopped() || !Absent(f.outcome().kind)) throw;
+      } catch (const ECommError&) {
+        // An adapter pulled out while its board was awaited.
+        if (!run.waitForBoard || stopped()) throw;
       }
       release();
       for (int i = 0; i < 6 && !stopped(); ++i) QThread::msleep(50);
@@ -279,7 +283,7 @@ std::uint64_t ReadSerial(const std::string& path) {
   if (file.fault != ReadFault::None) {
     const std::string why = file.fault == ReadFault::TooLarge ? "not a serial-number file"
                             : file.fault == ReadFault::NotAFile ? "not a file"
-                                                                : std::strerror(file.code);
+                                                                : ErrorText(file.code);
     throw CliFailure(OutcomeKind::Refused, "cannot read " + path + ": " + why);
   }
   return ParseCounterText(path, file.bytes);
@@ -299,7 +303,7 @@ std::uint64_t TakeSerial(const std::string& path, const SerialSpec& spec) {
   // companion file that stays.
   const std::string lockPath = path + ".lock";
   const int lock = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (lock < 0) throw fail("cannot lock " + lockPath + ": " + std::strerror(errno));
+  if (lock < 0) throw fail("cannot lock " + lockPath + ": " + ErrorText(errno));
   while (::flock(lock, LOCK_EX) != 0 && errno == EINTR) {
   }
   std::uint64_t number = 0;
@@ -434,7 +438,7 @@ std::string LogLine(const LogEntry& e) {
 void CheckLog(const std::string& path) {
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
   if (fd < 0) {
-    throw CliFailure(OutcomeKind::Refused, "cannot write the log file " + path + ": " + std::strerror(errno));
+    throw CliFailure(OutcomeKind::Refused, "cannot write the log file " + path + ": " + ErrorText(errno));
   }
   ::close(fd);
 }
@@ -444,7 +448,7 @@ std::optional<std::string> AppendLog(const std::string& path, const std::string&
   // several writers never mix.
   const std::string whole = line + "\n";
   const int fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-  if (fd < 0) return std::strerror(errno);
+  if (fd < 0) return ErrorText(errno);
   ssize_t n = -1;
   do {
     n = ::write(fd, whole.data(), whole.size());
@@ -454,7 +458,7 @@ std::optional<std::string> AppendLog(const std::string& path, const std::string&
   // behind it to wait for.
   if (!error && ::fsync(fd) != 0 && errno != EINVAL && errno != EROFS) error = errno;
   if (::close(fd) != 0 && !error && errno != EINTR) error = errno;
-  if (error) return std::strerror(error);
+  if (error) return ErrorText(error);
   return std::nullopt;
 }
 

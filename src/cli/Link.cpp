@@ -19,6 +19,7 @@
 #include "link/Commands.h"
 #include "link/PortNames.h"
 #include "link/Trace.h"
+#include "link/ErrorText.h"
 
 namespace varnel::cli {
 namespace {
@@ -103,7 +104,7 @@ void Link::OpenTrace(const std::string& path) {
   trace_ = std::fopen(path.c_str(), "we");
   if (!trace_) {
     throw CliFailure(OutcomeKind::Refused,
-                     "cannot write the trace file " + path + ": " + std::strerror(errno));
+                     "cannot write the trace file " + path + ": " + ErrorText(errno));
   }
   tap_->start = Clock::now();
 }
@@ -118,7 +119,7 @@ void Link::Open(const std::string& name, TBaudrate rate) {
     if (!device.empty() && !IsSerialPort(device)) {
       throw CliFailure(OutcomeKind::PortFailed, device + " is not a serial port");
     }
-    std::string why = e.Code() > 0 ? std::strerror(e.Code()) : e.what();
+    std::string why = e.Code() > 0 ? ErrorText(e.Code()) : e.what();
     if (e.Code() == EBUSY) why += " (another program holds it)";
     if (e.Code() == EACCES || e.Code() == EPERM) why += std::string(". ") + kDialoutRemedy;
     throw CliFailure(OutcomeKind::PortFailed,
@@ -211,9 +212,15 @@ void Link::NoAnswer() {
 }
 
 bool Link::Answers(int ms) {
-  if (failure_ || !comm_.IsOpen()) return false;
+  if (failure_ || !comm_.IsOpen() || comm_.IsHungUp()) return false;
   session_.ClearRx();
-  session_.SendString("\r");
+  try {
+    session_.SendString("\r");
+  } catch (const ECommError& e) {
+    // A port that takes nothing has no board behind it.
+    Fail({OutcomeKind::PortFailed, e.what()});
+    return false;
+  }
   const bool answered =
       RunUntil([this] { return session_.RxBuffer.find('>') != std::string::npos; }, ms);
   watchdog_.stop();
@@ -232,7 +239,15 @@ void Link::Interrupted(int) {
   ending_ = true;
   session_.AbandonPending();
   session_.ClearRx();
-  session_.SendString(cmd::kEndRecord);
+  try {
+    session_.SendString(cmd::kEndRecord);
+  } catch (const ECommError&) {
+    // Called from the event loop, where nothing may be thrown: a port
+    // that went away takes no end record, and the stop is all that is left.
+    ending_ = false;
+    Fail({OutcomeKind::Interrupted, "interrupted"});
+    return;
+  }
   RunUntil([this] { return session_.RxBuffer.find('>') != std::string::npos; },
            ExchangeMs(2 * 64));
   ending_ = false;

@@ -112,9 +112,10 @@ Commands:
                         the name given. Each board gets "PORT: board N: ok"
                         or "PORT: board N: failed (exit S): MESSAGE" as it
                         ends (", serial N" after ok or the status when it
-                        took a number); Ctrl+C ends the loop; at the end
-                        "N boards: K ok, M failed", status 0 when none
-                        failed, else 1
+                        took a number); a port that vanishes, also mid-run,
+                        fails only its board. Ctrl+C ends the loop; at the
+                        end "N boards: K ok, M failed", status 0 when none
+                        failed, else 1, and 130 when Ctrl+C ended it
     --count N           with --loop: N boards a port, then end
   verify FILE       read back every address FILE holds data for and compare;
                     prints the first 10 differences and their count. A block

@@ -13,6 +13,7 @@
 #include "programming/FlashTiming.h"
 #include "programming/ProgramCheck.h"
 #include "programming/ProgramFile.h"
+#include "link/ErrorText.h"
 
 namespace varnel::cli {
 namespace {
@@ -46,7 +47,7 @@ ProgramImage LoadRawImage(const std::string& path, std::uint32_t flashBytes) {
     case ReadFault::Missing:
     case ReadFault::CannotOpen:
     case ReadFault::CannotRead:
-      fault = std::string("cannot be read (") + std::strerror(file.code) + ")";
+      fault = std::string("cannot be read (") + ErrorText(file.code) + ")";
       break;
   }
   if (fault.empty() && bytes.empty()) fault = "holds no bytes";

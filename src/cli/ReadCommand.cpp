@@ -13,6 +13,7 @@
 #include "link/HexText.h"
 #include "memory/DumpLine.h"
 #include "programming/IntelHex.h"
+#include "link/ErrorText.h"
 
 namespace varnel::cli {
 namespace {
@@ -47,7 +48,7 @@ void CheckOutput(const std::string& path) {
   const int fd = ::mkstemp(probe.data());
   if (fd < 0) {
     throw CliFailure(OutcomeKind::Refused,
-                     "cannot write into the folder " + folder + ": " + std::strerror(errno));
+                     "cannot write into the folder " + folder + ": " + ErrorText(errno));
   }
   ::close(fd);
   ::unlink(probe.c_str());

@@ -13,6 +13,7 @@
 #include <cstring>
 
 #include "cli/ExitStatus.h"
+#include "link/ErrorText.h"
 
 namespace varnel::cli {
 namespace {
@@ -57,14 +58,14 @@ void RunResetCommand(const std::string& command, Screen& screen, bool quiet) {
   screen.Note("reset command: " + command);
   int pipe[2];
   if (::pipe2(pipe, O_CLOEXEC) != 0) {
-    throw CliFailure(OutcomeKind::PortFailed, std::string("cannot run the reset command: ") + std::strerror(errno));
+    throw CliFailure(OutcomeKind::PortFailed, std::string("cannot run the reset command: ") + ErrorText(errno));
   }
   std::fflush(nullptr);
   const pid_t pid = Start(command, pipe[1]);
   ::close(pipe[1]);
   if (pid < 0) {
     ::close(pipe[0]);
-    throw CliFailure(OutcomeKind::PortFailed, std::string("cannot run the reset command: ") + std::strerror(errno));
+    throw CliFailure(OutcomeKind::PortFailed, std::string("cannot run the reset command: ") + ErrorText(errno));
   }
   ::fcntl(pipe[0], F_SETFL, O_NONBLOCK);
 

@@ -113,7 +113,7 @@ class Station {
     const int stops = StopSignalPipe();
     std::vector<std::unique_ptr<QThread>> threads;
     for (std::size_t i = 0; i < slots_.size(); ++i) {
-      threads.emplace_back(QThread::create([this, i] { Board(i); }));
+      threads.emplace_back(QThread::create([this, i] { Guarded(i); }));
       threads.back()->start();
     }
     for (;;) {
@@ -138,6 +138,8 @@ class Station {
       }
       std::printf("%d boards: %d ok, %d failed\n", ok + failed, ok, failed);
       std::fflush(stdout);
+      // Ctrl+C is how a station is meant to end; its status says so.
+      if (stop_) return OutcomeKind::Interrupted;
       // A series with a failed board ends as a refusal, whatever failed.
       return failed == 0 ? OutcomeKind::Finished : OutcomeKind::TargetRefused;
     }
@@ -159,6 +161,20 @@ class Station {
         QMetaObject::invokeMethod(link->Context(), [link] { link->RequestStop(); },
                                   Qt::QueuedConnection);
       }
+    }
+  }
+
+  // Nothing a port's thread meets ends the process: what escapes a board
+  // ends that port's run as a failed board.
+  void Guarded(std::size_t i) {
+    try {
+      Board(i);
+    } catch (const std::exception& e) {
+      Slot& slot = *slots_[i];
+      slot.outcome = {OutcomeKind::PortFailed, e.what()};
+      if (!o_.loop) return;
+      slot.failed += 1;
+      display_.Result(slot.port + ": " + ResultText(slot.outcome, slot.serial));
     }
   }
 
@@ -222,28 +238,32 @@ class Station {
   }
 
   // Until the board is gone: its port went away, or its loader did not
-  // answer a carriage return within about a second.
+  // answer a carriage return within about a second. A port that fails in
+  // any way meanwhile has no board behind it.
   void WaitGone(const Options& options, Target& target) {
     Screen quiet(Screen::Mode::Quiet);
+    Options probeOptions = options;
+    probeOptions.trace.clear();  // the board's own trace is not the probe's
     std::unique_ptr<Target> probe;
     Link* link = &target.link();
-    while (!stop_) {
-      if (link->Failed()) {
-        // A failed run's link sends nothing more, yet holds the port: let
-        // it go, or the probe cannot open the port and takes the board
-        // for gone while it is still there.
-        if (link == &target.link()) target.link().Close();
-        probe.reset();
-        try {
-          probe = std::make_unique<Target>(options, quiet, false);
+    try {
+      while (!stop_) {
+        // A device that went away took its board with it, even when one
+        // is back on the same name already: that is the next board.
+        if (link->Port().IsHungUp()) return;
+        if (link->Failed()) {
+          // A failed run's link sends nothing more: the board is asked on
+          // a port of its own, once the run's port has let the device go.
+          target.link().Close();
+          probe.reset();
+          probe = std::make_unique<Target>(probeOptions, quiet, false);
           probe->Open();
-        } catch (const std::exception&) {
-          return;  // the port is gone
+          link = &probe->link();
         }
-        link = &probe->link();
+        if (!link->Answers(kGoneMs)) return;
+        for (int i = 0; i < 6 && !stop_; ++i) QThread::msleep(50);
       }
-      if (!link->Answers(kGoneMs)) return;
-      for (int i = 0; i < 6 && !stop_; ++i) QThread::msleep(50);
+    } catch (const std::exception&) {
     }
   }
 

@@ -24,6 +24,7 @@
 #include "cli/ResetCommand.h"
 #include "link/CommInt.h"
 #include "link/Trace.h"
+#include "link/ErrorText.h"
 
 namespace varnel::cli {
 namespace {
@@ -252,7 +253,7 @@ OutcomeKind RunTerminal(const Options& options) {
     port.Open();
   } catch (const ECommError& e) {
     throw CliFailure(OutcomeKind::PortFailed, "cannot open the port " + device + ": " +
-                                    (e.Code() > 0 ? std::strerror(e.Code()) : e.what()));
+                                    (e.Code() > 0 ? ErrorText(e.Code()) : e.what()));
   }
 
   const Signals stops;

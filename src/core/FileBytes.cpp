@@ -1,5 +1,6 @@
 // POSIX whole-file read and atomic replace.
 #include "core/FileBytes.h"
+#include "link/ErrorText.h"
 
 #include <cerrno>
 #include <climits>
@@ -13,7 +14,7 @@ namespace varnel {
 namespace {
 
 std::string Failure(const std::string& what, const std::string& path, int code) {
-  return what + " " + path + ": " + std::strerror(code);
+  return what + " " + path + ": " + ErrorText(code);
 }
 
 void SetError(std::string* error, std::string text) {

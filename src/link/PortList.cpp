@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <mutex>
 #include <utility>
 
 #include "link/PortNames.h"
@@ -21,10 +22,9 @@
 namespace varnel {
 namespace {
 
-std::array<PortStatus, MaxPorts + 1>& StatusTable() {
-  static std::array<PortStatus, MaxPorts + 1> table{};
-  return table;
-}
+// The last probe's result per COM number, for whichever thread asks.
+std::mutex statusMutex;
+std::array<PortStatus, MaxPorts + 1> statusTable{};
 
 // "ttyUSB12" with prefix "ttyUSB" -> 12; -1 when the name is not of that form.
 long AdapterNumber(const std::string& name, const char* prefix) {
@@ -129,7 +129,10 @@ void BuildPortList(std::vector<std::string>& list, bool includeBusy,
     const std::string device = ResolvePortDevice(name);
     comDevices.push_back(device);
     const PortStatus status = ProbePort(device);
-    StatusTable()[static_cast<std::size_t>(n)] = status;
+    {
+      std::lock_guard lock(statusMutex);
+      statusTable[static_cast<std::size_t>(n)] = status;
+    }
     if (Offered(status, includeBusy)) list.push_back(name);
   }
   // An adapter that a COM name already stands for is not offered twice.
@@ -158,7 +161,8 @@ std::string SimulatedTargetLink() {
 
 PortStatus LastPortStatus(int n) {
   if (n < 1 || n > MaxPorts) return PortStatus::Absent;
-  return StatusTable()[static_cast<std::size_t>(n)];
+  std::lock_guard lock(statusMutex);
+  return statusTable[static_cast<std::size_t>(n)];
 }
 
 }  // namespace varnel

@@ -1,5 +1,6 @@
 // Trace text and the bounded trace log.
 #include "link/Trace.h"
+#include "link/ErrorText.h"
 
 #include <cerrno>
 #include <cmath>
@@ -122,7 +123,7 @@ std::string TraceLog::Text() const {
 
 TraceFile::TraceFile(const std::string& path) : file_(std::fopen(path.c_str(), "we")) {
   if (!file_) {
-    throw std::runtime_error("cannot write the trace file " + path + ": " + std::strerror(errno));
+    throw std::runtime_error("cannot write the trace file " + path + ": " + ErrorText(errno));
   }
 }
 

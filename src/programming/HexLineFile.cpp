@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "programming/TextLines.h"
+#include "link/ErrorText.h"
 
 namespace varnel {
 namespace {
@@ -26,12 +27,12 @@ bool HexLineFile::Open(const std::string& path) {
   error_.clear();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    error_ = std::strerror(errno);
+    error_ = varnel::ErrorText(errno);
     return false;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    error_ = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : std::strerror(errno);
+    error_ = S_ISDIR(st.st_mode) ? varnel::ErrorText(EISDIR) : varnel::ErrorText(errno);
     ::close(fd);
     return false;
   }
@@ -86,7 +87,7 @@ void HexLineFile::Close() {
 bool HexLineFile::Unchanged() {
   struct stat st {};
   if (::fstat(fd_, &st) != 0) {
-    error_ = std::strerror(errno);
+    error_ = varnel::ErrorText(errno);
     return false;
   }
   if (st.st_nlink == 0) {
@@ -119,7 +120,7 @@ HexLineFile::Result HexLineFile::Fill() {
       return Result::End;
     }
     if (errno != EINTR) {
-      error_ = std::strerror(errno);
+      error_ = varnel::ErrorText(errno);
       return Result::Error;
     }
   }
@@ -127,7 +128,7 @@ HexLineFile::Result HexLineFile::Fill() {
 
 HexLineFile::Result HexLineFile::Peek() {
   if (!IsOpen()) {
-    error_ = std::strerror(EBADF);
+    error_ = varnel::ErrorText(EBADF);
     return Result::Error;
   }
   if (havePending_) return Result::Line;

@@ -6,6 +6,7 @@
 #include "core/FileBytes.h"
 #include "programming/IntelHex.h"
 #include "programming/TextLines.h"
+#include "link/ErrorText.h"
 
 namespace varnel {
 namespace {
@@ -206,7 +207,7 @@ ProgramCheck CheckProgramFile(const std::string& path, std::uint32_t flashSize) 
     case ReadFault::CannotOpen:
     case ReadFault::CannotRead: break;
   }
-  return Refuse(name + ": cannot be read (" + std::strerror(file.code) + ").");
+  return Refuse(name + ": cannot be read (" + ErrorText(file.code) + ").");
 }
 
 }  // namespace varnel

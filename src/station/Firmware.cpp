@@ -7,6 +7,7 @@
 
 #include "core/FileBytes.h"
 #include "core/Memories.h"
+#include "link/ErrorText.h"
 #include "link/HexText.h"
 #include "programming/ProgramCheck.h"
 #include "programming/ProgramFile.h"
@@ -25,7 +26,7 @@ Firmware ReadFirmware(const std::string& path) {
     case ReadFault::Missing: f.error = "there is no file " + path; return f;
     case ReadFault::NotAFile: f.error = path + " is not a file"; return f;
     case ReadFault::TooLarge: f.error = path + " is too large for a firmware file"; return f;
-    default: f.error = "cannot read " + path + ": " + std::strerror(file.code); return f;
+    default: f.error = "cannot read " + path + ": " + ErrorText(file.code); return f;
   }
   f.size = file.bytes.size();
   f.sha256 = QCryptographicHash::hash(QByteArray::fromStdString(file.bytes), QCryptographicHash::Sha256)

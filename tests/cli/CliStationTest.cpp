@@ -43,6 +43,16 @@ class CliStationTest : public CliTest {
   std::string Port(std::size_t i) const { return Path("b" + std::to_string(i)); }
   void Plug(std::size_t i) { std::filesystem::create_symlink(boards[i]->SlavePath(), Port(i)); }
   void Unplug(std::size_t i) { std::filesystem::remove(Port(i)); }
+  // Board and adapter pulled out: the port's name goes and its terminal
+  // closes under whoever holds it open. Back in: a new board on a new one.
+  void Pull(std::size_t i) {
+    Unplug(i);
+    boards[i]->Unplug();
+  }
+  void PlugNew(std::size_t i) {
+    boards[i]->PutNew();
+    Plug(i);
+  }
 
   CliResult Station(std::vector<std::string> args, const std::function<void(pid_t)>& during = {}) {
     std::vector<std::string> all = {"-b", "38400", "--timeout", "1"};
@@ -315,6 +325,75 @@ TEST_F(CliStationTest, AFailedBoardIsNotProgrammedAgainUntilItIsReplaced) {
   EXPECT_EQ(ReadFile("serial.txt"), "41\n");
   EXPECT_EQ(LogRecords(log, "serial,result"),
             (std::vector<std::string>{"serial=null result=\"failed\"", "serial=40 result=\"ok\""}));
+}
+
+TEST_F(CliStationTest, ALoopOutlivesPortsThatVanishAtAnyMomentAndEndsOnCtrlC) {
+  const auto image = RandomBytes(4096, 31);
+  WriteFile("image.bin", std::string(image.begin(), image.end()));
+  StartBoards(2);
+  const std::string log = Path("log.jsonl");
+  const auto records = [&](std::size_t i) {
+    std::size_t n = 0;
+    for (const std::string& line : Lines(ReadFile("log.jsonl"))) n += line.find(Port(i) + "\"") != std::string::npos;
+    return n;
+  };
+  bool reached = true;  // every step's state came
+  const auto await = [&](std::size_t i, std::size_t n) {
+    for (int tries = 0; tries < 600 && records(i) < n; ++tries) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    reached = reached && records(i) >= n;
+  };
+  const auto pause = [](int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); };
+  const CliResult r = Station({"--log", log, "--loop", "program", "--verify", Path("image.bin")}, [&](pid_t pid) {
+    // Board 0 is pulled out the moment its record is in (the station is
+    // then asking whether it is still there); board 1 is taken away.
+    await(0, 1);
+    Pull(0);
+    await(1, 1);
+    Unplug(1);
+    boards[1]->TakeAway();
+    pause(1000);
+    PlugNew(0);
+    PlugNew(1);
+    // Board 0 again pulled after its record, and the next one in the
+    // middle of its download.
+    await(0, 2);
+    Pull(0);
+    pause(300);
+    PlugNew(0);
+    reached = reached && boards[0]->WaitForCommands(100, std::chrono::seconds(20));
+    Pull(0);
+    await(0, 3);
+    PlugNew(0);
+    // Board 1 falls silent with its port left, and is pulled out while the
+    // station keeps trying to wake it.
+    await(1, 2);
+    boards[1]->TakeAway();
+    pause(2000);
+    Pull(1);
+    pause(300);
+    PlugNew(1);
+    await(0, 4);
+    await(1, 3);
+    ::kill(pid, SIGINT);
+  });
+  EXPECT_TRUE(reached);
+  EXPECT_EQ(r.status, 130) << r.err;
+  const auto lines = Lines(r.out);
+  ASSERT_FALSE(lines.empty()) << r.err;
+  EXPECT_EQ(lines.back(), "7 boards: 6 ok, 1 failed") << r.out;
+  for (const std::string& ok : {Port(0) + ": board 1: ok", Port(0) + ": board 2: ok",
+                                Port(0) + ": board 4: ok", Port(1) + ": board 1: ok",
+                                Port(1) + ": board 2: ok", Port(1) + ": board 3: ok"}) {
+    EXPECT_NE(r.out.find(ok + "\n"), std::string::npos) << ok << "\n" << r.out;
+  }
+  EXPECT_NE(r.out.find(Port(0) + ": board 3: failed (exit 4): "), std::string::npos) << r.out;
+  std::map<unsigned, std::uint8_t> data;
+  for (unsigned a = 0; a < image.size(); ++a) data[a] = image[a];
+  EXPECT_TRUE(Holds(0, data));
+  EXPECT_TRUE(Holds(1, data));
+  EXPECT_EQ(LogRecords(log, "result").size(), 7u);
 }
 
 TEST_F(CliStationTest, AFirmwareRebuiltDuringASeriesReachesNoBoardOfIt) {

@@ -23,12 +23,14 @@ struct Child {
   int out = -1;  // the program's standard output
 };
 
-Child Start(std::vector<std::string> args) {
+// runtimeDir: the child's XDG_RUNTIME_DIR, where its default link goes.
+Child Start(std::vector<std::string> args, const std::string& runtimeDir = {}) {
   args.insert(args.begin(), VARNEL_TARGET_SIM_EXE);
   int pipeFds[2];
   if (pipe(pipeFds) != 0) throw std::runtime_error("pipe");
   const pid_t pid = fork();
   if (pid == 0) {
+    if (!runtimeDir.empty()) setenv("XDG_RUNTIME_DIR", runtimeDir.c_str(), 1);
     dup2(pipeFds[1], 1);
     close(pipeFds[0]);
     close(pipeFds[1]);
@@ -104,6 +106,60 @@ TEST_F(TargetSimProgram, PrintsThePathKeepsALinkDumpsAndEndsOnSigterm) {
   struct stat st;
   EXPECT_NE(lstat(link.c_str(), &st), 0);  // the link went with the program
   EXPECT_NE(ReadFile(dump).find("0100: FF FF FF FF"), std::string::npos);  // written at exit
+}
+
+// Where a link leads; empty when there is none.
+std::string LinkTarget(const std::string& link) {
+  char target[256] = {};
+  return readlink(link.c_str(), target, sizeof target - 1) > 0 ? target : "";
+}
+
+// Until the link leads somewhere (or nowhere, with gone), for up to 2 s.
+std::string AwaitLink(const std::string& link, bool gone = false) {
+  for (int i = 0; i < 200 && LinkTarget(link).empty() != gone; ++i) std::this_thread::sleep_for(10ms);
+  return LinkTarget(link);
+}
+
+TEST_F(TargetSimProgram, ASecondSimulatorKeepsItsOwnLinkAndItsBoardUnplugs) {
+  const std::string link = dir_ + "/varnel-target", second = dir_ + "/varnel-target-2";
+  Child one = Start({"--no-echo"}, dir_);
+  const std::string onePath = FirstLine(one.out);
+  Child two = Start({"--no-echo"}, dir_);
+  const std::string twoPath = FirstLine(two.out);
+  EXPECT_EQ(LinkTarget(link), onePath);
+  EXPECT_EQ(LinkTarget(second), twoPath);
+  // A link asked for by name is not taken from a simulator that runs.
+  Child thief = Start({"--link", link}, dir_);
+  EXPECT_EQ(WaitExit(thief.pid), 1);
+  close(thief.out);
+  EXPECT_EQ(LinkTarget(link), onePath);
+
+  // Unplugged: the host's line fails under it and the link goes; a new
+  // board comes on a terminal of its own behind the link.
+  {
+    HostLine host(second);
+    EXPECT_NE(host.Wake().find("Ver:"), std::string::npos);
+    kill(two.pid, SIGRTMIN + 2);
+    EXPECT_EQ(AwaitLink(second, true), "");
+    errno = 0;
+    EXPECT_EQ(write(host.Fd(), "\r", 1), -1);
+    EXPECT_EQ(errno, EIO);
+    EXPECT_EQ(host.Drain(), "");
+  }
+  kill(two.pid, SIGRTMIN + 1);
+  {
+    HostLine host(AwaitLink(second));
+    EXPECT_NE(host.Wake().find("Ver:"), std::string::npos);
+    HostLine first(link);
+    EXPECT_NE(first.Wake().find("Ver:"), std::string::npos);
+  }
+  for (const Child& child : {one, two}) {
+    kill(child.pid, SIGTERM);
+    EXPECT_EQ(WaitExit(child.pid), 0);
+    close(child.out);
+  }
+  EXPECT_EQ(LinkTarget(link), "");
+  EXPECT_EQ(LinkTarget(second), "");
 }
 
 TEST_F(TargetSimProgram, HelpAndBadOptions) {

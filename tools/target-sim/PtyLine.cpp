@@ -13,11 +13,14 @@
 
 namespace varnel::sim {
 
-PtyLine::PtyLine() {
+PtyLine::PtyLine() { OpenPair(); }
+
+void PtyLine::OpenPair() {
   const auto fail = [this](const std::string& what) {
     const int error = errno;
-    for (int fd : {master_, slave_}) {
-      if (fd >= 0) close(fd);
+    for (int* fd : {&master_, &slave_, &wake_[0], &wake_[1]}) {
+      if (*fd >= 0) close(*fd);
+      *fd = -1;
     }
     throw std::runtime_error(what + ": " + std::strerror(error));
   };
@@ -71,9 +74,18 @@ bool PtyLine::WriteAll(const char* data, std::size_t size) {
 }
 
 void PtyLine::HangUp() {
-  close(slave_);
-  close(master_);
-  slave_ = master_ = -1;
+  for (int* fd : {&slave_, &master_}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+}
+
+void PtyLine::Reopen() {
+  for (int* fd : {&slave_, &master_, &wake_[0], &wake_[1]}) {
+    if (*fd >= 0) close(*fd);
+    *fd = -1;
+  }
+  OpenPair();
 }
 
 }  // namespace varnel::sim

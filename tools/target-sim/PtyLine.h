@@ -32,8 +32,13 @@ class PtyLine {
   bool WriteAll(const char* data, std::size_t size);
   // Closes both sides: the host's reads end with an error.
   void HangUp();
+  // A new pair in place of the old one (closed first), under a new slave
+  // path, with a fresh wake-up. Only while nobody polls or writes the line.
+  void Reopen();
 
  private:
+  void OpenPair();
+
   int master_ = -1;
   int slave_ = -1;
   int wake_[2] = {-1, -1};

@@ -97,17 +97,40 @@ TargetSim::TargetSim(const TargetSimConfig& config) : config_(config), loader_(c
   SeedDamage();
   loader_.SetLineBaud(LineBaud(line_.Slave()));
   loader_.Reset();
+  slavePath_ = line_.SlavePath();
   running_ = true;
-  thread_ = std::thread(&TargetSim::Run, this);
+  StartLoader();
 }
 
 TargetSim::~TargetSim() { Stop(); }
+
+void TargetSim::StartLoader() {
+  stopping_ = false;
+  thread_ = std::thread(&TargetSim::Run, this);
+}
 
 void TargetSim::Stop() {
   stopping_ = true;
   line_.Wake();
   if (thread_.joinable()) thread_.join();
   running_ = false;
+}
+
+std::string TargetSim::SlavePath() const {
+  std::lock_guard lock(pathMutex_);
+  return slavePath_;
+}
+
+void TargetSim::Unplug() {
+  if (unplugged_ || !running_) return;
+  unplugged_ = true;  // the loader thread ends, the simulator runs on
+  away_ = true;
+  stopping_ = true;
+  line_.Wake();
+  if (thread_.joinable()) thread_.join();
+  std::lock_guard lock(mutex_);
+  if (logger_) logger_("unplugged", "");
+  line_.HangUp();
 }
 
 void TargetSim::Reset() {
@@ -119,13 +142,31 @@ void TargetSim::Reset() {
 void TargetSim::TakeAway() { away_ = true; }
 
 void TargetSim::PutNew() {
-  std::lock_guard lock(mutex_);
+  std::unique_lock lock(mutex_);
+  if (unplugged_) {
+    // The new adapter: a pseudo-terminal of its own, and a receiver and
+    // transmitter with nothing in them.
+    line_.Reopen();
+    {
+      std::lock_guard path(pathMutex_);
+      slavePath_ = line_.SlavePath();
+    }
+    inbox_.clear();
+    inboxHead_ = 0;
+    burstBytes_ = 0;
+    receiverFree_ = transmitterFree_ = Clock::time_point{};
+  }
   loader_ = BootLoader(config_);
   loader_.SetLineBaud(LineBaud(line_.Slave()));
   commandCount_ = 0;
   nulPending_ = false;
   hangUpPending_ = false;
   away_ = false;
+  if (unplugged_) {
+    unplugged_ = false;
+    lock.unlock();
+    StartLoader();
+  }
 }
 
 TargetSimConfig TargetSim::Config() const {
@@ -362,7 +403,7 @@ void TargetSim::Run() {
       break;
     }
   }
-  running_ = false;
+  if (!unplugged_) running_ = false;
 }
 
 // Whether the line is paced now, and at which rate.

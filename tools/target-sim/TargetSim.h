@@ -32,12 +32,14 @@ class TargetSim {
   TargetSim(const TargetSim&) = delete;
   TargetSim& operator=(const TargetSim&) = delete;
 
-  // Device path of the slave side, e.g. /dev/pts/7.
-  const std::string& SlavePath() const { return line_.SlavePath(); }
+  // Device path of the slave side, e.g. /dev/pts/7; a new one after an
+  // Unplug and PutNew.
+  std::string SlavePath() const;
 
   // Ends the loader thread; the pseudo-terminal stays open until destruction.
   void Stop();
-  // False once stopped or hung up.
+  // False once stopped or hung up (an unplugged board is neither: a new
+  // one can come).
   bool Running() const { return running_; }
   // The line was closed by the hang-up fault.
   bool HungUp() const { return hungUp_; }
@@ -46,10 +48,16 @@ class TargetSim {
   void Reset();
   // The board taken off the line: nothing received is answered.
   void TakeAway();
+  // The board and its adapter pulled off the host: the pseudo-terminal is
+  // closed, so the host's reads and writes on it fail (EIO) as on a USB
+  // adapter that is unplugged. The loader thread ends until PutNew.
+  void Unplug();
   // A new board on the line: fresh memories, in its power-on state, its
-  // commands counted from zero again. Ends a TakeAway.
+  // commands counted from zero again. Ends a TakeAway; after an Unplug it
+  // comes on a new pseudo-terminal (SlavePath changes).
   void PutNew();
   bool Away() const { return away_; }
+  bool Unplugged() const { return unplugged_; }
 
   // Options, readable and switchable while running; they apply from the
   // next character received.
@@ -96,6 +104,7 @@ class TargetSim {
   using Clock = std::chrono::steady_clock;
 
   void Run();
+  void StartLoader();
   bool Paced(int& baud);
   void Take(const char* data, std::size_t size, Clock::time_point now, int baud);
   Clock::time_point NextArrival() const;
@@ -154,6 +163,9 @@ class TargetSim {
   std::atomic<bool> hungUp_{false};
   std::atomic<bool> stopping_{false};
   std::atomic<bool> away_{false};
+  std::atomic<bool> unplugged_{false};
+  mutable std::mutex pathMutex_;  // the slave path changes on a replug
+  std::string slavePath_;
   std::thread thread_;
 };
 

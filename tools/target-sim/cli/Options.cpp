@@ -77,14 +77,18 @@ Memories and files:
                             MEM is code, xram, iram, sfr or config
   --dump FILE               write all memories to FILE at exit and on SIGUSR1
   --link PATH               keep a symlink to the device at PATH
-                            (default $XDG_RUNTIME_DIR/varnel-target)
+                            (default $XDG_RUNTIME_DIR/varnel-target; while
+                            another simulator keeps that, varnel-target-2,
+                            -3, ... and the one taken is said)
   --no-link                 keep no symlink
   -v, --verbose             log every command and reply on standard error
   -h, --help                show this help and exit
 Signals: SIGINT and SIGTERM end the simulator, SIGUSR1 writes the dump,
 SIGUSR2 resets the loader (it waits for a carriage return again), SIGRTMIN
-takes the board away (the line falls silent and the --link disappears) and
-SIGRTMIN+1 puts a new one in (fresh memories, the link back). A replay
+takes the board away (the line falls silent and the --link disappears),
+SIGRTMIN+2 unplugs board and adapter (the terminal closes: the host's reads
+and writes fail) and SIGRTMIN+1 puts a new one in (fresh memories, the link
+back; after an unplug on a new terminal). A replay
 ended before its last line was played exits with status 1 and says where it
 stood.
 )";
@@ -299,8 +303,10 @@ CliOptions ParseOptions(int argc, char** argv) {
       options.dumpFile = value();
     } else if (flag == "--link") {
       options.link = value();
+      options.linkDefaulted = false;
     } else if (flag == "--no-link") {
       options.link.clear();
+      options.linkDefaulted = false;
     } else if (flag == "--replay") {
       options.replay = value();
     } else {

@@ -20,6 +20,7 @@ struct CliOptions {
   std::vector<Preload> preloads;
   std::string dumpFile;  // empty: no dump
   std::string link;      // empty: no symlink
+  bool linkDefaulted = true;  // no --link or --no-link given
   std::string replay;    // a trace whose target side is played instead of the loader
   std::string loaderOption;  // the last option given that only the loader takes
   bool verbose = false;

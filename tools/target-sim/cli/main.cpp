@@ -2,6 +2,7 @@
 // hand. Prints the device path first, keeps a stable symlink to it, and runs
 // until interrupted.
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -77,6 +78,49 @@ bool MakeLink(const std::string& link, const std::string& target) {
   return true;
 }
 
+// A link that still leads to a terminal is another running simulator's.
+bool LinkInUse(const std::string& link) {
+  struct stat st {};
+  return stat(link.c_str(), &st) == 0 && S_ISCHR(st.st_mode);
+}
+
+// Where this simulator keeps its link: the path asked for, or, while
+// another simulator keeps the default one, the first of DEFAULT-2,
+// DEFAULT-3, ... that none keeps. Empty (with the reason told) when there
+// is none to take: a link asked for by name is never taken from another.
+std::string ChooseLink(const CliOptions& options, const std::string& target) {
+  if (options.link.empty()) return {};
+  if (!options.linkDefaulted) {
+    if (!LinkInUse(options.link)) return MakeLink(options.link, target) ? options.link : "";
+    throw std::runtime_error(options.link + " leads to another running simulator's terminal; "
+                             "give another --link or --no-link");
+  }
+  for (int n = 1; n < 100; ++n) {
+    const std::string link = n == 1 ? options.link : options.link + "-" + std::to_string(n);
+    if (LinkInUse(link)) continue;
+    struct stat st {};
+    if (lstat(link.c_str(), &st) != 0) {
+      // Made where nothing is, so that two simulators starting at once
+      // never take the same name.
+      if (symlink(target.c_str(), link.c_str()) != 0) {
+        if (errno == EEXIST) continue;
+        std::cerr << "varnel-target-sim: cannot link " << link << ": " << std::strerror(errno) << "\n";
+        return {};
+      }
+    } else if (!MakeLink(link, target)) {
+      return {};  // a left-over link replaced, or a real file kept
+    }
+    if (n > 1) {
+      std::cerr << "varnel-target-sim: " << options.link << " is another simulator's; this one's link is "
+                << link << "\n";
+    }
+    return link;
+  }
+  std::cerr << "varnel-target-sim: every link from " << options.link << " to " << options.link
+            << "-99 is another simulator's; keeping no link\n";
+  return {};
+}
+
 // Removes the link only while it still points at our device (a newer
 // simulator may have taken it over).
 void RemoveLink(const std::string& link, const std::string& target) {
@@ -108,9 +152,9 @@ int Replay(const CliOptions& options, const sigset_t& signals) {
                 << Visible(step.bytes) << "\n";
     });
   }
-  const bool linked = !options.link.empty() && MakeLink(options.link, replay.SlavePath());
+  const std::string link = ChooseLink(options, replay.SlavePath());
   std::cout << replay.SlavePath() << std::endl;  // first line, flushed
-  if (linked) std::cerr << "varnel-target-sim: " << options.link << " -> " << replay.SlavePath() << "\n";
+  if (!link.empty()) std::cerr << "varnel-target-sim: " << link << " -> " << replay.SlavePath() << "\n";
 
   const timespec tick{0, 50'000'000};
   bool finishedTold = false;
@@ -123,7 +167,7 @@ int Replay(const CliOptions& options, const sigset_t& signals) {
     if (s == SIGINT || s == SIGTERM || s == SIGHUP) break;
   }
   replay.Stop();
-  if (linked) RemoveLink(options.link, replay.SlavePath());
+  if (!link.empty()) RemoveLink(link, replay.SlavePath());
   const TraceReplay::State result = replay.Result();
   if (result != TraceReplay::State::Finished || !finishedTold) {
     std::cerr << "varnel-target-sim: " << replay.Report() << "\n";
@@ -150,7 +194,7 @@ int main(int argc, char** argv) {
   // thread starts so it inherits the mask.
   sigset_t signals;
   sigemptyset(&signals);
-  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGRTMIN, SIGRTMIN + 1}) {
+  for (int s : {SIGINT, SIGTERM, SIGHUP, SIGUSR1, SIGUSR2, SIGRTMIN, SIGRTMIN + 1, SIGRTMIN + 2}) {
     sigaddset(&signals, s);
   }
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
@@ -167,9 +211,9 @@ int main(int argc, char** argv) {
     }
     // The link is in place before the path is printed, so whoever reads the
     // first line can use either.
-    const bool linked = !options.link.empty() && MakeLink(options.link, sim.SlavePath());
+    const std::string link = ChooseLink(options, sim.SlavePath());
     std::cout << sim.SlavePath() << std::endl;  // first line, flushed
-    if (linked) std::cerr << "varnel-target-sim: " << options.link << " -> " << sim.SlavePath() << "\n";
+    if (!link.empty()) std::cerr << "varnel-target-sim: " << link << " -> " << sim.SlavePath() << "\n";
 
     const timespec tick{0, 200'000'000};
     while (sim.Running()) {
@@ -181,19 +225,24 @@ int main(int argc, char** argv) {
       } else if (s == SIGRTMIN) {
         // The board taken away: its port disappears (the link) and falls silent.
         sim.TakeAway();
-        if (linked) RemoveLink(options.link, sim.SlavePath());
+        if (!link.empty()) RemoveLink(link, sim.SlavePath());
         std::cerr << "varnel-target-sim: board taken away\n";
+      } else if (s == SIGRTMIN + 2) {
+        // Board and adapter pulled out: the terminal itself closes.
+        if (!link.empty()) RemoveLink(link, sim.SlavePath());
+        sim.Unplug();
+        std::cerr << "varnel-target-sim: board unplugged\n";
       } else if (s == SIGRTMIN + 1) {
         sim.PutNew();
-        if (linked) MakeLink(options.link, sim.SlavePath());
-        std::cerr << "varnel-target-sim: a new board\n";
+        if (!link.empty()) MakeLink(link, sim.SlavePath());
+        std::cerr << "varnel-target-sim: a new board on " << sim.SlavePath() << "\n";
       } else if (s == SIGINT || s == SIGTERM || s == SIGHUP) {
         break;
       }
     }
     if (sim.HungUp()) std::cerr << "varnel-target-sim: the line was hung up\n";
     sim.Stop();
-    if (linked) RemoveLink(options.link, sim.SlavePath());
+    if (!link.empty()) RemoveLink(link, sim.SlavePath());
     Dump(sim, options.dumpFile);
   } catch (const std::exception& e) {
     std::cerr << "varnel-target-sim: " << e.what() << "\n";

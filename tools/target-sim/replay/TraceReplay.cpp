@@ -120,7 +120,11 @@ void TraceReplay::SetLogger(std::function<void(const TraceStep&)> logger) {
 // it as the trace says. The first line is due at once.
 TraceReplay::Clock::time_point TraceReplay::Due(std::size_t step) const {
   if (step == 0) return anchor_;
-  const double gap = std::max(0.0, steps_[step].milliseconds - steps_[step - 1].milliseconds);
+  // A file's times are any numbers: a gap beyond a day is waited as a day,
+  // which the clock can still count.
+  constexpr double kLongestGapMs = 24.0 * 3600 * 1000;
+  const double gap = std::clamp(steps_[step].milliseconds - steps_[step - 1].milliseconds, 0.0,
+                                kLongestGapMs);
   return anchor_ + std::chrono::duration_cast<Clock::duration>(
                        std::chrono::duration<double, std::milli>(gap));
 }
