@@ -17,6 +17,7 @@
 #include <ctime>
 
 #include "cli/ClockCheck.h"
+#include "cli/DbCommand.h"
 #include "cli/ResetCommand.h"
 #include "core/FileBytes.h"
 #include "link/HexText.h"
@@ -58,6 +59,7 @@ const char* CommandName(Command command) {
     case Command::Erase: return "erase";
     case Command::Terminal: return "terminal";
     case Command::BlankCheck: return "blank-check";
+    case Command::Db: return "db";
     case Command::None: break;
   }
   return "";
@@ -86,7 +88,8 @@ Prepared Prepare(const Options& o) {
                        .toHex()
                        .toStdString();
   }
-  if (o.serial) {
+  if (!o.db.empty()) PrepareDb(o);
+  if (o.serial && o.db.empty()) {
     const std::uint64_t next = PeekSerial(o.serialFile);
     if (!SerialBytes(*o.serial, next)) {
       throw CliFailure(OutcomeKind::Refused, "the serial number " + std::to_string(next) + " of " +

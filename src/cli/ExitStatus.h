@@ -16,6 +16,7 @@ enum ExitStatus : int {
   kExitUsage = 2,        // bad usage or a bad file: nothing was sent
   kExitNoAnswer = 3,     // no answer, or no valid answer, in time
   kExitPort = 4,         // the port cannot be opened (or failed under us)
+  kExitNotStored = 5,    // a record or serial number could not be stored or taken
   kExitInterrupted = 130,
 };
 
@@ -38,6 +39,7 @@ inline int ExitStatusOf(OutcomeKind kind) {
     case OutcomeKind::DamagedReplies: return kExitNoAnswer;
     case OutcomeKind::PortFailed: return kExitPort;
     case OutcomeKind::Interrupted: return kExitInterrupted;
+    case OutcomeKind::NotStored: return kExitNotStored;
   }
   return kExitRefused;
 }

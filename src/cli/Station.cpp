@@ -12,6 +12,7 @@
 #include <memory>
 #include <mutex>
 
+#include "cli/DbCommand.h"
 #include "cli/StopSignals.h"
 
 namespace varnel::cli {
@@ -177,23 +178,30 @@ class Station {
       std::lock_guard lock(slot.linkMutex);
       slot.link = link;
     };
-    if (o_.serial) run.takeSerial = [this] { return TakeSerial(o_.serialFile, *o_.serial); };
+    // Every board thread has its own connection to the database.
+    std::unique_ptr<BoardRecords> records;
+    if (!o_.db.empty()) records = std::make_unique<BoardRecords>(o_);
+    if (o_.serial && records) {
+      run.takeSerial = [this, &records] { return records->TakeNumber(*o_.serial); };
+    } else if (o_.serial) {
+      run.takeSerial = [this] { return TakeSerial(o_.serialFile, *o_.serial); };
+    }
     for (int n = 1; !stop_ && (o_.count == 0 || n <= o_.count); ++n) {
       const long long started = UnixMs();
       const auto start = std::chrono::steady_clock::now();
       bool waiting = false;  // stopped while waiting for a board
-      run.ended = [&](const Outcome& outcome, const BoardFacts& facts, Target* target) {
+      std::optional<Outcome> stored;  // the board's end once its record is stored
+      run.ended = [&](const Outcome& ended, const BoardFacts& facts, Target* target) {
         if (o_.loop && !facts.connected) {
           waiting = true;
           return;
         }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (!o_.log.empty()) {
-          LogEntry entry{slot.port, CommandName(o_.command), o_.file, prepared_.fileSha256,
-                         facts, outcome, seconds, started};
-          AppendLog(o_.log, LogLine(entry));
-        }
+        const LogEntry entry{slot.port, CommandName(o_.command), o_.file, prepared_.fileSha256,
+                             facts, ended, seconds, started};
+        if (!o_.log.empty()) AppendLog(o_.log, LogLine(entry));
+        const Outcome& outcome = stored.emplace(WithRecord(ended, records ? records->Keep(LogLine(entry)) : ""));
         if (!o_.loop) return;
         (outcome.Done() ? slot.ok : slot.failed) += 1;
         display_.Result(slot.port + ": board " + std::to_string(n) + ": " + ResultText(outcome));
@@ -202,6 +210,7 @@ class Station {
       };
       BoardFacts facts;
       slot.outcome = RunBoard(run, facts);
+      if (stored) slot.outcome = *stored;
       if (!o_.loop || waiting) break;
     }
   }

@@ -9,6 +9,7 @@
 
 #include "cli/Board.h"
 #include "cli/Commands.h"
+#include "cli/DbCommand.h"
 #include "cli/Station.h"
 #include "cli/PortChoice.h"
 #include "core/Version.h"
@@ -31,17 +32,24 @@ int RunOne(const Options& o, const Prepared& prepared, Screen& screen) {
   run.options = &o;
   run.screen = &screen;
   run.prepared = &prepared;
-  if (o.serial) run.takeSerial = [&o] { return TakeSerial(o.serialFile, *o.serial); };
+  std::unique_ptr<BoardRecords> records;
+  if (!o.db.empty()) records = std::make_unique<BoardRecords>(o);
+  if (o.serial && records) {
+    run.takeSerial = [&o, &records] { return records->TakeNumber(*o.serial); };
+  } else if (o.serial) {
+    run.takeSerial = [&o] { return TakeSerial(o.serialFile, *o.serial); };
+  }
   BoardFacts facts;
   const auto started = std::chrono::system_clock::now();
   const auto start = std::chrono::steady_clock::now();
-  const varnel::Outcome outcome = RunBoard(run, facts);
-  if (!o.log.empty()) {
+  varnel::Outcome outcome = RunBoard(run, facts);
+  if (!o.log.empty() || records) {
     LogEntry entry{o.port, CommandName(o.command), o.file, prepared.fileSha256, facts, outcome,
                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
                    std::chrono::duration_cast<std::chrono::milliseconds>(
                        started.time_since_epoch()).count()};
-    AppendLog(o.log, LogLine(entry));
+    if (!o.log.empty()) AppendLog(o.log, LogLine(entry));
+    if (records) outcome = WithRecord(outcome, records->Keep(LogLine(entry)));
   }
   if (!outcome.Done()) return Fail(&screen, outcome);
   return ExitStatusOf(varnel::OutcomeKind::Finished);
@@ -74,6 +82,10 @@ int main(int argc, char** argv) {
     }
     // The terminal has no run of the engine's: its status is its own.
     if (options.command == Command::Terminal) return RunTerminal(options);
+    if (options.command == Command::Db) {
+      RunDb(options);
+      return ExitStatusOf(varnel::OutcomeKind::Finished);
+    }
     if (options.command == Command::Ports) {
       RunPorts();
       return ExitStatusOf(varnel::OutcomeKind::Finished);

@@ -26,6 +26,7 @@ enum class OutcomeKind {
   PortFailed,         // the port is closed, cannot be opened or failed under the run
   Interrupted,        // the user stopped it
   VerifyDifferences,  // the flash read back differs from the file
+  NotStored,          // a board's record or serial number could not be stored or taken
 };
 
 struct Outcome {
@@ -70,6 +71,7 @@ inline const char* KindName(OutcomeKind kind) {
     case OutcomeKind::PortFailed: return "PortFailed";
     case OutcomeKind::Interrupted: return "Interrupted";
     case OutcomeKind::VerifyDifferences: return "VerifyDifferences";
+    case OutcomeKind::NotStored: return "NotStored";
   }
   return "?";
 }
