@@ -75,6 +75,7 @@ void RunDb(const Options& o) {
                     static_cast<unsigned long long>(next));
       }
     } else if (o.dbAction == "flush") {
+      db->Check();  // a wrong --db is said even when there is nothing to send
       const store::SpoolSent sent = spool.Send(*db);
       std::printf("%zu record(s) sent to %s, %zu left in %s\n", sent.sent, db->Shown().c_str(), sent.left,
                   spool.path().c_str());
