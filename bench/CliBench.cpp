@@ -23,12 +23,15 @@
 
 #include "Bench.h"
 #include "link/Trace.h"
+#include "store/BoardStore.h"
+#include "support/PostgresServer.h"
 #include "target-sim/TargetSim.h"
 
 namespace varnel::bench {
 namespace {
 
 using Clock = std::chrono::steady_clock;
+using testing::PostgresServer;
 constexpr int kBaud = 38400;
 
 struct CliRun {
@@ -228,6 +231,55 @@ std::vector<Figure> Gang4Vs1() {
           {"gang_4_program_verify_32k_s", four, "s"}};
 }
 
+// Four boards with serial numbers from the database over four with numbers
+// from a counter file: what the shared record costs a station. Each way
+// twice, the faster run counting.
+std::vector<Figure> Gang4DbVsFile() {
+  PostgresServer server;
+  if (const std::string missing = PostgresServer::Missing(); !missing.empty() || !server.Start(true)) {
+    std::fprintf(stderr, "gang db bench: no PostgreSQL server: %s\n",
+                 missing.empty() ? server.why().c_str() : missing.c_str());
+    return {};
+  }
+  QTemporaryDir dir;
+  ::setenv("XDG_STATE_HOME", dir.path().toUtf8().constData(), 1);
+  {
+    store::BoardStore db(server.Conninfo());
+    std::uint64_t next = 0;
+    db.Init();
+    db.CreateCounter("default", 1, next);
+  }
+  std::vector<std::uint8_t> image(4096);
+  std::mt19937 random(1210);
+  for (auto& b : image) b = static_cast<std::uint8_t>(random());
+  const std::string file = dir.filePath("image.bin").toStdString();
+  std::ofstream(file, std::ios::binary)
+      .write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+  const std::string serialFile = dir.filePath("serial.txt").toStdString();
+  std::ofstream(serialFile) << "1\n";
+  const auto timeWith = [&](const std::vector<std::string>& numbers) {
+    std::vector<std::unique_ptr<sim::TargetSim>> targets;
+    for (int i = 0; i < 4; ++i) targets.push_back(PacedTarget());
+    std::vector<std::string> args = numbers;
+    for (const char* a : {"--serial", "7FF0:4", "program", "--verify"}) args.emplace_back(a);
+    args.push_back(file);
+    return RunGang(targets, args, dir.path().toStdString());
+  };
+  double db = 1e9, counterFile = 1e9;
+  for (int round = 0; round < 2; ++round) {
+    const double f = timeWith({"--serial-file", serialFile});
+    const double d = timeWith({"--db", server.Conninfo()});
+    if (f <= 0 || d <= 0) return {};
+    counterFile = std::min(counterFile, f);
+    db = std::min(db, d);
+  }
+  return {{"gang_4_db_vs_file_ratio", db / counterFile, ""}, {"gang_4_db_program_verify_4k_s", db, "s"},
+          {"gang_4_file_program_verify_4k_s", counterFile, "s"}};
+}
+
+Registrar cliGangDb({"gang_4_db_vs_file_ratio", "gang_4_db_program_verify_4k_s",
+                     "gang_4_file_program_verify_4k_s"},
+                    Gang4DbVsFile);
 Registrar cliGang({"gang_4_vs_1_ratio", "gang_1_program_verify_32k_s", "gang_4_program_verify_32k_s"},
                   Gang4Vs1);
 Registrar cliRead({"cli_read_code_38400_ratio", "cli_read_code_s"}, CliReadCode);

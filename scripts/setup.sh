@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev
   libjpeg62-turbo-dev nlohmann-json3-dev
   binutils python3
+  libpq-dev postgresql
 )
 if [ "${1:-}" = "--fuzz" ]; then
   # libclang-rt-14-dev holds libFuzzer and the sanitizer runtimes; llvm-14

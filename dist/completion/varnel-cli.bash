@@ -67,7 +67,7 @@ _varnel_cli() {
   COMPREPLY=()
   _varnel_current
 
-  local global='-p --port -b --baud --project --reset --reset-seq --reset-cmd --clock --timeout --trace --log -q --quiet -h --help --version'
+  local global='-p --port -b --baud --project --reset --reset-seq --reset-cmd --clock --timeout --trace --log --db -q --quiet -h --help --version'
   case $prev in
     -p | --port) _varnel_ports; COMPREPLY+=($(compgen -W auto -- "$cur")); return ;;
     -b | --baud) _varnel_words '110 300 600 1200 2400 4800 9600 14400 19200 38400 56000 57600 115200 128000 256000'; return ;;
@@ -76,7 +76,8 @@ _varnel_cli() {
     --project) _varnel_files prj; return ;;
     --trace | --log | --serial-file) _varnel_files; return ;;
     -o | --output) _varnel_files hex bin; return ;;
-    --timeout | --from | --to | --hcr0 | --hcr1 | --serial | --count | --clock) return ;;
+    --timeout | --from | --to | --hcr0 | --hcr1 | --serial | --count | --clock | --db | \
+      --serial-counter | --counter | --start | --since) return ;;
   esac
 
   # The command and its arguments so far: words that are neither options
@@ -90,7 +91,7 @@ _varnel_cli() {
       case $word in
         -p | --port | -b | --baud | --project | --timeout | --trace | --log | -o | --output | \
           --from | --to | --hcr0 | --hcr1 | --serial | --serial-file | --count | --reset-seq | \
-          --reset-cmd | --clock)
+          --reset-cmd | --clock | --db | --serial-counter | --counter | --start | --since)
           if [[ ${COMP_WORDS[i + 1]} != = ]]; then i=$((i + 1)); fi ;;
       esac
     elif [[ -z $command ]]; then
@@ -103,15 +104,17 @@ _varnel_cli() {
   if [[ $cur == -* ]]; then
     case $command in
       read) _varnel_words "$global -o --output --from --to --twice" ;;
-      program) _varnel_words "$global --verify --no-mass-erase --no-erase-cfg --no-flash --no-hcr --send-all --hcr0 --hcr1 --allow-missing-end --serial --serial-file --loop --count" ;;
+      program) _varnel_words "$global --verify --no-mass-erase --no-erase-cfg --no-flash --no-hcr --send-all --hcr0 --hcr1 --allow-missing-end --serial --serial-file --serial-counter --loop --count" ;;
       verify) _varnel_words "$global --allow-missing-end" ;;
+      db) _varnel_words "$global --counter --start --since --serial" ;;
       erase) _varnel_words "$global --with-cfg --cfg-only" ;;
       *) _varnel_words "$global" ;;
     esac
     return
   fi
   case $command in
-    '') _varnel_words 'ports info read program verify erase blank-check terminal' ;;
+    '') _varnel_words 'ports info read program verify erase blank-check terminal db' ;;
+    db) if ((args == 0)); then _varnel_words 'init flush export'; fi ;;
     read) if ((args == 0)); then _varnel_words 'code xdata iram sfr cfg'; fi ;;
     program | verify) if ((args == 0)); then _varnel_files hex ihx bin; fi ;;
   esac

@@ -20,6 +20,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/ClockCheck.h"
+#include "cli/DbCommand.h"
 #include "cli/ResetCommand.h"
 #include "core/FileBytes.h"
 #include "link/HexText.h"
@@ -141,6 +142,7 @@ const char* CommandName(Command command) {
     case Command::Erase: return "erase";
     case Command::Terminal: return "terminal";
     case Command::BlankCheck: return "blank-check";
+    case Command::Db: return "db";
     case Command::None: break;
   }
   return "";
@@ -171,8 +173,9 @@ Prepared Prepare(const Options& o) {
                        .toHex()
                        .toStdString();
   }
-  if (o.serial) {
-    if (p.image) CheckSerialPlace(*o.serial, *p.image, o.file);
+  if (o.serial && p.image) CheckSerialPlace(*o.serial, *p.image, o.file);
+  if (!o.db.empty()) PrepareDb(o);
+  if (o.serial && o.db.empty()) {
     const std::uint64_t next = PeekSerial(o.serialFile);
     if (!SerialBytes(*o.serial, next)) {
       throw CliFailure(OutcomeKind::Refused, "the serial number " + std::to_string(next) + " of " +

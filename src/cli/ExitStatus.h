@@ -17,7 +17,7 @@ enum ExitStatus : int {
   kExitUsage = 2,        // bad usage or a bad file: nothing was sent
   kExitNoAnswer = 3,     // no answer, or no valid answer, in time
   kExitPort = 4,         // the port cannot be opened (or failed under us)
-  kExitNotStored = 5,    // the board's record or serial number could not be stored
+  kExitNotStored = 5,    // a record or serial number could not be stored or taken
   kExitInterrupted = 130,
 };
 

@@ -31,6 +31,11 @@ constexpr char kUsage[] = R"(Usage:
   varnel-cli [options] program FILE [--verify] ... -p PORT [-p PORT ...]
              [--serial ADDR:LEN[:le|be|ascii] --serial-file FILE]
              [--loop [--count N]]
+  varnel-cli [options] program FILE ... --db CONNINFO
+             [--serial ADDR:LEN[:le|be|ascii] [--serial-counter NAME]]
+  varnel-cli --db CONNINFO db init [--counter NAME --start N]
+  varnel-cli --db CONNINFO db flush
+  varnel-cli --db CONNINFO db export [--since TIME] [--serial N]
 
 Talks to the serial boot loader of an MSC1210 (or MSC1211). Every command but
 "ports" and "terminal" first wakes the loader with carriage returns, reads its
@@ -106,6 +111,10 @@ Commands:
                         at once; a board that fails before takes none. A
                         number that does not fit LEN is refused (status 2)
                         before anything is sent
+    --serial-counter NAME  with --db instead of --serial-file: the database's
+                        counter the numbers come from (one per product;
+                        default "default"), taken in one short transaction,
+                        so stations on several computers never share one
     --loop              after each board, wait until it is gone (its port
                         disappears or the loader is silent for about a
                         second), then for the next; the port is reopened by
@@ -130,6 +139,19 @@ Commands:
   blank-check       read the whole flash: status 0 when every byte is FFh,
                     otherwise 1 with the first 10 addresses that are not
                     ("ADDRh: XXh") and their count
+  db ACTION         the line's shared record in PostgreSQL (see --db)
+    init                create the tables, or check them: running it again
+                        changes nothing; a database of a newer schema is
+                        refused
+    --counter NAME --start N  init: create the serial-number counter NAME,
+                        whose first number is N (an existing one is left
+                        as it is)
+    flush               send the records waiting in the spool now
+    export              write the records on standard output as JSON Lines,
+                        the fields of --log, oldest first
+    --since TIME        export: the records from TIME on (2026-03-01, or
+                        "2026-03-01 14:00+01")
+    --serial N          export: the records of serial number N
   terminal          talk to the loader by hand: what you type goes to it as
                     typed, unbuffered and with nothing added (Enter sends a
                     carriage return); what comes back is shown with control
@@ -198,6 +220,19 @@ Options:
                         each line with one write, so several processes can
                         share the file. A record that cannot be written
                         fails its board (status 5)
+      --db CONNINFO     also store every board's record (and with --serial
+                        take its number) in a PostgreSQL database that the
+                        stations of a line share: a libpq connection string
+                        or URI (postgresql://station@db.line/varnel); a
+                        password comes from ~/.pgpass or PGPASSWORD, never
+                        from the command line, and is never shown. Instead
+                        of --serial-file and --log, or beside --log.
+                        Connecting and every statement time out after 5 s.
+                        When the server cannot be reached, a board that
+                        needs a number is not started (status 5) and a
+                        finished board's record waits in the spool
+                        ($XDG_STATE_HOME/varnel/spool.jsonl) to be sent,
+                        once, when the server answers again
   -q, --quiet           no progress on standard error
   -h, --help            show this help and exit
       --version         show the version and exit
@@ -217,8 +252,10 @@ Exit status:
        3 tries: the message names the memory and the address)
   4    the port cannot be opened (or failed while in use), or the reset
        command failed
-  5    the board's record or serial number could not be stored (--log,
-       --serial-file: a full disk, a folder that went read-only)
+  5    the board's record or serial number could not be stored or taken
+       (--log, --serial-file: a full disk, a folder that went read-only;
+       --db: the database cannot be reached and the spool cannot be
+       written); db: the database cannot be reached or refused
   130  interrupted (Ctrl+C or a stop signal; a download in progress is
        ended with the end record first)
 
@@ -289,14 +326,15 @@ Command CommandNamed(const std::string& word) {
   if (word == "erase") return Command::Erase;
   if (word == "terminal") return Command::Terminal;
   if (word == "blank-check") return Command::BlankCheck;
+  if (word == "db") return Command::Db;
   throw UsageError("unknown command '" + word + "' (see --help)");
 }
 
 // Options that belong to one command only.
 void Require(const Options& o, Command command, const std::string& option) {
   if (o.command != command) {
-    static const char* kNames[] = {"",       "ports",  "info",  "read",    "program",
-                                   "verify", "erase", "terminal", "blank-check"};
+    static const char* kNames[] = {"",       "ports", "info",     "read",        "program",
+                                   "verify", "erase", "terminal", "blank-check", "db"};
     throw UsageError(option + " belongs to the " + kNames[static_cast<int>(command)] +
                      " command");
   }
@@ -313,6 +351,17 @@ std::string Listed(const Rows& rows, Name name, std::string_view lastJoin) {
   return list;
 }
 
+
+// A decimal number of at most 18 digits (a counter in the database is a
+// bigint).
+std::uint64_t ParseCount(const std::string& name, const std::string& text, const std::string& what) {
+  std::uint64_t value = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value, 10);
+  if (text.empty() || text.size() > 18 || error != std::errc() || end != text.data() + text.size()) {
+    throw UsageError(name + " needs " + what + " (a decimal number), not '" + text + "'");
+  }
+  return value;
+}
 
 }  // namespace
 
@@ -443,9 +492,13 @@ Options ParseOptions(int argc, char** argv) {
       o.version = true;
     } else if (name == "--log") {
       o.log = p.Value(name, inlineValue);
+    } else if (name == "--db") {
+      o.db = p.Value(name, inlineValue);
+      if (o.db.empty()) throw UsageError("--db needs a connection string or URI");
     } else if (name == "-o" || name == "--output" || name == "--from" || name == "--to" ||
                name == "--hcr0" || name == "--hcr1" || name == "--serial" ||
-               name == "--serial-file" || name == "--count") {
+               name == "--serial-file" || name == "--count" || name == "--serial-counter" ||
+               name == "--counter" || name == "--start" || name == "--since") {
       commandOptions.emplace_back(name, p.Value(name, inlineValue));
     } else if (name == "--verify" || name == "--no-mass-erase" || name == "--no-erase-cfg" ||
                name == "--no-flash" || name == "--no-hcr" || name == "--cfg-only" ||
@@ -462,11 +515,12 @@ Options ParseOptions(int argc, char** argv) {
   if (o.help || o.version) return o;
   if (p.positional.empty()) throw UsageError("no command given (see --help)");
   o.command = CommandNamed(p.positional[0]);
-  const std::size_t wanted =
-      (o.command == Command::Read || o.command == Command::Program || o.command == Command::Verify)
-          ? 2 : 1;
+  const std::size_t wanted = (o.command == Command::Read || o.command == Command::Program ||
+                              o.command == Command::Verify || o.command == Command::Db)
+                                 ? 2 : 1;
   if (p.positional.size() < wanted) {
     throw UsageError(o.command == Command::Read ? "read needs a MEMORY: " + MemoryNames()
+                     : o.command == Command::Db ? "db needs an action: init, flush or export"
                                                 : p.positional[0] + " needs a FILE");
   }
   if (p.positional.size() > wanted) {
@@ -474,7 +528,16 @@ Options ParseOptions(int argc, char** argv) {
   }
   if (o.command == Command::Read) o.memory = p.positional[1];
   if (o.command == Command::Program || o.command == Command::Verify) o.file = p.positional[1];
-
+  if (o.command == Command::Db) {
+    o.dbAction = p.positional[1];
+    if (o.dbAction != "init" && o.dbAction != "flush" && o.dbAction != "export") {
+      throw UsageError("unknown db action '" + o.dbAction + "': init, flush or export");
+    }
+  }
+  const auto dbAction = [&](const std::string& name, const char* action) {
+    Require(o, Command::Db, name);
+    if (o.dbAction != action) throw UsageError(name + " belongs to db " + action);
+  };
   bool cfgOnly = false, withCfg = false;
   for (const auto& [name, value] : commandOptions) {
     if (name == "-o" || name == "--output") {
@@ -491,9 +554,26 @@ Options ParseOptions(int argc, char** argv) {
     } else if (name == "--twice") {
       Require(o, Command::Read, name);
       o.twice = true;
+    } else if (name == "--serial" && o.command == Command::Db) {
+      dbAction(name, "export");
+      o.exportSerial = ParseCount(name, value, "a serial number");
     } else if (name == "--serial") {
       Require(o, Command::Program, name);
       o.serial = ParseSerialSpec(value);
+    } else if (name == "--serial-counter") {
+      Require(o, Command::Program, name);
+      o.serialCounter = value;
+      if (value.empty()) throw UsageError("--serial-counter needs a counter's name");
+    } else if (name == "--counter") {
+      dbAction(name, "init");
+      o.counter = value;
+      if (value.empty()) throw UsageError("--counter needs a counter's name");
+    } else if (name == "--start") {
+      dbAction(name, "init");
+      o.counterStart = ParseCount(name, value, "the counter's first number");
+    } else if (name == "--since") {
+      dbAction(name, "export");
+      o.since = value;
     } else if (name == "--serial-file") {
       Require(o, Command::Program, name);
       o.serialFile = value;
@@ -526,9 +606,18 @@ Options ParseOptions(int argc, char** argv) {
       if (name == "--send-all") o.sendAll = true;
     }
   }
-  if (o.serial.has_value() != !o.serialFile.empty()) {
-    throw UsageError("--serial and --serial-file go together");
+  if (!o.serialFile.empty() && !o.db.empty()) {
+    throw UsageError("--serial-file and --db exclude each other: the numbers come from one place");
   }
+  if (!o.serialFile.empty() != o.serial.has_value() && (o.db.empty() || !o.serialFile.empty())) {
+    throw UsageError("--serial and --serial-file go together (or --serial with --db)");
+  }
+  if (!o.serialCounter.empty() && (o.db.empty() || !o.serial)) {
+    throw UsageError("--serial-counter belongs to --serial with --db");
+  }
+  if (o.serial && !o.db.empty() && o.serialCounter.empty()) o.serialCounter = "default";
+  if (o.command == Command::Db && o.db.empty()) throw UsageError("db needs --db CONNINFO");
+  if (o.counter.empty() != !o.counterStart) throw UsageError("--counter and --start go together");
   if (o.count > 0 && !o.loop) throw UsageError("--count belongs to --loop");
   if (o.ports.size() > 1 && o.command != Command::Program && o.command != Command::Verify &&
       o.command != Command::Erase && o.command != Command::BlankCheck &&

@@ -13,7 +13,7 @@
 
 namespace varnel::cli {
 
-enum class Command { None, Ports, Info, Read, Program, Verify, Erase, Terminal, BlankCheck };
+enum class Command { None, Ports, Info, Read, Program, Verify, Erase, Terminal, BlankCheck, Db };
 
 // Where and how a board's serial number goes into the image.
 struct SerialSpec {
@@ -41,6 +41,7 @@ struct Options {
   bool help = false;
   bool version = false;
   std::string log;                  // JSON Lines file: one record per board and command
+  std::string db;                   // libpq connection string: records (and numbers) in PostgreSQL
 
   // read
   std::string memory;               // code, xdata, iram, sfr, cfg
@@ -61,6 +62,14 @@ struct Options {
   std::string serialFile;
   bool loop = false;
   int count = 0;                    // boards per port with loop; 0: until Ctrl+C
+  std::string serialCounter;        // with db: the counter numbers come from
+
+  // db init|flush|export
+  std::string dbAction;
+  std::string counter;              // init: a counter to create, from counterStart
+  std::optional<std::uint64_t> counterStart;
+  std::optional<std::string> since;           // export: records from this time on
+  std::optional<std::uint64_t> exportSerial;  // export: the records of this number
 
   // erase
   EraseScope eraseScope = EraseScope::Flash;

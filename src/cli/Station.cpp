@@ -13,6 +13,7 @@
 #include <mutex>
 #include <optional>
 
+#include "cli/DbCommand.h"
 #include "cli/StopSignals.h"
 
 namespace varnel::cli {
@@ -203,7 +204,14 @@ class Station {
       std::lock_guard lock(slot.linkMutex);
       slot.link = link;
     };
-    if (o_.serial) run.takeSerial = [this] { return TakeSerial(o_.serialFile, *o_.serial); };
+    // Every board thread has its own connection to the database.
+    std::unique_ptr<BoardRecords> records;
+    if (!o_.db.empty()) records = std::make_unique<BoardRecords>(o_);
+    if (o_.serial && records) {
+      run.takeSerial = [this, &records] { return records->TakeNumber(*o_.serial); };
+    } else if (o_.serial) {
+      run.takeSerial = [this] { return TakeSerial(o_.serialFile, *o_.serial); };
+    }
     for (int n = 1; !stop_ && (o_.count == 0 || n <= o_.count); ++n) {
       const long long started = UnixMs();
       const auto start = std::chrono::steady_clock::now();
@@ -216,11 +224,11 @@ class Station {
         }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        const LogEntry entry{slot.port, CommandName(o_.command), o_.file, prepared_.fileSha256,
+                             facts, ran, seconds, started};
         Outcome outcome = ran;
-        if (!o_.log.empty()) {
-          outcome = Record(o_.log, {slot.port, CommandName(o_.command), o_.file, prepared_.fileSha256,
-                                    facts, ran, seconds, started});
-        }
+        if (!o_.log.empty()) outcome = Record(o_.log, entry);
+        if (records) outcome = WithRecord(outcome, records->Keep(LogLine(entry)));
         recorded = outcome;
         slot.serial = facts.serial;
         if (!o_.loop) return;

@@ -9,6 +9,7 @@
 
 #include "cli/Board.h"
 #include "cli/Commands.h"
+#include "cli/DbCommand.h"
 #include "cli/Station.h"
 #include "cli/PortChoice.h"
 #include "core/Version.h"
@@ -31,16 +32,25 @@ varnel::Outcome RunOne(const Options& o, const Prepared& prepared, Screen& scree
   run.options = &o;
   run.screen = &screen;
   run.prepared = &prepared;
-  if (o.serial) run.takeSerial = [&o] { return TakeSerial(o.serialFile, *o.serial); };
+  std::unique_ptr<BoardRecords> records;
+  if (!o.db.empty()) records = std::make_unique<BoardRecords>(o);
+  if (o.serial && records) {
+    run.takeSerial = [&o, &records] { return records->TakeNumber(*o.serial); };
+  } else if (o.serial) {
+    run.takeSerial = [&o] { return TakeSerial(o.serialFile, *o.serial); };
+  }
   BoardFacts facts;
   const auto started = std::chrono::system_clock::now();
   const auto start = std::chrono::steady_clock::now();
   const varnel::Outcome outcome = RunBoard(run, facts);
-  if (o.log.empty()) return outcome;
-  return Record(o.log, {o.port, CommandName(o.command), o.file, prepared.fileSha256, facts, outcome,
-                        std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
-                        std::chrono::duration_cast<std::chrono::milliseconds>(
-                            started.time_since_epoch()).count()});
+  if (o.log.empty() && !records) return outcome;
+  const LogEntry entry{o.port, CommandName(o.command), o.file, prepared.fileSha256, facts, outcome,
+                       std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                       std::chrono::duration_cast<std::chrono::milliseconds>(
+                           started.time_since_epoch()).count()};
+  varnel::Outcome recorded = o.log.empty() ? outcome : Record(o.log, entry);
+  if (records) recorded = WithRecord(recorded, records->Keep(LogLine(entry)));
+  return recorded;
 }
 
 }  // namespace
@@ -70,6 +80,10 @@ int main(int argc, char** argv) {
     }
     // The terminal has no run of the engine's; it says how it ended.
     if (options.command == Command::Terminal) return ExitStatusOf(RunTerminal(options));
+    if (options.command == Command::Db) {
+      RunDb(options);
+      return ExitStatusOf(varnel::OutcomeKind::Finished);
+    }
     if (options.command == Command::Ports) {
       RunPorts();
       return ExitStatusOf(varnel::OutcomeKind::Finished);

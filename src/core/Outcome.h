@@ -26,7 +26,7 @@ enum class OutcomeKind {
   PortFailed,         // the port is closed, cannot be opened or failed under the run
   Interrupted,        // the user stopped it
   VerifyDifferences,  // the flash read back differs from the file
-  NotStored,          // done or not, the board's record or serial number could not be stored
+  NotStored,          // a board's record or serial number could not be stored or taken
 };
 
 struct Outcome {

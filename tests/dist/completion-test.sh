@@ -60,12 +60,12 @@ offers() {
 # Commands, and an unambiguous start completes to its command.
 expect 'varnel-cli pro' 'program'
 expect 'varnel-cli -p /dev/ttyUSB0 -b 38400 pro' 'program'
-expect 'varnel-cli ' 'blank-check erase info ports program read terminal verify'
+expect 'varnel-cli ' 'blank-check db erase info ports program read terminal verify'
 expect 'varnel-cli --project board.prj in' 'info'
 # Options: the global ones, and each command's own.
 expect 'varnel-cli --ver' '--version'
 expect 'varnel-cli program fw.hex --no-' '--no-erase-cfg --no-flash --no-hcr --no-mass-erase'
-expect 'varnel-cli erase --' '--baud --cfg-only --clock --help --log --port --project --quiet --reset --reset-cmd --reset-seq --timeout --trace --version --with-cfg'
+expect 'varnel-cli erase --' '--baud --cfg-only --clock --db --help --log --port --project --quiet --reset --reset-cmd --reset-seq --timeout --trace --version --with-cfg'
 # The reset presets, and the faster rates of the command line.
 expect 'varnel-cli --reset-seq ' 'pulse pulse-inverted'
 expect 'varnel-target-sim --dam' '--damage --damage-ways'
@@ -97,6 +97,7 @@ expect 'varnel-target-sim --load ' 'code= config= iram= sfr= xram='
 expect 'varnel-target-sim --load code=im' 'image.bin'
 expect 'varnel-cli read code --tw' '--twice'
 expect 'varnel-cli program fw.hex --lo' '--log --loop'
+expect 'varnel-cli --db postgresql://db.line/varnel db ' 'export flush init'
 offers 'varnel-target-sim --refuse-' '--refuse-config-write' '--refuse-erase'
 
 if ((failures)); then
