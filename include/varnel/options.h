@@ -35,7 +35,7 @@ using Progress = std::function<void(std::size_t done, std::size_t total)>;
 
 struct ReadOptions {
   bool twice = false;  // every block read twice; a third read settles a disagreement
-  Progress progress;
+  Progress progress{};
 };
 
 struct ProgramResult {

@@ -24,8 +24,8 @@ struct ProgramOptions {
   bool verify = false;        // read the flash back and compare (VerifyFailed)
   bool erase_config = true;   // erase the configuration page with the flash
   bool write_config = true;   // write HCR1 and HCR0 after the download
-  std::optional<std::uint8_t> hcr0, hcr1;  // none: FFh
-  Progress progress;
+  std::optional<std::uint8_t> hcr0{}, hcr1{};  // none: FFh
+  Progress progress{};
 };
 
 enum class EraseScope { Flash, FlashAndConfig, Config };

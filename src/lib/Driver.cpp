@@ -81,6 +81,7 @@ std::uint32_t Driver::FlashBytes() const {
 template <typename Body>
 auto Driver::Guarded(Body body) -> decltype(body()) {
   if (!info_) throw BadFile("the target is not connected: connect() first; nothing was sent");
+  line_->BeginVerb();
   try {
     return body();
   } catch (const Error& e) {

@@ -192,9 +192,15 @@ bool Line::RunUntil(const std::function<bool()>& done, int maxMs) {
   return !failure_ && done();
 }
 
+void Line::BeginVerb() {
+  failure_.reset();
+  progressError_ = nullptr;
+  ending_ = false;
+  if (comm_.IsOpen()) session_->NotePortOpened();
+}
+
 void Line::Run(const std::function<bool(Engine&)>& verb) {
   const std::uint64_t before = outcomes_;
-  Check();
   if (!verb(*engine_)) throw BadFile("the target is busy or not connected; nothing was sent");
   RunUntil([&] { return outcomes_ != before && !engine_->Busy(); });
   Check();

@@ -57,6 +57,9 @@ class Line : public QuietUi {
   // The port's rate of a baud figure; none for a rate it does not run at.
   static std::optional<TBaudrate> LineRate(int baud);
 
+  // A verb starts on a connected target: how the last run ended (a
+  // refusal, differences) does not count for it.
+  void BeginVerb();
   // Runs the event loop until done() holds (true), a failure (false) or,
   // with maxMs given, until that much time passed (false).
   bool RunUntil(const std::function<bool()>& done, int maxMs = -1);
