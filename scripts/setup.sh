@@ -12,6 +12,7 @@ packages=(
   libgtest-dev libgmock-dev
   libjpeg62-turbo-dev
   binutils python3
+  pybind11-dev python3-pybind11 python3-dev python3-pytest
 )
 if [ "${1:-}" = "--fuzz" ]; then
   # libclang-rt-14-dev holds libFuzzer and the sanitizer runtimes; llvm-14

@@ -59,6 +59,9 @@ class VARNEL_API Target {
   // no run goes.
   void cancel() noexcept;
 
+  // Closes the port now (the destructor does too); later verbs throw PortError.
+  void close();
+
   const std::string& port() const;
   // The facts of the last connect, none before one.
   const std::optional<Info>& info() const;

@@ -69,6 +69,11 @@ Driver::~Driver() = default;
 
 void Driver::Open(const std::string& port) { line_->Open(port); }
 
+void Driver::Close() {
+  info_.reset();
+  line_->Close();
+}
+
 std::uint32_t Driver::FlashBytes() const {
   const std::int32_t end = UploadSequence::FlashEndFor(line_->session().TargetIdCode);
   return end < 0 ? 0 : static_cast<std::uint32_t>(end) + 1;
@@ -80,6 +85,7 @@ std::uint32_t Driver::FlashBytes() const {
 // that found differences does not.
 template <typename Body>
 auto Driver::Guarded(Body body) -> decltype(body()) {
+  if (!line_->Port().IsOpen()) throw PortError("the port " + line_->Device() + " is closed");
   if (!info_) throw BadFile("the target is not connected: connect() first; nothing was sent");
   line_->BeginVerb();
   try {
@@ -130,6 +136,7 @@ std::optional<std::uint32_t> Driver::BlankCheck(const Progress& progress) {
 Info Driver::Connect() {
   info_.reset();
   lib::Line& line = *line_;
+  if (!line.Port().IsOpen()) throw PortError("the port " + line.Device() + " is closed");
   line.Renew();
   if (!options_.reset_command.empty()) line.RunResetCommand(options_.reset_command);
   Session& s = line.session();

@@ -39,6 +39,7 @@ class Driver {
   Driver& operator=(const Driver&) = delete;
 
   void Open(const std::string& port);
+  void Close();
   Info Connect();
   std::vector<std::uint8_t> Read(Memory memory, std::uint32_t first, std::uint32_t last,
                                  const ReadOptions& options);

@@ -93,10 +93,15 @@ Line::Line(const TargetOptions& options, const std::atomic<bool>& cancel)
 }
 
 Line::~Line() {
+  Close();
+  if (trace_) std::fclose(trace_);
+}
+
+void Line::Close() {
   watchdog_.stop();
   if (session_) session_->NotePortClosed();
   comm_.Close();  // the line settings the port had before are restored
-  if (trace_) std::fclose(trace_);
+  if (trace_) std::fflush(trace_);
 }
 
 void Line::Open(const std::string& port) {
@@ -160,6 +165,7 @@ void Line::Chunk(TraceDirection direction, std::string_view bytes) {
     const double ms = std::chrono::duration<double, std::milli>(Clock::now() - tap_->start).count();
     const std::string line = TraceLine(ms, direction, bytes) + "\n";
     std::fwrite(line.data(), 1, line.size(), trace_);
+    std::fflush(trace_);  // whole lines in the file whenever it is looked at
   }
   if (direction == TraceDirection::Sent) {
     lastSent_.assign(bytes);

@@ -47,6 +47,8 @@ class Line : public QuietUi {
 
   // Opens the trace file and the port; throws BadFile or PortError.
   void Open(const std::string& port);
+  // Closes the port; the line settings it had before come back.
+  void Close();
   // A fresh session and engine over the open port: what a connect starts
   // from, whatever an earlier run left behind.
   void Renew();

@@ -187,6 +187,10 @@ void Target::erase(EraseScope scope) {
 
 void Target::cancel() noexcept { impl_->Cancel(); }
 
+void Target::close() {
+  impl_->Call([&] { impl_->driver().Close(); });
+}
+
 const std::string& Target::port() const { return impl_->port_; }
 
 const std::optional<Info>& Target::info() const { return impl_->driver().Connected(); }
