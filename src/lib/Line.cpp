@@ -299,6 +299,8 @@ void Line::Report(std::size_t done) {
 }
 
 void Line::StartProgress(const ProgressStart& how) {
+  // A display that replaces an open one: what it counted stays counted.
+  if (progressOpen_) doneBefore_ += doneNow_;
   progressOpen_ = true;
   minimum_ = how.minimum;
   position_ = how.position;
