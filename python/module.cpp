@@ -43,7 +43,12 @@ varnel::Memory MemoryNamed(const std::string& name) {
 varnel::Progress Wrapped(const py::object& progress) {
   if (progress.is_none()) return {};
   // Called on the Target's thread: the GIL is taken for the call.
-  auto function = std::make_shared<py::object>(progress);
+  // The last copy may go on that thread too: it lets go of the function
+  // under the GIL.
+  std::shared_ptr<py::object> function(new py::object(progress), [](py::object* f) {
+    py::gil_scoped_acquire gil;
+    delete f;
+  });
   return [function](std::size_t done, std::size_t total) {
     py::gil_scoped_acquire gil;
     (*function)(done, total);
