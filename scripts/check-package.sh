@@ -57,6 +57,18 @@ out=$("$root/usr/bin/varnel-cli" --help) || fail "varnel-cli --help failed"
 out=$("$root/usr/bin/varnel-station" --version) || fail "varnel-station --version failed"
 [ "$out" = "varnel-station $version" ] || fail "varnel-station --version says '$out', the package is $version"
 
+step "the library for programs of one's own"
+for f in usr/include/varnel/varnel.h usr/lib/cmake/Varnel/VarnelConfig.cmake usr/lib/pkgconfig/varnel.pc \
+         usr/lib/python3/dist-packages/varnel.pyi; do
+  [ -f "$root/$f" ] || fail "no $f in the package"
+done
+so=$(find "$root/usr/lib" -maxdepth 1 -name 'libvarnel.so.1*' -type f | head -n 1)
+[ -n "$so" ] && [[ $(objdump -p "$so" | awk '/SONAME/ {print $2}') == libvarnel.so.1 ]] ||
+  fail "no libvarnel.so.1 with its SONAME in the package"
+out=$(cd / && LD_LIBRARY_PATH="$root/usr/lib" PYTHONPATH="$root/usr/lib/python3/dist-packages" \
+      /usr/bin/python3 -c 'import varnel; print(varnel.__version__)') || fail "the Python module does not import"
+[ "$out" = "$version" ] || fail "varnel.__version__ is '$out', the package is $version"
+
 step "desktop entry and AppStream metadata"
 for entry in varnel varnel-station; do
   desktop-file-validate "$root/usr/share/applications/$entry.desktop" || fail "desktop-file-validate $entry"

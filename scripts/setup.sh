@@ -13,6 +13,7 @@ packages=(
   libjpeg62-turbo-dev nlohmann-json3-dev
   binutils python3
   libpq-dev postgresql
+  pybind11-dev python3-pybind11 python3-dev python3-pytest
 )
 if [ "${1:-}" = "--fuzz" ]; then
   # libclang-rt-14-dev holds libFuzzer and the sanitizer runtimes; llvm-14

@@ -49,6 +49,11 @@ class Engine {
   // (BadFile when it cannot be used).
   bool VerifyFile(const std::string& path);
 
+  // Every difference the last verify found, as its last read showed it.
+  std::vector<VerifyDifference> VerifyDifferences(const MemoryImage& code) const {
+    return differences_ ? differences_->All(code) : std::vector<VerifyDifference>{};
+  }
+
   // True while a run waits for a reply or goes on between replies.
   bool Busy() const;
 

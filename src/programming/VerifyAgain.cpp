@@ -28,4 +28,10 @@ VerifyReport DifferenceCheck::Report(const MemoryImage& code) const {
   return report;
 }
 
+std::vector<VerifyDifference> DifferenceCheck::All(const MemoryImage& code) const {
+  std::vector<VerifyDifference> all;
+  for (std::uint32_t a : differing_) all.push_back({a, written_.at(a), code.Read(a)});
+  return all;
+}
+
 }  // namespace varnel

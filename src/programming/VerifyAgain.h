@@ -33,6 +33,8 @@ class DifferenceCheck {
   // The verdict: the differences every read showed, the target's byte from
   // the last read.
   VerifyReport Report(const MemoryImage& code) const;
+  // Every difference of the verdict, in address order.
+  std::vector<VerifyDifference> All(const MemoryImage& code) const;
 
  private:
   const std::map<std::uint32_t, std::uint8_t>& written_;

@@ -1,0 +1,333 @@
+// The varnel Python module over libvarnel. A verb runs with the GIL
+// released, so Targets in several Python threads work at once; while it
+// runs, the calling thread looks for Ctrl+C, which cancels the run (a
+// download gets its end record first) and then raises KeyboardInterrupt.
+#include <pybind11/functional.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <chrono>
+#include <future>
+#include <thread>
+
+#include <varnel/varnel.h>
+
+namespace py = pybind11;
+
+namespace {
+
+// The Python exception class of each error kind, made at import.
+std::map<varnel::ErrorKind, py::object>& ErrorClasses() {
+  static auto* classes = new std::map<varnel::ErrorKind, py::object>();
+  return *classes;
+}
+
+py::bytes Bytes(const std::vector<std::uint8_t>& data) {
+  return py::bytes(reinterpret_cast<const char*>(data.data()), data.size());
+}
+
+std::vector<std::uint8_t> FromBytes(const py::bytes& data) {
+  const std::string text = data;
+  return {text.begin(), text.end()};
+}
+
+varnel::Memory MemoryNamed(const std::string& name) {
+  if (name == "code") return varnel::Memory::Code;
+  if (name == "xdata") return varnel::Memory::Xdata;
+  if (name == "iram") return varnel::Memory::Iram;
+  if (name == "sfr") return varnel::Memory::Sfr;
+  if (name == "cfg" || name == "config") return varnel::Memory::Config;
+  throw py::value_error("unknown memory '" + name + "': code, xdata, iram, sfr or cfg");
+}
+
+varnel::Progress Wrapped(const py::object& progress) {
+  if (progress.is_none()) return {};
+  // Called on the Target's thread: the GIL is taken for the call.
+  // The last copy may go on that thread too: it lets go of the function
+  // under the GIL.
+  std::shared_ptr<py::object> function(new py::object(progress), [](py::object* f) {
+    py::gil_scoped_acquire gil;
+    delete f;
+  });
+  return [function](std::size_t done, std::size_t total) {
+    py::gil_scoped_acquire gil;
+    (*function)(done, total);
+  };
+}
+
+// Runs a verb on a helper thread while this one waits without the GIL,
+// looking for signals every 50 ms. Ctrl+C cancels the run; once it has
+// ended, KeyboardInterrupt is raised.
+template <typename Result>
+Result Blocking(varnel::Target& target, const std::function<Result()>& verb) {
+  std::packaged_task<Result()> task(verb);
+  std::future<Result> result = task.get_future();
+  std::optional<py::error_already_set> interrupted;
+  {
+    std::thread worker(std::move(task));
+    for (;;) {
+      std::future_status status;
+      {
+        py::gil_scoped_release free;
+        status = result.wait_for(std::chrono::milliseconds(50));
+      }
+      if (status == std::future_status::ready) break;
+      if (!interrupted && PyErr_CheckSignals() != 0) {
+        interrupted.emplace();  // takes the pending exception
+        target.cancel();
+      }
+    }
+    worker.join();
+  }
+  if (interrupted) {
+    try {
+      result.get();
+    } catch (const varnel::Interrupted&) {
+    }
+    throw std::move(*interrupted);
+  }
+  return result.get();
+}
+
+
+}  // namespace
+
+PYBIND11_MODULE(varnel, m) {
+  m.doc() = R"(The MSC1210 serial boot loader from Python.
+
+    with varnel.Target("/dev/ttyUSB0", baud=38400, reset="pulse") as t:
+        info = t.connect()
+        img = varnel.Image.load("fw.ihx")
+        img.put(0x7FF0, b"\x2a\x00\x00\x00")
+        t.program(img, verify=True)
+
+Errors are varnel.Error and its subclasses, each with .kind and
+.exit_status.)";
+  m.attr("__version__") = varnel::version();
+
+  // The exceptions: varnel.Error, and one subclass per kind.
+  py::object base = py::reinterpret_steal<py::object>(
+      PyErr_NewExceptionWithDoc("varnel.Error",
+                                "A run of the library failed; .kind names how, .exit_status is "
+                                "what a program exits with.",
+                                PyExc_RuntimeError, nullptr));
+  m.attr("Error") = base;
+  struct Kind {
+    varnel::ErrorKind kind;
+    const char* doc;
+  };
+  for (const Kind& k : {
+           Kind{varnel::ErrorKind::BadFile, "A file, an image or an argument cannot be used; nothing was sent."},
+           Kind{varnel::ErrorKind::Refused, "The boot loader said no."},
+           Kind{varnel::ErrorKind::VerifyFailed, "The flash differs from the image; .differences lists where."},
+           Kind{varnel::ErrorKind::NoAnswer, "The boot loader did not answer in time."},
+           Kind{varnel::ErrorKind::Damaged, "The boot loader never answered in a form that can be taken."},
+           Kind{varnel::ErrorKind::PortError, "The port cannot be opened or failed."},
+           Kind{varnel::ErrorKind::RecordLost, "A board's record could not be written."},
+           Kind{varnel::ErrorKind::Interrupted, "The run was cancelled."},
+       }) {
+    const std::string name = varnel::kind_name(k.kind);
+    py::object cls = py::reinterpret_steal<py::object>(PyErr_NewExceptionWithDoc(
+        ("varnel." + name).c_str(), k.doc, base.ptr(), nullptr));
+    cls.attr("kind") = name;
+    cls.attr("exit_status") = varnel::exit_status(k.kind);
+    m.attr(name.c_str()) = cls;
+    ErrorClasses()[k.kind] = cls;
+  }
+  py::register_exception_translator([](std::exception_ptr p) {
+    try {
+      if (p) std::rethrow_exception(p);
+    } catch (const varnel::Error& e) {
+      py::object cls = ErrorClasses().at(e.kind());
+      py::object error = cls(e.what());
+      error.attr("address") = e.address() ? py::cast(*e.address()) : py::none();
+      if (const auto* failed = dynamic_cast<const varnel::VerifyFailed*>(&e)) {
+        py::list differences;
+        for (const varnel::Difference& d : failed->differences()) {
+          differences.append(py::make_tuple(d.address, d.expected, d.actual));
+        }
+        error.attr("differences") = differences;
+      }
+      PyErr_SetObject(cls.ptr(), error.ptr());
+    }
+  });
+
+  py::class_<varnel::Info>(m, "Info", "What a connect found.")
+      .def_readonly("chip", &varnel::Info::chip, "The chip's name, as MSC1210Y5.")
+      .def_readonly("id", &varnel::Info::id, "The identification register E9h.")
+      .def_readonly("firmware", &varnel::Info::firmware,
+                    "The loader's version; empty when it was awake already.")
+      .def_readonly("clock_hz", &varnel::Info::clock_hz, "The core clock estimate in Hz.")
+      .def_readonly("clock_step_hz", &varnel::Info::clock_step_hz,
+                    "One step of that estimate at this rate, in Hz.")
+      .def_readonly("flash_bytes", &varnel::Info::flash_bytes, "The flash size.")
+      .def("__repr__", [](const varnel::Info& i) {
+        return "<varnel.Info " + i.chip + " " + std::to_string(i.clock_hz) + " Hz>";
+      });
+
+  py::class_<varnel::ProgramResult>(m, "ProgramResult", "How a programming run went.")
+      .def_readonly("bytes_written", &varnel::ProgramResult::bytes_written)
+      .def_readonly("verified", &varnel::ProgramResult::verified)
+      .def_readonly("replies_read_again", &varnel::ProgramResult::replies_read_again);
+
+  py::class_<varnel::PortInfo>(m, "PortInfo", "A serial port of this machine.")
+      .def_readonly("device", &varnel::PortInfo::device)
+      .def_readonly("by_id", &varnel::PortInfo::by_id)
+      .def_readonly("status", &varnel::PortInfo::status)
+      .def_readonly("details", &varnel::PortInfo::details)
+      .def("__repr__", [](const varnel::PortInfo& p) {
+        return "<varnel.PortInfo " + p.device + " " + p.status + ">";
+      });
+  m.def("ports", &varnel::ports, "The serial ports of this machine that exist.");
+
+  py::class_<varnel::Image>(m, "Image", "What a programming run writes: bytes at flash addresses.")
+      .def(py::init<>())
+      .def_static("load", &varnel::Image::load, py::arg("path"),
+                  "An Intel HEX file (.hex, .ihx) or a raw image (.bin, at 0000h), every "
+                  "record checked; varnel.BadFile names the line and the fault.")
+      .def_static(
+          "from_bytes",
+          [](const py::bytes& data, std::uint32_t base) {
+            return varnel::Image::from_bytes(FromBytes(data), base);
+          },
+          py::arg("data"), py::arg("base") = 0, "Raw bytes placed at base.")
+      .def(
+          "put",
+          [](varnel::Image& image, std::uint32_t address, const py::bytes& data) {
+            image.put(address, FromBytes(data));
+          },
+          py::arg("address"), py::arg("data"), "Sets bytes from address on (a serial number).")
+      .def(
+          "get",
+          [](const varnel::Image& image, std::uint32_t address, std::size_t count) {
+            return Bytes(image.get(address, count));
+          },
+          py::arg("address"), py::arg("count"),
+          "count bytes from address; FFh where the image holds none.")
+      .def_property_readonly(
+          "ranges",
+          [](const varnel::Image& image) {
+            py::list runs;
+            for (const varnel::Range& r : image.ranges()) runs.append(py::make_tuple(r.first, r.last));
+            return runs;
+          },
+          "The runs of addresses written, as (first, last) pairs, both included.")
+      .def_property_readonly("sha256", &varnel::Image::sha256,
+                             "SHA-256 of the file as loaded (as sha256sum says), or of "
+                             "intel_hex() once changed.")
+      .def_property_readonly("name", &varnel::Image::name)
+      .def("intel_hex", &varnel::Image::intel_hex, "The image as Intel HEX text.")
+      .def("__len__", &varnel::Image::size);
+
+  py::class_<varnel::Target>(m, "Target", R"(One board on one serial port.
+
+Opens the port on construction; a context manager that closes it on exit.
+Every verb returns when its run has ended, or raises a varnel.Error.)")
+      .def(py::init([](const std::string& port, int baud, const std::string& reset,
+                       const std::string& resetCommand, std::uint32_t clockHz, double timeout,
+                       const std::string& trace) {
+             varnel::TargetOptions o;
+             o.baud = baud;
+             o.reset = reset;
+             o.reset_command = resetCommand;
+             o.clock_hz = clockHz;
+             o.timeout_ms = static_cast<int>(timeout * 1000);
+             o.trace_path = trace;
+             py::gil_scoped_release free;
+             return std::make_unique<varnel::Target>(port, o);
+           }),
+           py::arg("port"), py::arg("baud") = 9600, py::arg("reset") = "",
+           py::arg("reset_command") = "", py::arg("clock_hz") = 0, py::arg("timeout") = 3.0,
+           py::arg("trace") = "",
+           "reset: '' (none), 'pulse', 'pulse-inverted' or steps such as "
+           "'dtr=1,rts=0,40,rts=1,400'; timeout: seconds a reply may take beyond its line "
+           "time; trace: a file for every byte both ways.")
+      .def("__enter__", [](py::object self) { return self; })
+      .def("__exit__", [](varnel::Target& t, py::args) {
+        t.close();
+        return false;
+      })
+      .def("close", &varnel::Target::close, "Closes the port; later verbs raise PortError.")
+      .def_property_readonly("port", &varnel::Target::port)
+      .def(
+          "connect",
+          [](varnel::Target& t) {
+            return Blocking<varnel::Info>(t, [&t] { return t.connect(); });
+          },
+          "Resets the board when asked, wakes the boot loader, identifies the chip: Info.")
+      .def(
+          "read",
+          [](varnel::Target& t, const std::string& memory, std::uint32_t first,
+             std::uint32_t last, bool twice, const py::object& progress) {
+            varnel::ReadOptions o;
+            o.twice = twice;
+            o.progress = Wrapped(progress);
+            const varnel::Memory which = MemoryNamed(memory);
+            return Bytes(Blocking<std::vector<std::uint8_t>>(
+                t, [&] { return t.read(which, first, last, o); }));
+          },
+          py::arg("memory"), py::arg("first"), py::arg("last"), py::arg("twice") = false,
+          py::arg("progress") = py::none(),
+          "Addresses first..last of 'code', 'xdata', 'iram', 'sfr' or 'cfg' as bytes; "
+          "twice=True reads every block twice.")
+      .def(
+          "program",
+          [](varnel::Target& t, const varnel::Image& image, bool verify, bool eraseConfig,
+             bool writeConfig, std::optional<std::uint8_t> hcr0, std::optional<std::uint8_t> hcr1,
+             const py::object& progress) {
+            varnel::ProgramOptions o;
+            o.verify = verify;
+            o.erase_config = eraseConfig;
+            o.write_config = writeConfig;
+            o.hcr0 = hcr0;
+            o.hcr1 = hcr1;
+            o.progress = Wrapped(progress);
+            return Blocking<varnel::ProgramResult>(t, [&] { return t.program(image, o); });
+          },
+          py::arg("image"), py::arg("verify") = false, py::arg("erase_config") = true,
+          py::arg("write_config") = true, py::arg("hcr0") = py::none(),
+          py::arg("hcr1") = py::none(), py::arg("progress") = py::none(),
+          "Erases, downloads the image, writes HCR1 and HCR0, and with verify=True reads it "
+          "back (VerifyFailed). progress(done, total) is called as it goes.")
+      .def(
+          "verify",
+          [](varnel::Target& t, const varnel::Image& image, const py::object& progress) {
+            const varnel::Progress p = Wrapped(progress);
+            const auto found = Blocking<std::vector<varnel::Difference>>(
+                t, [&] { return t.verify(image, p); });
+            py::list differences;
+            for (const varnel::Difference& d : found) {
+              differences.append(py::make_tuple(d.address, d.expected, d.actual));
+            }
+            return differences;
+          },
+          py::arg("image"), py::arg("progress") = py::none(),
+          "[(address, expected, actual)] where the flash differs; empty when it holds the image.")
+      .def(
+          "blank_check",
+          [](varnel::Target& t, const py::object& progress) {
+            const varnel::Progress p = Wrapped(progress);
+            return Blocking<std::optional<std::uint32_t>>(t, [&] { return t.blank_check(p); });
+          },
+          py::arg("progress") = py::none(),
+          "The first address that does not hold FFh, or None when the flash is blank.")
+      .def(
+          "erase",
+          [](varnel::Target& t, const std::string& scope) {
+            varnel::EraseScope s = varnel::EraseScope::Flash;
+            if (scope == "flash+cfg") {
+              s = varnel::EraseScope::FlashAndConfig;
+            } else if (scope == "cfg") {
+              s = varnel::EraseScope::Config;
+            } else if (scope != "flash") {
+              throw py::value_error("erase: 'flash', 'flash+cfg' or 'cfg', not '" + scope + "'");
+            }
+            Blocking<int>(t, [&] {
+              t.erase(s);
+              return 0;
+            });
+          },
+          py::arg("scope") = "flash", "Erases 'flash', 'flash+cfg' or 'cfg'.")
+      .def("cancel", &varnel::Target::cancel,
+           "From any thread: ends the run in flight as Ctrl+C does.");
+}
