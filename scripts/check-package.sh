@@ -94,6 +94,8 @@ grep -v '^running with root privileges' <<<"$tags" >&2 || true
 # The four unpacked into one tree, as installing them together lays them out.
 mkdir -p "$root"
 for name in "${names[@]}"; do dpkg-deb -x "${deb[$name]}" "$root"; done
+# The programs and the module load the packaged library, as from /usr/lib.
+export LD_LIBRARY_PATH=$root/$libdir${LD_LIBRARY_PATH:+:$LD_LIBRARY_PATH}
 
 step "the programs from the package"
 out=$("$root/usr/bin/varnel-cli" --version) || fail "varnel-cli --version failed"
@@ -120,7 +122,7 @@ done
 so=$(find "$root/$libdir" -maxdepth 1 -name 'libvarnel.so.1.*' -type f | head -n 1)
 [ -n "$so" ] && [[ $(objdump -p "$so" | awk '/SONAME/ {print $2}') == libvarnel.so.1 ]] ||
   fail "no libvarnel.so.1 with its SONAME in $libdir"
-out=$(cd / && LD_LIBRARY_PATH="$root/$libdir" PYTHONPATH="$root/usr/lib/python3/dist-packages" \
+out=$(cd / && PYTHONPATH="$root/usr/lib/python3/dist-packages" \
       /usr/bin/python3 -c 'import varnel; print(varnel.__version__)') || fail "the Python module does not import"
 [ "$out" = "$version" ] || fail "varnel.__version__ is '$out', the package is $version"
 # pkg-config finds the headers and the library in the tree the .pc lies in.
@@ -137,7 +139,7 @@ if cmake -S examples/cpp -B "$tree/example" -G Ninja -DCMAKE_PREFIX_PATH="$root/
   coproc SIM { exec "$root/usr/bin/varnel-target-sim"; }
   sim_pid=$SIM_PID
   read -r port <&"${SIM[0]}"
-  out=$(LD_LIBRARY_PATH="$root/$libdir" "$tree/example/flash-with-serial" "$port" "$source/tests/data/blink.hex" \
+  out=$("$tree/example/flash-with-serial" "$port" "$source/tests/data/blink.hex" \
         305419896 2>&1) || fail "the example against the packaged simulator failed: $out"
   echo "$out" >&2
   [[ $out == *"serial 305419896 reads back as 78 56 34 12"* ]] || fail "the example read back no serial number"
