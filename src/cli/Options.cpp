@@ -558,13 +558,27 @@ Options ParseOptions(int argc, char** argv) {
   Typed t;
   CLI::App app;
   Define(app, o, t);
+  // "--opt=" gives opt an empty value, not the argument after it.
+  std::vector<std::string> args;
+  for (int i = argc - 1; i > 0; --i) {
+    const std::string arg = argv[i];
+    const CLI::Option* opt = arg.size() > 3 && arg.rfind("--", 0) == 0 && arg.back() == '='
+                                 ? app.get_option_no_throw(arg.substr(0, arg.size() - 1))
+                                 : nullptr;
+    if (opt != nullptr && !opt->get_type_name().empty()) {
+      args.emplace_back();
+      args.push_back(arg.substr(0, arg.size() - 1));
+    } else {
+      args.push_back(arg);
+    }
+  }
   try {
-    app.parse(argc, argv);
+    app.parse(args);  // takes them last first
   } catch (const CLI::ParseError& e) {
     throw UsageError(InOurWords(e));
   }
-  if (const std::vector<std::string> extra = app.remaining(); !extra.empty()) {
-    throw UsageError("unknown option '" + extra.front() + "' (see --help)");
+  for (const std::string& extra : app.remaining()) {
+    if (extra != "--") throw UsageError("unknown option '" + extra + "' (see --help)");
   }
   const auto given = [&](const char* name) { return app.count(name) > 0; };
 
