@@ -4,12 +4,14 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
-#include <map>
 #include <regex>
+#include <span>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "core/BaudRates.h"
