@@ -10,7 +10,7 @@ packages=(
   g++ cmake ninja-build pkg-config
   qt6-base-dev libgl-dev fonts-dejavu-core
   libgtest-dev libgmock-dev
-  libjpeg62-turbo-dev nlohmann-json3-dev
+  libjpeg62-turbo-dev nlohmann-json3-dev libcli11-dev
   binutils python3
   libpq-dev postgresql
   pybind11-dev python3-pybind11 python3-dev python3-pytest

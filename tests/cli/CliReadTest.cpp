@@ -101,7 +101,8 @@ TEST_F(CliTest, BadUsageExitsTwoAndSendsNothing) {
        {std::vector<std::string>{"frobnicate"}, {"read", "eeprom"}, {"read", "iram", "--from", "20", "--to", "10"},
         {"read", "sfr", "--from", "10"}, {"read", "code", "-o", Path("x.txt")},
         {"info", "--verify"}, {"-b", "12345", "info"}, {"--timeout", "soon", "info"},
-        {"erase", "--cfg-only", "--with-cfg"}, {"program"}}) {
+        {"erase", "--cfg-only", "--with-cfg"}, {"program"}, {"--frob", "info"}, {"info", "--port"},
+        {"--verify=yes", "program", Path("x.hex")}, {"info", "extra"}}) {
     const CliResult r = Cli(args);
     EXPECT_EQ(r.status, 2) << args[0];
     EXPECT_EQ(r.err.rfind("varnel-cli: ", 0), 0u) << r.err;

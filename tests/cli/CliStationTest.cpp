@@ -435,6 +435,7 @@ TEST_F(CliStationTest, RefusedBeforeAnythingIsSent) {
   refused({"--serial", "7FF0:4", "--serial-file", "/proc/sys/kernel/pid_max", "program", Path("blink.hex")},
           "cannot write /proc/sys/kernel/pid_max.lock");
   refused({"--reset-seq", "", "info"}, "--reset-seq needs steps");
+  refused({"--reset-seq=", "info"}, "--reset-seq needs steps");  // not "info" taken as its value
   EXPECT_EQ(boards[0]->CommandCount(), 0u);
 }
 

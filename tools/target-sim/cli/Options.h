@@ -27,7 +27,8 @@ struct CliOptions {
   bool help = false;
 };
 
-extern const char kUsage[];
+// The help text.
+std::string UsageText();
 
 // The symlink kept when no --link is given: $XDG_RUNTIME_DIR/varnel-target,
 // or /tmp/varnel-target-<uid> without a runtime folder.

@@ -186,7 +186,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   if (options.help) {
-    std::cout << varnel::sim::kUsage;
+    std::cout << varnel::sim::UsageText();
     return 0;
   }
 
