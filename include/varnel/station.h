@@ -48,6 +48,14 @@ struct StationOptions {
   std::string log_path;          // one JSON line per board; empty: none
   bool loop = false;             // after a board, wait for the next one on the same port
   int count = 0;                 // with loop: boards per port, then the port is done (0: no limit)
+  // program: its steps, as ProgramOptions has them; a mass erase before
+  // the download and the download itself can be left out too.
+  bool mass_erase = true;
+  bool write_flash = true;
+  bool erase_config = true;
+  bool write_config = true;
+  std::optional<std::uint8_t> hcr0{}, hcr1{};  // none: FFh
+  std::string trace_path;        // as TargetOptions::trace_path
 };
 
 struct BoardEvent {

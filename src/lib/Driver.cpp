@@ -307,6 +307,8 @@ ProgramResult Driver::Program(const Image& image, const ProgramSteps& options) {
     steps.hcr1 = options.hcr1;
     steps.records = image.intel_hex();
     steps.skipErased = options.skipErased;
+    steps.massErase = options.massErase;
+    steps.progFlash = options.writeFlash;
     Image patched = image;
     if (options.patch) {
       steps.beforeRecords = [&](std::string& text) -> Outcome {

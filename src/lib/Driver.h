@@ -29,6 +29,8 @@ struct ProgramSteps {
   Progress progress;
   // After the run's own erase, records of FFh alone are not sent.
   bool skipErased = false;
+  bool massErase = true;
+  bool writeFlash = true;
   // Called once the erase has succeeded, before the first record goes: may
   // change the image the records are made of (a serial number). Its Error
   // ends the run with nothing sent.

@@ -3,6 +3,9 @@
 // board, and the events a window, a script or the command line shows.
 #include "varnel/station.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <QByteArray>
 #include <QCryptographicHash>
 #include <algorithm>
@@ -114,8 +117,23 @@ class Station::Impl {
   }
 
   int Run() {
+    {
+      std::lock_guard lock(events_);
+      if (callback_) {
+        for (const BoardEvent& e : early_) callback_(e);
+      }
+      early_.clear();
+    }
     std::vector<std::thread> threads;
-    for (std::size_t i = 0; i < o_.ports.size(); ++i) threads.emplace_back([this, i] { Guarded(i); });
+    for (std::size_t i = 0; i < o_.ports.size(); ++i) {
+      threads.emplace_back([this, i] {
+        // Stop signals are the caller's, who stops the station with stop().
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
+        Guarded(i);
+      });
+    }
     for (auto& t : threads) t.join();
     if (o_.loop) {
       if (stop_) return 130;
@@ -191,7 +209,14 @@ class Station::Impl {
 
   void Emit(BoardEvent event) {
     std::lock_guard lock(events_);
-    if (callback_) callback_(event);
+    // What the checks said before a callback was there comes first.
+    if (!callback_) {
+      early_.push_back(std::move(event));
+      return;
+    }
+    for (const BoardEvent& e : early_) callback_(e);
+    early_.clear();
+    callback_(event);
   }
   void Said(const std::string& port, int board, const std::string& text) {
     BoardEvent e;
@@ -220,11 +245,10 @@ class Station::Impl {
   }
 
   void PortRun(std::size_t i) {
-    const std::string& port = o_.ports[i];
     // Every port has its own connection to the database.
     std::unique_ptr<lib::DbRecords> db;
     if (!o_.db.empty()) {
-      db = std::make_unique<lib::DbRecords>(o_, [this, &port](const std::string& t) { Said(port, 0, t); });
+      db = std::make_unique<lib::DbRecords>(o_, [this](const std::string& t) { Said("", 0, t); });
     }
     for (int n = 1; !stop_ && (!o_.loop || o_.count == 0 || n <= o_.count); ++n) {
       std::unique_ptr<Target> target;
@@ -280,6 +304,7 @@ class Station::Impl {
     options.reset_command = o_.reset_command;
     options.clock_hz = o_.clock_hz;
     options.timeout_ms = o_.timeout_ms;
+    options.trace_path = o_.trace_path;
     try {
       state(o_.loop ? BoardEvent::State::Waiting : BoardEvent::State::Connecting, 0);
       for (;;) {
@@ -415,6 +440,12 @@ class Station::Impl {
     Image image = image_;
     lib::ProgramSteps steps;
     steps.skipErased = !o_.send_all;
+    steps.massErase = o_.mass_erase;
+    steps.writeFlash = o_.write_flash;
+    steps.eraseConfig = o_.erase_config;
+    steps.writeConfig = o_.write_config;
+    steps.hcr0 = o_.hcr0.value_or(0xFF);
+    steps.hcr1 = o_.hcr1.value_or(0xFF);
     steps.progress = progress(BoardEvent::State::Programming);
     std::optional<std::string> number;
     if (o_.serial) {
@@ -491,6 +522,7 @@ class Station::Impl {
   std::vector<Slot> slots_;
   std::mutex targets_;
   std::mutex events_;
+  std::vector<BoardEvent> early_;
   std::atomic<bool> stop_{false};
 };
 
