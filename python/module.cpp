@@ -432,6 +432,8 @@ Every verb returns when its run has ended, or raises a varnel.Error.)")
                     "What went wrong (failed), the line (output), the chip (connecting).")
       .def_readonly("target", &varnel::BoardEvent::target, "The Info of the board, once connected.")
       .def_readonly("exit_status", &varnel::BoardEvent::exit_status, "For 'ok' and 'failed'.")
+      .def_readonly("done", &varnel::BoardEvent::done, "Bytes of the current state done, where it counts them.")
+      .def_readonly("total", &varnel::BoardEvent::total, "Bytes of the current state in all, 0 where it counts none.")
       .def("__repr__", [](const varnel::BoardEvent& e) {
         return "<varnel.BoardEvent " + e.port + " board " + std::to_string(e.board) + " " +
                StateName(e.state) + ">";

@@ -95,6 +95,10 @@ class BoardEvent:
     """The board's facts, once connected."""
     exit_status: int
     """For 'ok' and 'failed': 0, or what varnel-cli would exit with."""
+    done: int
+    """Bytes of the current state done ('programming', 'verifying')."""
+    total: int
+    """Bytes of the current state in all; 0 where it counts none."""
 
 class Station:
     """A production station: a board at a time on each of several ports, side by side.

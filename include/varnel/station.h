@@ -4,6 +4,7 @@
 // to run a station comes through one callback per board event.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,6 +74,7 @@ struct BoardEvent {
   std::string message;
   std::optional<Info> target;  // once connected
   int exit_status = 0;    // for Ok and Failed
+  std::size_t done = 0, total = 0;  // bytes of the current state, where it counts them
 };
 
 class VARNEL_API Station {

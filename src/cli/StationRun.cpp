@@ -133,7 +133,9 @@ StationOptions OptionsOf(const StationPlan& p) {
 }
 
 std::string ProgressText(const BoardEvent& e, const std::string& file) {
-  const std::string percent = ": " + std::to_string(e.percent) + "%";
+  const std::string percent =
+      e.total ? ": " + std::to_string(e.done) + "/" + std::to_string(e.total) + " bytes"
+              : ": " + std::to_string(e.percent) + "%";
   switch (e.state) {
     case BoardEvent::State::Waiting: return "waiting for a board";
     case BoardEvent::State::Connecting: return "connecting";

@@ -294,7 +294,10 @@ class Station::Impl {
         const int percent = static_cast<int>(total ? done * 100 / total : 100);
         if (percent == last && event.state == s) return;
         last = percent;
+        event.done = done;
+        event.total = total;
         state(s, percent);
+        event.done = event.total = 0;
       };
     };
     Board b;

@@ -325,6 +325,10 @@ TEST(LibStation, TwoBoardsWithSerialNumbersAndARecordEach) {
   }
   using S = varnel::BoardEvent::State;
   EXPECT_EQ(order, (std::vector<S>{S::Connecting, S::Erasing, S::Programming, S::Verifying, S::Ok}));
+  const auto programmed = std::find_if(ok.rbegin(), ok.rend(), [](const auto& e) { return e.state == S::Programming; });
+  ASSERT_NE(programmed, ok.rend());
+  EXPECT_EQ(programmed->done, 3004u);
+  EXPECT_EQ(programmed->total, 3004u);
   EXPECT_EQ(ok.back().exit_status, 0);
   ASSERT_TRUE(ok.back().serial && failed.back().serial);
   EXPECT_NE(*ok.back().serial, *failed.back().serial);
