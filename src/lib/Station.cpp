@@ -255,6 +255,9 @@ class Station::Impl {
       if (!OneBoard(i, n, db.get(), target)) break;  // stopped while waiting
       // The last board of a count ends the port's run; it need not go.
       if (!o_.loop) break;
+      // Options no board can work with (a rate, a reset sequence) fail
+      // every board alike: the port is done.
+      if (!target && slots_[i].status == exit_status(ErrorKind::BadFile)) break;
       if (target && (o_.count == 0 || n < o_.count)) WaitGone(*target);
       Hold(i, nullptr);
     }
