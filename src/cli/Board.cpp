@@ -30,12 +30,6 @@
 namespace varnel::cli {
 namespace {
 
-// A board that is not there yet, or not awake: worth another try.
-bool Absent(OutcomeKind kind) {
-  return kind == OutcomeKind::NoAnswer || kind == OutcomeKind::PortFailed ||
-         kind == OutcomeKind::DamagedReplies;
-}
-
 std::string NameOf(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   return slash == std::string::npos ? path : path.substr(slash + 1);
@@ -195,34 +189,14 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
   Options o = *run.options;  // the target reads its file from here
   if (!run.prepared->snapshot.empty()) o.file = run.prepared->snapshot;
   std::unique_ptr<Target> target;
-  const auto release = [&] {
-    if (target && run.onLink) run.onLink(nullptr);
-    target.reset();
-  };
-  const auto stopped = [&] { return run.stop && run.stop->load(); };
   Outcome outcome;
   try {
     // The user's own power cycle, once per board, before its wake-up.
     if (!o.resetCommand.empty()) RunResetCommand(o.resetCommand, *run.screen, o.quiet);
-    for (;;) {
-      target = std::make_unique<Target>(o, *run.screen, run.watchSignals);
-      if (run.onLink) run.onLink(&target->link());
-      try {
-        target->Open();
-        target->Connect();
-        break;
-      } catch (const CliFailure& f) {
-        if (!run.waitForBoard || stopped() || !Absent(f.outcome().kind)) throw;
-      } catch (const ECommError&) {
-        // An adapter pulled out while its board was awaited.
-        if (!run.waitForBoard || stopped()) throw;
-      }
-      release();
-      for (int i = 0; i < 6 && !stopped(); ++i) QThread::msleep(50);
-      if (stopped()) throw CliFailure(OutcomeKind::Interrupted, "interrupted");
-    }
+    target = std::make_unique<Target>(o, *run.screen);
+    target->Open();
+    target->Connect();
     Fill(facts, target->session());
-    if (stopped()) throw CliFailure(OutcomeKind::Interrupted, "interrupted");
     // Said where the clock counts: info reports it, the flash timing uses it.
     if (o.command == Command::Info || o.command == Command::Program ||
         o.command == Command::Erase) {
@@ -267,8 +241,6 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
     const std::string again = ReadAgainText(target->session().RepliesReadAgain);
     if (!again.empty()) run.screen->Note(again);
   }
-  if (run.ended) run.ended(outcome, facts, facts.connected ? target.get() : nullptr);
-  release();
   return outcome;
 }
 

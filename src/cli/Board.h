@@ -3,7 +3,6 @@
 // record of a board holds, and the serial numbers boards take.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -51,19 +50,9 @@ struct BoardRun {
   const Options* options = nullptr;  // port and file those of this board
   Screen* screen = nullptr;
   const Prepared* prepared = nullptr;
-  bool watchSignals = true;  // false: stops come through onLink's link
-  // Called with the board's link once it exists, and with nullptr before
-  // it goes away.
-  std::function<void(Link*)> onLink;
   // The next serial number, taken once the erase has succeeded, just
   // before the first record goes; throws CliFailure. Empty: no serial number.
   std::function<std::uint64_t()> takeSerial;
-  // Keep trying to connect until a loader answers (or stop is set).
-  bool waitForBoard = false;
-  const std::atomic<bool>* stop = nullptr;
-  // Called once the command has ended, with the target still open (nullptr
-  // when no loader answered).
-  std::function<void(const Outcome&, const BoardFacts&, Target*)> ended;
 };
 
 // Opens the port, connects and runs the command; the outcome that ended it

@@ -211,22 +211,6 @@ void Link::NoAnswer() {
   Fail(silent);
 }
 
-bool Link::Answers(int ms) {
-  if (failure_ || !comm_.IsOpen() || comm_.IsHungUp()) return false;
-  session_.ClearRx();
-  try {
-    session_.SendString("\r");
-  } catch (const ECommError& e) {
-    // A port that takes nothing has no board behind it.
-    Fail({OutcomeKind::PortFailed, e.what()});
-    return false;
-  }
-  const bool answered =
-      RunUntil([this] { return session_.RxBuffer.find('>') != std::string::npos; }, ms);
-  watchdog_.stop();
-  return answered;
-}
-
 void Link::Interrupted(int) {
   const bool downloading = session_.ProgrammingActive && session_.LastCommand.front() == 'L';
   if (ending_ || !downloading || failure_) {

@@ -23,8 +23,7 @@ namespace varnel::cli {
 
 class Link {
  public:
-  // watchSignals: Ctrl+C and SIGTERM end the run; a board among several
-  // leaves them to whoever runs the boards (RequestStop).
+  // watchSignals: Ctrl+C and SIGTERM end the run.
   Link(Screen& screen, int timeoutMs, bool watchSignals = true);
   ~Link();
   Link(const Link&) = delete;
@@ -43,14 +42,6 @@ class Link {
   // Runs the event loop until done() holds (true), a failure (false) or,
   // with maxMs given, until that much time passed (false).
   bool RunUntil(const std::function<bool()>& done, int maxMs = -1);
-
-  // Ctrl+C, as it came from elsewhere: a download in flight is ended with
-  // the end record first. Call on the link's own thread.
-  void RequestStop() { Interrupted(SIGINT); }
-  // A carriage return to the loader: true when its prompt comes within ms.
-  bool Answers(int ms);
-  // Lives on the link's thread: calls queued to it run there.
-  QObject* Context() { return &context_; }
 
   // Ends the run: the first failure counts, and from then on nothing more
   // is sent.
@@ -91,7 +82,6 @@ class Link {
   std::unique_ptr<Tap> tap_;
   std::FILE* trace_ = nullptr;
   QTimer watchdog_;
-  QObject context_;
   QSocketNotifier* signals_ = nullptr;
   std::optional<Outcome> failure_;
   int awaitedPrompts_ = 0;

@@ -1,7 +1,8 @@
 // varnel-cli: the engine driven from a shell. Checks what it was given,
 // opens the port, connects, runs one command and says by its exit status
 // how it went: the status comes from the kind of the outcome that ended the
-// run, the station or the terminal (ExitStatusOf), here and nowhere else.
+// run or the terminal (ExitStatusOf), or from the library's station, which
+// maps its boards' errors the same way.
 #include <QCoreApplication>
 #include <cstdio>
 #include <chrono>
@@ -88,10 +89,11 @@ int main(int argc, char** argv) {
       RunPorts();
       return ExitStatusOf(varnel::OutcomeKind::Finished);
     }
-    // Everything that can be checked without the target is, before any
-    // port opens.
+    // A station checks everything it can without the targets itself,
+    // before any port opens.
+    if (options.ports.size() > 1 || options.loop) return RunStation(options);
+    // As does a single run.
     const Prepared prepared = Prepare(options);
-    if (options.ports.size() > 1 || options.loop) return ExitStatusOf(RunStation(options, prepared));
     const varnel::Outcome outcome = RunOne(options, prepared, screen);
     if (!outcome.Done()) return Fail(&screen, outcome);
     return ExitStatusOf(outcome.kind);
