@@ -71,8 +71,10 @@ void CommandLineRunner::start(const StationJob& job) {
     args << "--serial"
          << QString::fromStdString(job.serialAddress + ":" + std::to_string(job.serialLength) + ":" +
                                    job.serialFormat)
-         << "--serial-file" << QString::fromStdString(job.serialFile);
+         << (job.database.empty() ? "--serial-file" : "--serial-counter")
+         << (job.database.empty() ? QString::fromStdString(job.serialFile) : QStringLiteral("default"));
   }
+  if (!job.database.empty()) args << "--db" << QString::fromStdString(job.database);
   // The records give each board's serial number; without a log of the
   // job's own they go to a private one.
   scratch_.reset();
