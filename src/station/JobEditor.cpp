@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -47,7 +48,13 @@ JobEditor::JobEditor(QWidget* parent) : QWidget(parent) {
   facts_->setObjectName(QStringLiteral("FirmwareFacts"));
   facts_->setWordWrap(true);
   facts_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  form->addRow(facts_);  // the whole width: the hash is one long word
+  // The whole width: the hash is one long word, which sets the least
+  // width of the editor whether a file is loaded yet or not.
+  QFont hashFont(QStringLiteral("monospace"), -1);
+  hashFont.setStyleHint(QFont::TypeWriter);
+  hashFont.setPointSizeF(facts_->font().pointSizeF());
+  facts_->setMinimumWidth(QFontMetrics(hashFont).horizontalAdvance(QString(64, QLatin1Char('0'))) + 8);
+  form->addRow(facts_);
 
   changedBox_ = new QWidget(this);
   changedBox_->setObjectName(QStringLiteral("FirmwareChanged"));

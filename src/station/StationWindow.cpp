@@ -13,11 +13,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "station/JobEditor.h"
@@ -121,7 +123,13 @@ StationWindow::StationWindow(std::unique_ptr<StationRunner> runner, Mode mode, Q
   editorScroll->setObjectName(QStringLiteral("JobEditorArea"));
   editorScroll->setWidget(editor_);
   editorScroll->setWidgetResizable(true);
-  editorScroll->setMinimumWidth(560);
+  // The job is read top to bottom: a long job scrolls down, never sideways,
+  // so the panel is as wide as the editor needs beside a vertical scroll
+  // bar, whether that shows or not.
+  editorScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  editorScroll->setMinimumWidth(std::max(560, editor_->minimumSizeHint().width() +
+                                                  editorScroll->verticalScrollBar()->sizeHint().width() +
+                                                  2 * editorScroll->frameWidth()));
   split->addWidget(editorScroll);
 
   auto* right = new QWidget(split);
