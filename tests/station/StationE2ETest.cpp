@@ -1,6 +1,6 @@
 // varnel-station run as a station PC runs it, with --start and a station
-// file, against simulated boards on pseudo-terminals; SIGTERM (the PC
-// shutting down) stops it as the Stop button does.
+// file, against simulated boards on pseudo-terminals that come and go;
+// SIGTERM (the PC shutting down) stops it as the Stop button does.
 #include <signal.h>
 
 #include <QProcess>
@@ -110,6 +110,35 @@ TEST_F(StationE2ETest, StartProgramsAndNumbersThreeBoards) {
   const auto records = Records();
   ASSERT_EQ(records.size(), 3u);
   for (const std::string& r : records) EXPECT_NE(r.find("\"result\":\"ok\""), std::string::npos) << r;
+}
+
+TEST_F(StationE2ETest, ABoardTakenAwayAndPutBackIsProgrammedByItself) {
+  const std::string firmware = Path("blink.hex");
+  std::filesystem::copy_file(testing::kTestData / "blink.hex", firmware);
+  testing::WriteFile(Path("counter.txt"), "500\n");
+  StartBoards(2);
+  Run(firmware, "SerialAddress=7FF0\nSerialLength=4\nSerialFormat=le\nSerialFile=" + Path("counter.txt") + "\n");
+  ASSERT_TRUE(Within([&] { return Records().size() >= 2; })) << station.readAll().toStdString();
+  // The first board goes; a new one takes its place a while later, with
+  // no one at the window.
+  boards[0]->TakeAway();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  boards[0]->PutNew();
+  ASSERT_TRUE(Within([&] { return Records().size() >= 3; })) << station.readAll().toStdString();
+  // The board that stayed on its socket meanwhile is not programmed again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(Terminate(), 0);
+
+  const auto flash = boards[0]->Read(Memory::Code);
+  EXPECT_EQ(flash[0x7FF0] | flash[0x7FF1] << 8 | flash[0x7FF2] << 16 | flash[0x7FF3] << 24, 502);
+  const std::string hex = testing::ReadFile(firmware);
+  const unsigned address = std::stoul(hex.substr(3, 4), nullptr, 16);
+  EXPECT_EQ(flash[address], std::stoul(hex.substr(9, 2), nullptr, 16));
+  EXPECT_EQ(testing::ReadFile(Path("counter.txt")), "503\n");
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 3u);
+  for (const std::string& r : records) EXPECT_NE(r.find("\"result\":\"ok\""), std::string::npos) << r;
+  EXPECT_NE(records[2].find(Port(0)), std::string::npos) << records[2];
 }
 
 TEST_F(StationE2ETest, StoppingMidDownloadEndsItWithTheEndRecord) {
