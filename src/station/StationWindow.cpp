@@ -422,6 +422,10 @@ void StationWindow::ShowOperatorJob() {
               .arg(job.verify ? tr(", verified") : QString())
               .arg(job.serialAddress.empty() ? QString()
                                              : tr(", serial numbers at %1h").arg(QString::fromStdString(job.serialAddress)));
+  if (!job.database.empty()) {
+    text += tr("<br>Records in the database %1")
+                .arg(QString::fromStdString(WithoutPassword(job.database)).toHtmlEscaped());
+  }
   if (editor_->FirmwareChanged()) {
     text += tr("<br><b>%1 changed on disk after the station opened: it does not start until the line lead "
                "reloads the job.</b>")
