@@ -90,6 +90,95 @@ Result Blocking(varnel::Target& target, const std::function<Result()>& verb) {
 }
 
 
+const char* StateName(varnel::BoardEvent::State state) {
+  using S = varnel::BoardEvent::State;
+  switch (state) {
+    case S::Waiting: return "waiting";
+    case S::Connecting: return "connecting";
+    case S::Erasing: return "erasing";
+    case S::Programming: return "programming";
+    case S::Verifying: return "verifying";
+    case S::Ok: return "ok";
+    case S::Failed: return "failed";
+    case S::Output: return "output";
+  }
+  return "";
+}
+
+varnel::StationCommand CommandNamed(const std::string& name) {
+  if (name == "program") return varnel::StationCommand::Program;
+  if (name == "verify") return varnel::StationCommand::Verify;
+  if (name == "erase") return varnel::StationCommand::Erase;
+  if (name == "blank-check" || name == "blank_check") return varnel::StationCommand::BlankCheck;
+  if (name == "info") return varnel::StationCommand::Info;
+  throw py::value_error("unknown command '" + name + "': program, verify, erase, blank-check or info");
+}
+
+// A station run from Python: its events go to a callable under the GIL;
+// run() waits without it, and Ctrl+C stops the station.
+class PyStation {
+ public:
+  PyStation(varnel::StationOptions options, py::object onEvent) {
+    {
+      py::gil_scoped_release free;
+      station_ = std::make_unique<varnel::Station>(std::move(options));
+    }
+    if (onEvent.is_none()) return;
+    std::shared_ptr<py::object> function(new py::object(std::move(onEvent)), [](py::object* f) {
+      py::gil_scoped_acquire gil;
+      delete f;
+    });
+    station_->on_event([function, this](const varnel::BoardEvent& e) {
+      py::gil_scoped_acquire gil;
+      try {
+        (*function)(e);
+      } catch (py::error_already_set& error) {
+        // A callable that fails stops the station; run() raises its error.
+        if (!failed_) failed_.emplace(std::move(error));
+        station_->stop();
+      }
+    });
+  }
+
+  int Run() {
+    std::packaged_task<int()> task([this] { return station_->run(); });
+    std::future<int> result = task.get_future();
+    std::optional<py::error_already_set> interrupted;
+    {
+      std::thread worker(std::move(task));
+      for (;;) {
+        std::future_status status;
+        {
+          py::gil_scoped_release free;
+          status = result.wait_for(std::chrono::milliseconds(50));
+        }
+        if (status == std::future_status::ready) break;
+        if (!interrupted && PyErr_CheckSignals() != 0) {
+          interrupted.emplace();
+          station_->stop();
+        }
+      }
+      py::gil_scoped_release free;
+      worker.join();
+    }
+    const int status = result.get();
+    if (interrupted) throw std::move(*interrupted);
+    if (failed_) {
+      py::error_already_set error = std::move(*failed_);
+      failed_.reset();
+      throw error;
+    }
+    return status;
+  }
+
+  void Stop() { station_->stop(); }
+  const std::string& Sha256() const { return station_->file_sha256(); }
+
+ private:
+  std::unique_ptr<varnel::Station> station_;
+  std::optional<py::error_already_set> failed_;
+};
+
 }  // namespace
 
 PYBIND11_MODULE(varnel, m) {
@@ -330,4 +419,97 @@ Every verb returns when its run has ended, or raises a varnel.Error.)")
           py::arg("scope") = "flash", "Erases 'flash', 'flash+cfg' or 'cfg'.")
       .def("cancel", &varnel::Target::cancel,
            "From any thread: ends the run in flight as Ctrl+C does.");
+  py::class_<varnel::BoardEvent>(m, "BoardEvent", "What a board of a station did.")
+      .def_readonly("port", &varnel::BoardEvent::port)
+      .def_readonly("board", &varnel::BoardEvent::board, "1, 2, ... on its port.")
+      .def_property_readonly(
+          "state", [](const varnel::BoardEvent& e) { return StateName(e.state); },
+          "'waiting', 'connecting', 'erasing', 'programming', 'verifying', 'ok', 'failed', or "
+          "'output' for a line of the board's own report (message).")
+      .def_readonly("percent", &varnel::BoardEvent::percent, "Of the current state.")
+      .def_readonly("serial", &varnel::BoardEvent::serial, "The board's number once it took one.")
+      .def_readonly("message", &varnel::BoardEvent::message,
+                    "What went wrong (failed), the line (output), the chip (connecting).")
+      .def_readonly("target", &varnel::BoardEvent::target, "The Info of the board, once connected.")
+      .def_readonly("exit_status", &varnel::BoardEvent::exit_status, "For 'ok' and 'failed'.")
+      .def("__repr__", [](const varnel::BoardEvent& e) {
+        return "<varnel.BoardEvent " + e.port + " board " + std::to_string(e.board) + " " +
+               StateName(e.state) + ">";
+      });
+
+  py::class_<PyStation>(m, "Station", R"(A production station: boards on several ports at once.
+
+Checks the file, the ports, the serial-number counter, the database and the
+log on construction (varnel.BadFile, varnel.RecordLost), before any port
+opens. on_event(event) is called with a BoardEvent from the ports' threads,
+one at a time.)")
+      .def(py::init([](std::vector<std::string> ports, const std::string& command,
+                       const std::string& file, std::optional<varnel::Image> image, int baud,
+                       const std::string& reset, const std::string& resetCommand,
+                       std::uint32_t clockHz, double timeout, bool verify, bool sendAll,
+                       bool allowMissingEnd, const std::string& erase,
+                       std::optional<std::tuple<std::uint32_t, std::uint32_t, std::string>> serial,
+                       const std::string& serialFile, const std::string& db,
+                       const std::string& serialCounter, const std::string& log, bool loop,
+                       int count, py::object onEvent) {
+             varnel::StationOptions o;
+             o.ports = std::move(ports);
+             o.command = CommandNamed(command);
+             o.file = file;
+             o.image = std::move(image);
+             o.baud = baud;
+             o.reset = reset;
+             o.reset_command = resetCommand;
+             o.clock_hz = clockHz;
+             o.timeout_ms = static_cast<int>(timeout * 1000);
+             o.verify = verify;
+             o.send_all = sendAll;
+             o.allow_missing_end = allowMissingEnd;
+             if (erase == "flash+cfg") {
+               o.erase_scope = varnel::EraseScope::FlashAndConfig;
+             } else if (erase == "cfg") {
+               o.erase_scope = varnel::EraseScope::Config;
+             } else if (erase != "flash") {
+               throw py::value_error("erase: 'flash', 'flash+cfg' or 'cfg', not '" + erase + "'");
+             }
+             if (serial) {
+               const auto& [address, length, format] = *serial;
+               varnel::SerialSpec spec;
+               spec.address = address;
+               spec.length = length;
+               if (format == "be") {
+                 spec.format = varnel::SerialSpec::Format::Be;
+               } else if (format == "ascii") {
+                 spec.format = varnel::SerialSpec::Format::Ascii;
+               } else if (format != "le") {
+                 throw py::value_error("serial format: 'le', 'be' or 'ascii', not '" + format + "'");
+               }
+               o.serial = spec;
+             }
+             o.serial_file = serialFile;
+             o.db = db;
+             o.serial_counter = serialCounter;
+             o.log_path = log;
+             o.loop = loop;
+             o.count = count;
+             return std::make_unique<PyStation>(std::move(o), std::move(onEvent));
+           }),
+           py::kw_only(), py::arg("ports"), py::arg("command") = "program", py::arg("file") = "",
+           py::arg("image") = py::none(), py::arg("baud") = 9600, py::arg("reset") = "",
+           py::arg("reset_command") = "", py::arg("clock_hz") = 0, py::arg("timeout") = 3.0,
+           py::arg("verify") = true, py::arg("send_all") = false,
+           py::arg("allow_missing_end") = false, py::arg("erase") = "flash",
+           py::arg("serial") = py::none(), py::arg("serial_file") = "", py::arg("db") = "",
+           py::arg("serial_counter") = "default", py::arg("log") = "", py::arg("loop") = false,
+           py::arg("count") = 0, py::arg("on_event") = py::none(),
+           "serial: (address, length, 'le'|'be'|'ascii'), its numbers from serial_file or the "
+           "database db (a PostgreSQL connection string, counter serial_counter); log: a JSON "
+           "Lines file, a record per board; loop: board after board on each port, count per "
+           "port (0: until stop()).")
+      .def("run", &PyStation::Run,
+           "Runs until every port is done or stop(); the exit status (0 all well). Ctrl+C "
+           "stops the station (downloads get their end record) and raises KeyboardInterrupt.")
+      .def("stop", &PyStation::Stop, "From any thread: ends every board in flight.")
+      .def_property_readonly("file_sha256", &PyStation::Sha256,
+                             "SHA-256 of the program file as read for every board.");
 }

@@ -1,5 +1,5 @@
 """The MSC1210 serial boot loader from Python (stub for editors and type checkers)."""
-from typing import Callable, List, Optional, Tuple
+from typing import Callable, List, Literal, Optional, Sequence, Tuple
 
 __version__: str
 
@@ -77,3 +77,51 @@ class Target:
     def erase(self, scope: str = "flash") -> None: ...
     def cancel(self) -> None: ...
     def close(self) -> None: ...
+
+class BoardEvent:
+    """What a board of a station did, as its port's thread reports it."""
+    port: str
+    board: int
+    """1, 2, ... on its port."""
+    state: Literal["waiting", "connecting", "erasing", "programming", "verifying", "ok", "failed", "output"]
+    """'output' is a line of the board's own report (a verify's summary, info's facts) in message."""
+    percent: int
+    """Of the current state."""
+    serial: Optional[int]
+    """The board's serial number, once it took one (after its erase)."""
+    message: str
+    """What went wrong ('failed'), the line ('output'), the chip ('connecting' at 100)."""
+    target: Optional[Info]
+    """The board's facts, once connected."""
+    exit_status: int
+    """For 'ok' and 'failed': 0, or what varnel-cli would exit with."""
+
+class Station:
+    """A production station: a board at a time on each of several ports, side by side.
+
+    Everything is checked on construction, before any port opens (BadFile,
+    RecordLost). on_event(event) gets a BoardEvent from the ports' threads,
+    one call at a time.
+    """
+    def __init__(self, *, ports: Sequence[str], command: str = "program", file: str = "",
+                 image: Optional[Image] = None, baud: int = 9600, reset: str = "",
+                 reset_command: str = "", clock_hz: int = 0, timeout: float = 3.0,
+                 verify: bool = True, send_all: bool = False, allow_missing_end: bool = False,
+                 erase: str = "flash", serial: Optional[Tuple[int, int, str]] = None,
+                 serial_file: str = "", db: str = "", serial_counter: str = "default",
+                 log: str = "", loop: bool = False, count: int = 0,
+                 on_event: Optional[Callable[[BoardEvent], None]] = None) -> None:
+        """command: 'program', 'verify', 'erase', 'blank-check' or 'info'.
+        serial: (address, length, 'le' | 'be' | 'ascii'), a number per board taken after its
+        erase from serial_file (the next number, one decimal line) or from the PostgreSQL
+        database db (counter serial_counter). log: JSON Lines, a record per board.
+        loop: board after board on every port; count boards per port (0: until stop())."""
+    def run(self) -> int:
+        """Runs until every port is done or stop(); 0 when all went well, else the exit
+        status varnel-cli would give. Ctrl+C stops the station (every download gets its
+        end record) and raises KeyboardInterrupt."""
+    def stop(self) -> None:
+        """From any thread (an event callback too): ends every board in flight."""
+    @property
+    def file_sha256(self) -> str:
+        """SHA-256 of the program file as read once for every board."""

@@ -19,6 +19,9 @@
 #include "varnel/options.h"
 
 namespace varnel {
+namespace lib {
+struct TargetAccess;
+}  // namespace lib
 
 struct ProgramOptions {
   bool verify = false;        // read the flash back and compare (VerifyFailed)
@@ -67,6 +70,7 @@ class VARNEL_API Target {
   const std::optional<Info>& info() const;
 
  private:
+  friend struct lib::TargetAccess;
   class Impl;
   std::unique_ptr<Impl> impl_;
 };

@@ -4,4 +4,5 @@
 #include "varnel/errors.h"
 #include "varnel/image.h"
 #include "varnel/ports.h"
+#include "varnel/station.h"
 #include "varnel/target.h"

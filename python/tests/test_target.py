@@ -1,4 +1,5 @@
 """The varnel module end to end against the boot-loader simulator."""
+import json
 import os
 import random
 import signal
@@ -110,3 +111,34 @@ def test_ctrl_c_ends_the_download_with_the_end_record_then_raises(sim, tmp_path)
         lines = [l for l in trace.read_text().splitlines() if " > " in l]
         assert ":00000001FF" in lines[-1]
         assert t.connect().chip == "MSC1210Y5"
+
+
+def test_station_of_two_boards_with_serial_numbers_and_a_log(sim, tmp_path):
+    """A production loop's run: a number per board after its erase, a record each."""
+    code = random_bytes(2000, 5)
+    (tmp_path / "fw.bin").write_bytes(code)
+    (tmp_path / "serial.txt").write_text("70\n")
+    ports = [sim(), sim()]
+    events = []
+    station = varnel.Station(ports=ports, file=str(tmp_path / "fw.bin"), baud=38400,
+                             serial=(0x7FFE, 2, "ascii"), serial_file=str(tmp_path / "serial.txt"),
+                             log=str(tmp_path / "log.jsonl"), on_event=events.append)
+    assert station.run() == 0
+    assert (tmp_path / "serial.txt").read_text() == "72\n"
+    done = {e.port: e for e in events if e.state == "ok"}
+    assert sorted(done) == sorted(ports)
+    assert sorted(e.serial for e in done.values()) == [70, 71]
+    assert all(e.target.chip == "MSC1210Y5" for e in done.values())
+    assert {e.message for e in events if e.state == "output"} == {"verify: 2002 bytes match fw.bin"}
+    records = [json.loads(line) for line in (tmp_path / "log.jsonl").read_text().splitlines()]
+    assert sorted((r["port"], r["serial"], r["result"]) for r in records) == \
+        sorted((e.port, e.serial, "ok") for e in done.values())
+    for port, e in done.items():
+        with varnel.Target(port, baud=38400) as t:
+            t.connect()
+            assert t.read("code", 0, 1999) == code
+            assert t.read("code", 0x7FFE, 0x7FFF) == str(e.serial).encode()
+    # A bad file is refused before any port opens.
+    (tmp_path / "cut.hex").write_text(":0400000001020304F2\n")
+    with pytest.raises(varnel.BadFile, match="no end record"):
+        varnel.Station(ports=ports, file=str(tmp_path / "cut.hex"))

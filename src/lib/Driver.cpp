@@ -123,13 +123,17 @@ std::vector<Difference> Driver::Verify(const Image& image, const Progress& progr
 }
 
 std::optional<std::uint32_t> Driver::BlankCheck(const Progress& progress) {
-  return Guarded([&]() -> std::optional<std::uint32_t> {
+  const std::vector<Difference> found = NotBlank(progress);
+  if (found.empty()) return std::nullopt;
+  return found.front().address;
+}
+
+std::vector<Difference> Driver::NotBlank(const Progress& progress) {
+  return Guarded([&] {
     // An erased cell reads FFh.
     std::map<std::uint32_t, std::uint8_t> erased;
     for (std::uint32_t a = 0; a < FlashBytes(); ++a) erased.emplace_hint(erased.end(), a, 0xFF);
-    const std::vector<Difference> found = Compare(erased, progress);
-    if (found.empty()) return std::nullopt;
-    return found.front().address;
+    return Compare(erased, progress);
   });
 }
 
@@ -302,6 +306,22 @@ ProgramResult Driver::Program(const Image& image, const ProgramSteps& options) {
     steps.hcr0 = options.hcr0;
     steps.hcr1 = options.hcr1;
     steps.records = image.intel_hex();
+    steps.skipErased = options.skipErased;
+    Image patched = image;
+    if (options.patch) {
+      steps.beforeRecords = [&](std::string& text) -> Outcome {
+        try {
+          options.patch(patched);
+          text = patched.intel_hex();
+        } catch (const Error& e) {
+          return {e.kind() == ErrorKind::RecordLost ? OutcomeKind::NotStored
+                  : e.kind() == ErrorKind::BadFile  ? OutcomeKind::BadFile
+                                                    : OutcomeKind::TargetRefused,
+                  e.what()};
+        }
+        return {};
+      };
+    }
     // The bytes written once the first k records are through.
     std::vector<std::size_t> after{0};
     for (const Range& run : image.ranges()) {
@@ -323,7 +343,7 @@ ProgramResult Driver::Program(const Image& image, const ProgramSteps& options) {
     ProgramResult result;
     result.bytes_written = image.size();
     if (options.verify) {
-      std::vector<Difference> differences = Compare(image.bytes(), report);
+      std::vector<Difference> differences = Compare(patched.bytes(), report);
       if (!differences.empty()) {
         throw VerifyFailed(verifyText_, std::move(differences));
       }
@@ -332,6 +352,29 @@ ProgramResult Driver::Program(const Image& image, const ProgramSteps& options) {
     result.replies_read_again = static_cast<std::size_t>(s.RepliesReadAgain - before);
     return result;
   });
+}
+
+Downloaded Driver::LastDownload() {
+  const DownloadCount& count = line_->engine().Programming().Downloaded();
+  return {count.held, count.sent};
+}
+
+bool Driver::Answers(int ms) {
+  TComm& port = line_->Port();
+  if (!port.IsOpen() || port.IsHungUp()) return false;
+  // A fresh session: whatever the board's run left behind does not count.
+  line_->Renew();
+  Session& s = line_->session();
+  s.ClearRx();
+  try {
+    s.SendString("\r");
+  } catch (const std::exception&) {
+    // A port that takes nothing has no board behind it.
+    return false;
+  }
+  const bool answered = line_->RunUntil([&] { return s.RxBuffer.find('>') != std::string::npos; }, ms);
+  line_->StopWaiting();
+  return answered;
 }
 
 void Driver::Erase(EraseWhat what) {

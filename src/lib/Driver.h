@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,6 +27,20 @@ struct ProgramSteps {
   bool writeConfig = true;
   std::uint8_t hcr0 = 0xFF, hcr1 = 0xFF;
   Progress progress;
+  // After the run's own erase, records of FFh alone are not sent.
+  bool skipErased = false;
+  // Called once the erase has succeeded, before the first record goes: may
+  // change the image the records are made of (a serial number). Its Error
+  // ends the run with nothing sent.
+  std::function<void(Image&)> patch;
+};
+
+// What a programming run's download put into the flash, however it ended:
+// data bytes the flash holds from the image (records left out as erased
+// count), and of them those sent.
+struct Downloaded {
+  std::size_t held = 0;
+  std::size_t sent = 0;
 };
 
 enum class EraseWhat { Flash, FlashAndConfig, Config };
@@ -46,8 +61,15 @@ class Driver {
   ProgramResult Program(const Image& image, const ProgramSteps& steps);
   std::vector<Difference> Verify(const Image& image, const Progress& progress);
   std::optional<std::uint32_t> BlankCheck(const Progress& progress);
+  // Every address that does not hold FFh.
+  std::vector<Difference> NotBlank(const Progress& progress);
   void Erase(EraseWhat what);
   const std::optional<Info>& Connected() const { return info_; }
+  // Of the last programming run.
+  Downloaded LastDownload();
+  // Whether a boot loader still answers a carriage return within ms; false
+  // for a port that was closed, failed or whose device went away.
+  bool Answers(int ms);
 
  private:
   template <typename Body>

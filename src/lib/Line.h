@@ -80,6 +80,8 @@ class Line : public QuietUi {
   // (the handshake, the flash timing writes): each ends with the prompt.
   int AwaitedPrompts() const { return awaitedPrompts_; }
   void ForgetAwaited() { awaitedPrompts_ = 0; }
+  // No reply is awaited any more.
+  void StopWaiting() { watchdog_.stop(); }
   void SetRealWaits(bool on) { realWaits_ = on; }
   // What one exchange may take: the command and a long reply on the line.
   int ExchangeMs(std::size_t commandBytes) const;

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "lib/Driver.h"
+#include "lib/TargetAccess.h"
 #include "link/CommTypes.h"
 
 namespace varnel {
@@ -79,10 +80,12 @@ class Target::Impl {
   // Runs job on the Target's thread and waits for it; its exception is the
   // caller's. One job at a time; a cancel counts from here on.
   template <typename Job>
-  auto Call(Job job) -> decltype(job()) {
+  auto Call(Job job, const std::atomic<bool>* stopped = nullptr) -> decltype(job()) {
     using Result = decltype(job());
     std::lock_guard<std::mutex> one(calls_);
     cancel_ = false;
+    // A stop that came between two calls still ends this one.
+    if (stopped && stopped->load()) cancel_ = true;
     std::packaged_task<Result()> task([&job]() -> Result {
       try {
         return job();
@@ -195,4 +198,13 @@ const std::string& Target::port() const { return impl_->port_; }
 
 const std::optional<Info>& Target::info() const { return impl_->driver().Connected(); }
 
+namespace lib {
+
+void TargetAccess::Run(Target& target, const std::function<void(Driver&)>& job,
+                       const std::atomic<bool>& stopped) {
+  Target::Impl& impl = *target.impl_;
+  impl.Call([&] { job(impl.driver()); }, &stopped);
+}
+
+}  // namespace lib
 }  // namespace varnel

@@ -2,7 +2,12 @@
 // and no Qt object, a Target per simulated board on a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <atomic>
+#include <map>
+#include <mutex>
+#include <set>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -265,6 +270,83 @@ TEST(LibTarget, TwoTargetsInTwoThreadsProgramAtOnce) {
   EXPECT_EQ(flashA[0x2000], 0xFF);
   EXPECT_EQ(std::vector<std::uint8_t>(flashB.begin() + 0x2000, flashB.begin() + 0x3000), b.get(0x2000, 4096));
   EXPECT_EQ(flashB[0], 0xFF);
+}
+
+// A station of two boards as a production script runs it: one number per
+// board taken after its erase, a record per board, every board's events;
+// a board that fails its verify keeps the number it was written with.
+TEST(LibStation, TwoBoardsWithSerialNumbersAndARecordEach) {
+  const auto dir = std::filesystem::temp_directory_path() /
+                   ("varnel-station-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::ofstream(dir / "serial.txt") << "500\n";
+  const auto code = RandomBytes(3000, 9);
+  std::ofstream(dir / "fw.bin", std::ios::binary).write(reinterpret_cast<const char*>(code.data()), code.size());
+  varnel::sim::TargetSimConfig weak;
+  weak.weakCellAddress = 0x0400;
+  varnel::sim::TargetSim good, bad(weak);
+
+  varnel::StationOptions o;
+  o.ports = {good.SlavePath(), bad.SlavePath()};
+  o.file = (dir / "fw.bin").string();
+  o.baud = 38400;
+  o.serial = varnel::SerialSpec{0x7FFC, 4, varnel::SerialSpec::Format::Be};
+  o.serial_file = (dir / "serial.txt").string();
+  o.log_path = (dir / "log.jsonl").string();
+  varnel::Station station(o);
+  std::mutex m;
+  std::map<std::string, std::vector<varnel::BoardEvent>> events;
+  station.on_event([&](const varnel::BoardEvent& e) {
+    std::lock_guard lock(m);
+    events[e.port].push_back(e);
+  });
+  // The first port in order whose board failed gives the status.
+  EXPECT_EQ(station.run(), 1);
+
+  std::string counter;
+  std::getline(std::ifstream(dir / "serial.txt"), counter);
+  EXPECT_EQ(counter, "502");
+  std::set<std::uint64_t> numbers;
+  for (auto* sim : {&good, &bad}) {
+    const auto flash = sim->Read(varnel::sim::Memory::Code);
+    numbers.insert(std::uint64_t{flash[0x7FFC]} << 24 | flash[0x7FFD] << 16 | flash[0x7FFE] << 8 | flash[0x7FFF]);
+    EXPECT_TRUE(std::equal(code.begin(), code.end(), flash.begin()) || sim == &bad);
+  }
+  EXPECT_EQ(numbers, (std::set<std::uint64_t>{500, 501}));
+
+  const auto& ok = events[good.SlavePath()];
+  const auto& failed = events[bad.SlavePath()];
+  ASSERT_FALSE(ok.empty());
+  ASSERT_FALSE(failed.empty());
+  // Connecting, erasing, programming, verifying: each state in its order.
+  std::vector<varnel::BoardEvent::State> order;
+  for (const auto& e : ok) {
+    if (e.state != varnel::BoardEvent::State::Output && (order.empty() || order.back() != e.state)) order.push_back(e.state);
+  }
+  using S = varnel::BoardEvent::State;
+  EXPECT_EQ(order, (std::vector<S>{S::Connecting, S::Erasing, S::Programming, S::Verifying, S::Ok}));
+  EXPECT_EQ(ok.back().exit_status, 0);
+  ASSERT_TRUE(ok.back().serial && failed.back().serial);
+  EXPECT_NE(*ok.back().serial, *failed.back().serial);
+  ASSERT_TRUE(ok.back().target);
+  EXPECT_EQ(ok.back().target->chip, "MSC1210Y5");
+  EXPECT_EQ(failed.back().state, S::Failed);
+  EXPECT_EQ(failed.back().exit_status, 1);
+  EXPECT_EQ(failed.back().message, "verify: 1 bytes differ from fw.bin");
+
+  // A record a line, each naming its board's number and how it went.
+  std::vector<std::string> lines;
+  std::ifstream log(dir / "log.jsonl");
+  for (std::string line; std::getline(log, line);) lines.push_back(line);
+  ASSERT_EQ(lines.size(), 2u);
+  for (const std::string& line : lines) {
+    const bool isGood = line.find("\"port\":\"" + good.SlavePath() + "\"") != std::string::npos;
+    const auto serial = isGood ? *ok.back().serial : *failed.back().serial;
+    EXPECT_NE(line.find("\"serial\":" + std::to_string(serial) + ","), std::string::npos) << line;
+    EXPECT_NE(line.find(isGood ? "\"result\":\"ok\"" : "\"result\":\"failed\""), std::string::npos) << line;
+    EXPECT_NE(line.find("\"bytes_written\":3004,"), std::string::npos) << line;
+  }
+  std::filesystem::remove_all(dir);
 }
 
 }  // namespace
