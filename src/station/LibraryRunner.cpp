@@ -5,6 +5,7 @@
 #include <charconv>
 #include <exception>
 
+#include "station/PortChoices.h"
 #include "varnel/errors.h"
 #include "varnel/station.h"
 
@@ -154,7 +155,7 @@ void LibraryRunner::OnEvent(const BoardEvent& e) {
   if (event.state == BoardEvent::State::Failed && event.exitStatus == kNotStored && !storeFailed_) {
     storeFailed_ = true;
     emit storeFailed(tr("%1: %2. The station stopped: no board is programmed without its record.")
-                         .arg(event.port, event.message));
+                         .arg(QString::fromStdString(ShortPortName(event.port.toStdString())), event.message));
     stop();
   }
 }

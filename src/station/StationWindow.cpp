@@ -367,7 +367,8 @@ void StationWindow::Record(const BoardEvent& e) {
     records_->setItem(0, c, item);
   }
   while (records_->rowCount() > kRecordsKept) records_->removeRow(records_->rowCount() - 1);
-  records_->resizeColumnsToContents();
+  // The message takes what the others leave, however short it is.
+  for (int c = 0; c + 1 < records_->columnCount(); ++c) records_->resizeColumnToContents(c);
 }
 
 void StationWindow::UpdateCounters() {
