@@ -5,6 +5,7 @@
 #include <QComboBox>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -47,7 +48,13 @@ JobEditor::JobEditor(QWidget* parent) : QWidget(parent) {
   facts_->setObjectName(QStringLiteral("FirmwareFacts"));
   facts_->setWordWrap(true);
   facts_->setTextInteractionFlags(Qt::TextSelectableByMouse);
-  form->addRow(facts_);  // the whole width: the hash is one long word
+  // The whole width: the hash is one long word, which sets the least
+  // width of the editor whether a file is loaded yet or not.
+  QFont hashFont(QStringLiteral("monospace"), -1);
+  hashFont.setStyleHint(QFont::TypeWriter);
+  hashFont.setPointSizeF(facts_->font().pointSizeF());
+  facts_->setMinimumWidth(QFontMetrics(hashFont).horizontalAdvance(QString(64, QLatin1Char('0'))) + 8);
+  form->addRow(facts_);
 
   changedBox_ = new QWidget(this);
   changedBox_->setObjectName(QStringLiteral("FirmwareChanged"));
@@ -133,6 +140,32 @@ JobEditor::JobEditor(QWidget* parent) : QWidget(parent) {
   browseLog->setObjectName(QStringLiteral("JobLogChoose"));
   form->addRow(tr("L&og:"), WithButton(log_, browseLog));
 
+  database_ = new QLineEdit(this);
+  database_->setObjectName(QStringLiteral("JobDatabase"));
+  database_->setPlaceholderText(tr("none (e.g. postgresql://station@db.line/varnel)"));
+  database_->setToolTip(tr("The line's PostgreSQL database: every board's record, and the serial numbers "
+                           "in place of the counter file. The password goes in ~/.pgpass, never here."));
+  passwordNote_ = new QLabel(tr("The password was left out: it is read from ~/.pgpass or PGPASSWORD."), this);
+  passwordNote_->setObjectName(QStringLiteral("JobDatabasePassword"));
+  passwordNote_->setWordWrap(true);
+  passwordNote_->hide();
+  auto* databaseBox = new QWidget(this);
+  auto* databaseLayout = new QVBoxLayout(databaseBox);
+  databaseLayout->setContentsMargins(0, 0, 0, 0);
+  databaseLayout->addWidget(database_);
+  databaseLayout->addWidget(passwordNote_);
+  form->addRow(tr("&Database:"), databaseBox);
+
+  connect(database_, &QLineEdit::editingFinished, this, [this] {
+    // Typed with a password: the field keeps the rest, so the password is
+    // neither shown again nor saved.
+    const std::string text = database_->text().trimmed().toStdString();
+    const std::string kept = WithoutPassword(text);
+    if (kept == text) return;
+    database_->setText(QString::fromStdString(kept));
+    passwordNote_->show();
+    emit edited();
+  });
   connect(browseFile, &QPushButton::clicked, this, [this] {
     const QString path = Browse(file_, tr("Firmware"), tr("Firmware (*.hex *.ihx *.bin);;All files (*)"), false);
     if (!path.isEmpty()) LoadFirmware(path);
@@ -146,7 +179,7 @@ JobEditor::JobEditor(QWidget* parent) : QWidget(parent) {
           [this] { Browse(serialFile_, tr("Counter file"), tr("All files (*)"), true); });
   connect(browseLog, &QPushButton::clicked, this,
           [this] { Browse(log_, tr("Log"), tr("JSON Lines (*.jsonl);;All files (*)"), true); });
-  for (QLineEdit* edit : {file_, serialAddress_, serialFile_, log_}) {
+  for (QLineEdit* edit : {file_, serialAddress_, serialFile_, log_, database_}) {
     connect(edit, &QLineEdit::textEdited, this, &JobEditor::edited);
   }
   connect(ports_, &QListWidget::itemChanged, this, &JobEditor::edited);
@@ -206,6 +239,8 @@ void JobEditor::SetJob(const StationJob& job) {
   serialFormat_->setCurrentIndex(format);
   serialFile_->setText(QString::fromStdString(job.serialFile));
   log_->setText(QString::fromStdString(job.log));
+  database_->setText(QString::fromStdString(WithoutPassword(job.database)));
+  passwordNote_->setVisible(WithoutPassword(job.database) != job.database);
   RefreshPorts();
   LoadFirmware(file_->text());
 }
@@ -225,6 +260,7 @@ StationJob JobEditor::Job() const {
   job.serialFormat = serialFormat_->currentData().toString().toStdString();
   job.serialFile = serialFile_->text().trimmed().toStdString();
   job.log = log_->text().trimmed().toStdString();
+  job.database = WithoutPassword(database_->text().trimmed().toStdString());
   return job;
 }
 

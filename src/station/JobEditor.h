@@ -1,7 +1,7 @@
 // The job as the line lead edits it: the firmware with what it holds (and a
 // warning when it changed on disk since it was loaded), the ports ticked in
 // the port list, the line rate and reset, verify, the serial number and its
-// counter, the log.
+// counter, the log and the line's database.
 #pragma once
 
 #include <QWidget>
@@ -63,6 +63,8 @@ class JobEditor : public QWidget {
   QComboBox* serialFormat_;
   QLineEdit* serialFile_;
   QLineEdit* log_;
+  QLineEdit* database_;
+  QLabel* passwordNote_;
 };
 
 }  // namespace varnel::station

@@ -4,6 +4,7 @@
 #include <charconv>
 
 #include "project/IniFile.h"
+#include "store/Connection.h"
 
 namespace varnel::station {
 namespace {
@@ -49,6 +50,11 @@ bool IsHexAddress(std::string text) {
 
 }  // namespace
 
+std::string WithoutPassword(const std::string& conninfo) {
+  if (!store::HoldsPassword(conninfo)) return conninfo;
+  return store::ShownConninfo(conninfo).value_or(std::string());
+}
+
 JobRead ReadJob(const std::string& path) {
   JobRead read;
   const IniText text = IniFile(path).Read();
@@ -73,6 +79,7 @@ JobRead ReadJob(const std::string& path) {
   job.serialAddress = value("SerialAddress");
   job.serialFile = value("SerialFile");
   job.log = value("Log");
+  job.database = WithoutPassword(std::string(TrimBlanks(value("Database"))));
   if (const std::string f = value("SerialFormat"); !f.empty()) job.serialFormat = f;
   if (const auto v = doc.Value(kSection, "Verify")) job.verify = TrimBlanks(*v) != "0";
   // A number that does not read keeps its default; the job's check names
@@ -109,6 +116,7 @@ bool WriteJob(const std::string& path, const StationJob& job, std::string* error
   doc.SetValue(kSection, "SerialFormat", job.serialFormat);
   doc.SetValue(kSection, "SerialFile", job.serialFile);
   doc.SetValue(kSection, "Log", job.log);
+  doc.SetValue(kSection, "Database", WithoutPassword(job.database));
   return file.Store(doc, error);
 }
 
@@ -117,6 +125,10 @@ std::string JobProblem(const StationJob& job) {
   if (job.ports.empty()) return "choose at least one port";
   for (const std::string& port : job.ports) {
     if (port.find(',') != std::string::npos) return "a port name holds a comma: " + port;
+  }
+  if (!job.database.empty() && !store::ShownConninfo(job.database)) {
+    return "the database's connection string cannot be read: key=value settings, or a URI "
+           "postgresql://USER@HOST/DATABASE";
   }
   if (job.serialAddress.empty()) return {};
   if (!IsHexAddress(job.serialAddress)) {
@@ -131,7 +143,13 @@ std::string JobProblem(const StationJob& job) {
     return "the serial number takes 1 to " + std::to_string(most) + " bytes in the format " +
            job.serialFormat;
   }
-  if (job.serialFile.empty()) return "choose the counter file that holds the next serial number";
+  // The numbers come from one place: the database's counter or the file.
+  if (!job.database.empty() && !job.serialFile.empty()) {
+    return "the serial numbers come from the database or from a counter file, not both: clear the counter file";
+  }
+  if (job.serialFile.empty() && job.database.empty()) {
+    return "choose the counter file that holds the next serial number (or a database)";
+  }
   return {};
 }
 

@@ -20,6 +20,10 @@ struct StationJob {
   std::string serialFormat = "le";  // le, be or ascii
   std::string serialFile;          // the counter: the next board's number
   std::string log;                 // JSON Lines, one record per board
+  // The line's shared database (a libpq connection string or URI, never
+  // with a password): every board's record, and the serial numbers in
+  // place of the counter file.
+  std::string database;
 
   bool operator==(const StationJob&) const = default;
 };
@@ -30,7 +34,12 @@ struct JobRead {
   std::string error;  // why the file gave no job
 };
 
-// Reads a station file; a missing [Station] section is no job.
+// The connection string as a job keeps it: without a password, which libpq
+// takes from ~/.pgpass or PGPASSWORD; unchanged when it holds none.
+std::string WithoutPassword(const std::string& conninfo);
+
+// Reads a station file; a missing [Station] section is no job. A password
+// in Database= is left out.
 JobRead ReadJob(const std::string& path);
 
 // Writes the job's keys into the file at path, keeping everything else the

@@ -13,11 +13,13 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QScrollBar>
 #include <QShortcut>
 #include <QSplitter>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <cmath>
 
 #include "station/JobEditor.h"
@@ -121,7 +123,13 @@ StationWindow::StationWindow(std::unique_ptr<StationRunner> runner, Mode mode, Q
   editorScroll->setObjectName(QStringLiteral("JobEditorArea"));
   editorScroll->setWidget(editor_);
   editorScroll->setWidgetResizable(true);
-  editorScroll->setMinimumWidth(560);
+  // The job is read top to bottom: a long job scrolls down, never sideways,
+  // so the panel is as wide as the editor needs beside a vertical scroll
+  // bar, whether that shows or not.
+  editorScroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+  editorScroll->setMinimumWidth(std::max(560, editor_->minimumSizeHint().width() +
+                                                  editorScroll->verticalScrollBar()->sizeHint().width() +
+                                                  2 * editorScroll->frameWidth()));
   split->addWidget(editorScroll);
 
   auto* right = new QWidget(split);
@@ -359,7 +367,8 @@ void StationWindow::Record(const BoardEvent& e) {
     records_->setItem(0, c, item);
   }
   while (records_->rowCount() > kRecordsKept) records_->removeRow(records_->rowCount() - 1);
-  records_->resizeColumnsToContents();
+  // The message takes what the others leave, however short it is.
+  for (int c = 0; c + 1 < records_->columnCount(); ++c) records_->resizeColumnToContents(c);
 }
 
 void StationWindow::UpdateCounters() {
@@ -414,6 +423,10 @@ void StationWindow::ShowOperatorJob() {
               .arg(job.verify ? tr(", verified") : QString())
               .arg(job.serialAddress.empty() ? QString()
                                              : tr(", serial numbers at %1h").arg(QString::fromStdString(job.serialAddress)));
+  if (!job.database.empty()) {
+    text += tr("<br>Records in the database %1")
+                .arg(QString::fromStdString(WithoutPassword(job.database)).toHtmlEscaped());
+  }
   if (editor_->FirmwareChanged()) {
     text += tr("<br><b>%1 changed on disk after the station opened: it does not start until the line lead "
                "reloads the job.</b>")

@@ -13,7 +13,7 @@
 #include <string_view>
 
 #include "core/Version.h"
-#include "station/CommandLineRunner.h"
+#include "station/LibraryRunner.h"
 #include "station/StationWindow.h"
 
 namespace {
@@ -82,7 +82,7 @@ int main(int argc, char** argv) {
   // The look of a plain modern Qt program, in the desktop's own colours.
   QApplication::setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
   QApplication::setDesktopFileName(QStringLiteral("varnel-station"));
-  StationWindow window(std::make_unique<CommandLineRunner>(CommandLineRunner::FindProgram()),
+  StationWindow window(std::make_unique<LibraryRunner>(),
                        parser.isSet(operatorMode) ? StationWindow::Mode::Operator : StationWindow::Mode::Edit);
   const bool opened = files.isEmpty() || window.OpenJob(files.first());
   window.show();

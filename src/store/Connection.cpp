@@ -82,6 +82,19 @@ std::optional<std::string> ShownConninfo(const std::string& conninfo) {
   return shown;
 }
 
+bool HoldsPassword(const std::string& conninfo) {
+  char* error = nullptr;
+  PQconninfoOption* options = PQconninfoParse(conninfo.c_str(), &error);
+  if (error) PQfreemem(error);
+  if (!options) return false;
+  bool holds = false;
+  for (const PQconninfoOption* o = options; o->keyword; ++o) {
+    holds = holds || (o->val && *o->val && IsSecret(o->keyword));
+  }
+  PQconninfoFree(options);
+  return holds;
+}
+
 Connection::Connection(std::string conninfo) : conninfo_(std::move(conninfo)) {
   const auto shown = ShownConninfo(conninfo_);
   // libpq's own message may quote the text it could not read, password

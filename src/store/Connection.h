@@ -19,6 +19,9 @@ inline constexpr int kTimeoutSeconds = 5;
 // The connection string as it may be shown: its settings as key=value
 // without any password; nullopt when libpq cannot read it.
 std::optional<std::string> ShownConninfo(const std::string& conninfo);
+// Whether the connection string carries a password (libpq reads it from
+// ~/.pgpass or PGPASSWORD instead, where it belongs).
+bool HoldsPassword(const std::string& conninfo);
 
 using Row = std::vector<std::optional<std::string>>;  // text values, nullopt for NULL
 

@@ -1,6 +1,6 @@
 // varnel-station run as a station PC runs it, with --start and a station
-// file, against simulated boards on pseudo-terminals; SIGTERM (the PC
-// shutting down) stops it as the Stop button does.
+// file, against simulated boards on pseudo-terminals that come and go;
+// SIGTERM (the PC shutting down) stops it as the Stop button does.
 #include <signal.h>
 
 #include <QProcess>
@@ -9,11 +9,18 @@
 
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <set>
 #include <sstream>
 #include <thread>
 
+#include <QLabel>
+#include <QTest>
+
+#include "station/LibraryRunner.h"
+#include "station/StationTile.h"
+#include "station/StationWindow.h"
 #include "support/Files.h"
 #include "support/GuiApp.h"
 #include "support/TestData.h"
@@ -51,13 +58,17 @@ class StationE2ETest : public ::testing::Test {
   }
   std::string Port(std::size_t i) const { return Path("b" + std::to_string(i)); }
 
-  // The station file, then varnel-station --start on it.
-  void Run(const std::string& firmware, const std::string& serial) {
+  // The station file for the boards.
+  void WriteJob(const std::string& firmware, const std::string& serial) {
     std::string ports;
     for (std::size_t i = 0; i < boards.size(); ++i) ports += (i ? "," : "") + Port(i);
     testing::WriteFile(Path("job.station"), "[Station]\nFile=" + firmware + "\nPorts=" + ports +
                                                 "\nBaud=38400\nVerify=1\n" + serial + "Log=" +
                                                 Path("boards.jsonl") + "\n");
+  }
+  // The station file, then varnel-station --start on it.
+  void Run(const std::string& firmware, const std::string& serial) {
+    WriteJob(firmware, serial);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("XDG_CONFIG_HOME", dir.path());
@@ -112,6 +123,35 @@ TEST_F(StationE2ETest, StartProgramsAndNumbersThreeBoards) {
   for (const std::string& r : records) EXPECT_NE(r.find("\"result\":\"ok\""), std::string::npos) << r;
 }
 
+TEST_F(StationE2ETest, ABoardTakenAwayAndPutBackIsProgrammedByItself) {
+  const std::string firmware = Path("blink.hex");
+  std::filesystem::copy_file(testing::kTestData / "blink.hex", firmware);
+  testing::WriteFile(Path("counter.txt"), "500\n");
+  StartBoards(2);
+  Run(firmware, "SerialAddress=7FF0\nSerialLength=4\nSerialFormat=le\nSerialFile=" + Path("counter.txt") + "\n");
+  ASSERT_TRUE(Within([&] { return Records().size() >= 2; })) << station.readAll().toStdString();
+  // The first board goes; a new one takes its place a while later, with
+  // no one at the window.
+  boards[0]->TakeAway();
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  boards[0]->PutNew();
+  ASSERT_TRUE(Within([&] { return Records().size() >= 3; })) << station.readAll().toStdString();
+  // The board that stayed on its socket meanwhile is not programmed again.
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  EXPECT_EQ(Terminate(), 0);
+
+  const auto flash = boards[0]->Read(Memory::Code);
+  EXPECT_EQ(flash[0x7FF0] | flash[0x7FF1] << 8 | flash[0x7FF2] << 16 | flash[0x7FF3] << 24, 502);
+  const std::string hex = testing::ReadFile(firmware);
+  const unsigned address = std::stoul(hex.substr(3, 4), nullptr, 16);
+  EXPECT_EQ(flash[address], std::stoul(hex.substr(9, 2), nullptr, 16));
+  EXPECT_EQ(testing::ReadFile(Path("counter.txt")), "503\n");
+  const auto records = Records();
+  ASSERT_EQ(records.size(), 3u);
+  for (const std::string& r : records) EXPECT_NE(r.find("\"result\":\"ok\""), std::string::npos) << r;
+  EXPECT_NE(records[2].find(Port(0)), std::string::npos) << records[2];
+}
+
 TEST_F(StationE2ETest, StoppingMidDownloadEndsItWithTheEndRecord) {
   sim::TargetSimConfig paced;
   paced.paced = true;
@@ -133,6 +173,46 @@ TEST_F(StationE2ETest, StoppingMidDownloadEndsItWithTheEndRecord) {
     EXPECT_NE(r.find("\"result\":\"interrupted\""), std::string::npos) << r;
     EXPECT_NE(r.find("ended with the end record"), std::string::npos) << r;
   }
+}
+
+// The window in this process over the library's station: a counter that can
+// no longer be written stops it with the red banner before the board that
+// needed a number gets anything but its erase.
+TEST_F(StationE2ETest, ACounterThatCannotBeWrittenStopsTheStation) {
+  const std::string firmware = Path("blink.hex");
+  std::filesystem::copy_file(testing::kTestData / "blink.hex", firmware);
+  testing::WriteFile(Path("counter.txt"), "70\n");
+  StartBoards(1);
+  WriteJob(firmware, "SerialAddress=7FF0\nSerialLength=2\nSerialFormat=le\nSerialFile=" + Path("counter.txt") + "\n");
+  StationWindow window(std::make_unique<LibraryRunner>(), StationWindow::Mode::Operator);
+  int beeps = 0;
+  window.beep = [&] { ++beeps; };
+  ASSERT_TRUE(window.OpenJob(QString::fromStdString(Path("job.station"))));
+  window.show();
+  window.Start();
+  StationTile* tile = window.TileOf(QString::fromStdString(Port(0)));
+  ASSERT_NE(tile, nullptr);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return tile->state() == BoardEvent::State::Ok; }, 60000))
+      << tile->stateText().toStdString();
+  EXPECT_EQ(tile->stateText(), "OK, serial 70");
+
+  // The counter file turns into a folder; the next board comes.
+  boards[0]->TakeAway();
+  std::filesystem::remove(Path("counter.txt"));
+  std::filesystem::create_directory(Path("counter.txt"));
+  QTest::qWait(1500);
+  boards[0]->PutNew();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !window.Running(); }, 60000)) << tile->stateText().toStdString();
+  EXPECT_TRUE(window.BannerText().contains("no board is programmed without its record"))
+      << window.BannerText().toStdString();
+  EXPECT_EQ(tile->state(), BoardEvent::State::Failed);
+  EXPECT_TRUE(tile->stateText().contains("exit status 5")) << tile->stateText().toStdString();
+  EXPECT_EQ(beeps, 1);
+  // Erased, and nothing written: no record was sent to it.
+  const std::string hex = testing::ReadFile(firmware);
+  const auto flash = boards[0]->Read(Memory::Code);
+  EXPECT_EQ(flash[std::stoul(hex.substr(3, 4), nullptr, 16)], 0xFF);
+  EXPECT_EQ(flash[0x7FF0], 0xFF);
 }
 
 }  // namespace
