@@ -228,9 +228,11 @@ int main(int argc, char** argv) {
         if (!link.empty()) RemoveLink(link, sim.SlavePath());
         std::cerr << "varnel-target-sim: board taken away\n";
       } else if (s == SIGRTMIN + 2) {
-        // Board and adapter pulled out: the terminal itself closes.
-        if (!link.empty()) RemoveLink(link, sim.SlavePath());
+        // Board and adapter pulled out: the terminal itself closes, and
+        // only then its name goes, so whoever sees the name gone finds the
+        // line dead too.
         sim.Unplug();
+        if (!link.empty()) RemoveLink(link, sim.SlavePath());
         std::cerr << "varnel-target-sim: board unplugged\n";
       } else if (s == SIGRTMIN + 1) {
         sim.PutNew();
