@@ -83,11 +83,14 @@ void CheckPortsDistinct(const std::vector<std::string>& ports) {
   }
 }
 
-// The number goes where the file has no data: it must never change the
-// firmware the verify would then call correct.
+// The number goes where the file holds no code: it must never change the
+// firmware the verify would then call correct. A byte of FFh there is an
+// erased cell (a padded image, a slot the firmware keeps free for its
+// number) and may take it.
 void CheckSerialPlace(const SerialSpec& spec, const ProgramImage& image, const std::string& file) {
   const std::uint32_t first = spec.address, last = spec.address + spec.length - 1;
-  const auto hit = image.data.lower_bound(first);
+  auto hit = image.data.lower_bound(first);
+  while (hit != image.data.end() && hit->first <= last && hit->second == 0xFF) ++hit;
   if (hit == image.data.end() || hit->first > last) return;
   // The run of adjacent data bytes the number would land in.
   auto low = std::make_reverse_iterator(std::next(hit));

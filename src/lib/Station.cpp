@@ -78,15 +78,18 @@ void CheckPortsDistinct(const std::vector<std::string>& ports) {
   }
 }
 
-// The number goes where the file has no data: it must never change the
-// firmware the verify would then call correct.
+// The number goes where the file holds no code: it must never change the
+// firmware the verify would then call correct. A byte of FFh there is an
+// erased cell (a padded image, a slot the firmware keeps free for its
+// number) and may take it.
 void CheckSerialPlace(const SerialSpec& spec, const Image& image, const std::string& file) {
   if (spec.length == 0 || spec.address + spec.length > Image::kFlashBytes) {
     throw BadFile("the serial number's place lies outside the flash");
   }
   const auto& data = image.bytes();
   const std::uint32_t first = spec.address, last = spec.address + spec.length - 1;
-  const auto hit = data.lower_bound(first);
+  auto hit = data.lower_bound(first);
+  while (hit != data.end() && hit->first <= last && hit->second == 0xFF) ++hit;
   if (hit == data.end() || hit->first > last) return;
   for (const Range& run : image.ranges()) {
     if (run.last < hit->first || run.first > hit->first) continue;

@@ -411,6 +411,21 @@ TEST_F(CliStationTest, ASerialNumberOnTheFilesDataIsRefusedBeforeAnything) {
   EXPECT_EQ(boards[0]->CommandCount(), 0u);
   EXPECT_EQ(ReadFile("serial.txt"), "1000\n");
   EXPECT_FALSE(std::filesystem::exists(Path("serial.txt.lock")));
+
+  // The erased cells of a padded image hold no firmware: the number may
+  // take them, and everything else is the file's.
+  auto padded = RandomBytes(4096, 7);
+  padded.resize(32768, 0xFF);
+  WriteFile("padded.bin", std::string(padded.begin(), padded.end()));
+  const CliResult ok = Station({"--serial", "7FF0:4", "--serial-file", Path("serial.txt"), "program",
+                                "--verify", Path("padded.bin")});
+  EXPECT_EQ(ok.status, 0) << ok.err;
+  padded[0x7FF0] = 0xE8;  // 1000, little-endian
+  padded[0x7FF1] = 0x03;
+  padded[0x7FF2] = padded[0x7FF3] = 0x00;
+  const auto flash = boards[0]->Read(Memory::Code);
+  EXPECT_TRUE(std::equal(padded.begin(), padded.end(), flash.begin()));
+  EXPECT_EQ(ReadFile("serial.txt"), "1001\n");
 }
 
 TEST_F(CliStationTest, RefusedBeforeAnythingIsSent) {
