@@ -155,6 +155,11 @@ JobEditor::JobEditor(QWidget* parent) : QWidget(parent) {
   databaseLayout->addWidget(database_);
   databaseLayout->addWidget(passwordNote_);
   form->addRow(tr("&Database:"), databaseBox);
+  serialCounter_ = new QLineEdit(this);
+  serialCounter_->setObjectName(QStringLiteral("JobSerialCounter"));
+  serialCounter_->setPlaceholderText(tr("default"));
+  serialCounter_->setToolTip(tr("With a database: its counter the serial numbers come from, one per product"));
+  form->addRow(tr("Database co&unter:"), serialCounter_);
 
   connect(database_, &QLineEdit::editingFinished, this, [this] {
     // Typed with a password: the field keeps the rest, so the password is
@@ -179,7 +184,7 @@ JobEditor::JobEditor(QWidget* parent) : QWidget(parent) {
           [this] { Browse(serialFile_, tr("Counter file"), tr("All files (*)"), true); });
   connect(browseLog, &QPushButton::clicked, this,
           [this] { Browse(log_, tr("Log"), tr("JSON Lines (*.jsonl);;All files (*)"), true); });
-  for (QLineEdit* edit : {file_, serialAddress_, serialFile_, log_, database_}) {
+  for (QLineEdit* edit : {file_, serialAddress_, serialFile_, log_, database_, serialCounter_}) {
     connect(edit, &QLineEdit::textEdited, this, &JobEditor::edited);
   }
   connect(ports_, &QListWidget::itemChanged, this, &JobEditor::edited);
@@ -240,6 +245,7 @@ void JobEditor::SetJob(const StationJob& job) {
   serialFile_->setText(QString::fromStdString(job.serialFile));
   log_->setText(QString::fromStdString(job.log));
   database_->setText(QString::fromStdString(WithoutPassword(job.database)));
+  serialCounter_->setText(QString::fromStdString(job.serialCounter));
   passwordNote_->setVisible(WithoutPassword(job.database) != job.database);
   RefreshPorts();
   LoadFirmware(file_->text());
@@ -261,6 +267,7 @@ StationJob JobEditor::Job() const {
   job.serialFile = serialFile_->text().trimmed().toStdString();
   job.log = log_->text().trimmed().toStdString();
   job.database = WithoutPassword(database_->text().trimmed().toStdString());
+  job.serialCounter = serialCounter_->text().trimmed().toStdString();
   return job;
 }
 

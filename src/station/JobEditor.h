@@ -64,6 +64,7 @@ class JobEditor : public QWidget {
   QLineEdit* serialFile_;
   QLineEdit* log_;
   QLineEdit* database_;
+  QLineEdit* serialCounter_;
   QLabel* passwordNote_;
 };
 

@@ -82,6 +82,7 @@ varnel::StationOptions LibraryRunner::Options(const StationJob& job) {
     o.serial_file = job.serialFile;  // empty with a database: its counter
   }
   o.db = job.database;
+  if (!job.database.empty() && !job.serialCounter.empty()) o.serial_counter = job.serialCounter;
   o.log_path = job.log;
   o.loop = true;  // board after board until Stop
   return o;

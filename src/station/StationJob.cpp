@@ -80,6 +80,7 @@ JobRead ReadJob(const std::string& path) {
   job.serialFile = value("SerialFile");
   job.log = value("Log");
   job.database = WithoutPassword(std::string(TrimBlanks(value("Database"))));
+  job.serialCounter = std::string(TrimBlanks(value("SerialCounter")));
   if (const std::string f = value("SerialFormat"); !f.empty()) job.serialFormat = f;
   if (const auto v = doc.Value(kSection, "Verify")) job.verify = TrimBlanks(*v) != "0";
   // A number that does not read keeps its default; the job's check names
@@ -117,6 +118,7 @@ bool WriteJob(const std::string& path, const StationJob& job, std::string* error
   doc.SetValue(kSection, "SerialFile", job.serialFile);
   doc.SetValue(kSection, "Log", job.log);
   doc.SetValue(kSection, "Database", WithoutPassword(job.database));
+  doc.SetValue(kSection, "SerialCounter", job.serialCounter);
   return file.Store(doc, error);
 }
 

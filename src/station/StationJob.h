@@ -24,6 +24,9 @@ struct StationJob {
   // with a password): every board's record, and the serial numbers in
   // place of the counter file.
   std::string database;
+  // The database's counter the numbers come from, one per product; empty:
+  // the counter named "default".
+  std::string serialCounter;
 
   bool operator==(const StationJob&) const = default;
 };

@@ -146,6 +146,7 @@ TEST_F(StationWindowTest, TheJobThroughItsFileAndThePortChooser) {
   EXPECT_FALSE(database->text().contains("s3cret")) << database->text().toStdString();
   EXPECT_TRUE(Find<QLabel>("JobDatabasePassword")->isVisible());
   Find<QLineEdit>("JobSerialFile")->clear();  // the numbers now come from the database
+  QTest::keyClicks(Find<QLineEdit>("JobSerialCounter"), "board-a");
   QTest::keyClick(window.get(), Qt::Key_S, Qt::ControlModifier);
   const std::string saved = testing::ReadFile(Path("job.station").toStdString());
   EXPECT_EQ(saved.rfind("; the line lead's job\n[Station]\n", 0), 0u) << saved;
@@ -162,6 +163,7 @@ TEST_F(StationWindowTest, TheJobThroughItsFileAndThePortChooser) {
   EXPECT_EQ(saved.find("s3cret"), std::string::npos) << saved;
   EXPECT_NE(read.job.database.find("host=db.line"), std::string::npos) << read.job.database;
   EXPECT_NE(read.job.database.find("user=station"), std::string::npos) << read.job.database;
+  EXPECT_EQ(read.job.serialCounter, "board-a");
 
   // Opened again in a new window: the same job.
   StationWindow again(std::make_unique<ScriptedRunner>(), StationWindow::Mode::Edit);
