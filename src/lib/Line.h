@@ -101,6 +101,12 @@ class Line : public QuietUi {
   void EndProgress() override;
   void RunEnded(const Outcome& outcome) override;
   void Sleep(int milliseconds) override;
+  void ShowNotice(const std::string& caption, const std::string& text,
+                  const std::string& button) override;
+  void MessageBox(MessageKind kind, const std::string& text) override;
+
+  // Hands a message to the caller's on_message, if any.
+  void Say(Message::Kind kind, const std::string& text, std::size_t bytes = 0);
 
  private:
   class Tap;
