@@ -188,8 +188,8 @@ Prepared Prepare(const Options& o) {
 
 namespace {
 
-// Info, read and erase run on the library's Target, with the settings
-// resolved here.
+// Every command but program runs on the library's Target, with the
+// settings resolved here.
 Outcome RunOnTarget(const BoardRun& run, BoardFacts& facts) {
   const Options& o = *run.options;
   TargetPlan p;
@@ -209,13 +209,21 @@ Outcome RunOnTarget(const BoardRun& run, BoardFacts& facts) {
     return f.outcome();
   }
   using C = TargetPlan::Command;
-  p.command = o.command == Command::Info ? C::Info : o.command == Command::Read ? C::Read : C::Erase;
+  p.command = o.command == Command::Info         ? C::Info
+              : o.command == Command::Read       ? C::Read
+              : o.command == Command::Verify     ? C::Verify
+              : o.command == Command::BlankCheck ? C::BlankCheck
+                                                 : C::Erase;
   p.clockOption = o.clockHz;
   p.timeoutMs = o.timeoutMs;
   p.trace = o.trace;
   p.resetCommand = o.resetCommand;
   p.quiet = o.quiet;
   if (run.prepared->read) p.read = &*run.prepared->read;
+  if (run.prepared->image) {
+    p.data = &run.prepared->image->data;
+    p.fileName = NameOf(o.file);
+  }
   p.erase = o.eraseScope == EraseScope::CfgOnly   ? TargetPlan::Erase::CfgOnly
             : o.eraseScope == EraseScope::WithCfg ? TargetPlan::Erase::WithCfg
                                                   : TargetPlan::Erase::Flash;
@@ -226,7 +234,7 @@ Outcome RunOnTarget(const BoardRun& run, BoardFacts& facts) {
 
 Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
   const Command command = run.options->command;
-  if (command == Command::Info || command == Command::Read || command == Command::Erase) {
+  if (command != Command::Program) {
     return RunOnTarget(run, facts);
   }
   Options o = *run.options;  // the target reads its file from here
@@ -255,11 +263,6 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
         facts.verified = o.verify;
         break;
       }
-      case Command::Verify:
-        RunVerify(*target, *run.prepared->image);
-        facts.verified = true;
-        break;
-      case Command::BlankCheck: RunBlankCheck(*target); break;
       default: throw CliFailure(OutcomeKind::Refused, "no command");
     }
   } catch (const CliFailure& f) {

@@ -1,4 +1,4 @@
-// One board's info, read or erase through the library's Target: the
+// One board's run of every command but program through the library's Target: the
 // settings the command line resolves, the connect, the command, and what
 // the screen shows of it. Ctrl+C cancels the run as the library does.
 #include <poll.h>
@@ -161,6 +161,69 @@ void RunRead(const ReadRequest& r, varnel::Target& target, StepLines& steps, Scr
               Address(r.from) + "-" + Address(to) + ") to " + r.output);
 }
 
+// The first differing addresses, one a line, and how many there are.
+constexpr std::size_t kShown = 10;
+
+// verify: every address the file writes read back and compared.
+void RunVerify(const TargetPlan& p, varnel::Target& target, StepLines& steps, BoardFacts& facts) {
+  varnel::Image image;
+  for (auto it = p.data->begin(); it != p.data->end();) {
+    const std::uint32_t first = it->first;
+    std::vector<std::uint8_t> run;
+    for (std::uint32_t next = first; it != p.data->end() && it->first == next; ++it, ++next) {
+      run.push_back(it->second);
+    }
+    image.put(first, run);
+  }
+  const auto found = target.verify(image, [&steps](std::size_t done, std::size_t) { steps.Move(done); });
+  steps.End();
+  for (std::size_t k = 0; k < found.size() && k < kShown; ++k) {
+    std::printf("%sh: file %sh, target %sh\n", HD16Prev(found[k].address).c_str(),
+                HDPrev(found[k].expected).c_str(), HDPrev(found[k].actual).c_str());
+  }
+  const std::string size = std::to_string(image.size());
+  if (found.empty()) {
+    std::printf("verify: %s bytes match %s\n", size.c_str(), p.fileName.c_str());
+    std::fflush(stdout);
+    facts.verified = true;
+    return;
+  }
+  const std::string differ = std::to_string(found.size());
+  std::printf("verify: %s of %s bytes differ from %s\n", differ.c_str(), size.c_str(), p.fileName.c_str());
+  std::fflush(stdout);
+  Outcome outcome{OutcomeKind::VerifyDifferences, "verify: " + differ + " bytes differ from " + p.fileName};
+  outcome.address = found.front().address;
+  outcome.compared = image.size();
+  outcome.differing = found.size();
+  throw CliFailure(outcome);
+}
+
+// blank-check: the whole flash read; every byte FFh, or the first
+// differing addresses and their count. A cell that reads other than FFh is
+// read twice more before it counts, as a verify does.
+void RunBlankCheck(varnel::Target& target, StepLines& steps) {
+  const std::uint32_t flash = target.info()->flash_bytes;
+  const auto found = target.verify(varnel::Image::from_bytes(std::vector<std::uint8_t>(flash, 0xFF)),
+                                   [&steps](std::size_t done, std::size_t) { steps.Move(done); });
+  steps.End();
+  for (std::size_t k = 0; k < found.size() && k < kShown; ++k) {
+    std::printf("%sh: %sh\n", HD16Prev(found[k].address).c_str(), HDPrev(found[k].actual).c_str());
+  }
+  if (found.empty()) {
+    std::printf("blank-check: all %u bytes are FFh\n", flash);
+    std::fflush(stdout);
+    return;
+  }
+  const std::string text = "blank-check: " + std::to_string(found.size()) + " of " +
+                           std::to_string(flash) + " bytes are not FFh";
+  std::printf("%s\n", text.c_str());
+  std::fflush(stdout);
+  Outcome outcome{OutcomeKind::VerifyDifferences, text};
+  outcome.compared = flash;
+  outcome.differing = found.size();
+  throw CliFailure(outcome);
+}
+
 }  // namespace
 
 Outcome RunTargetPlan(const TargetPlan& p, Screen& screen, BoardFacts& facts) {
@@ -176,9 +239,16 @@ Outcome RunTargetPlan(const TargetPlan& p, Screen& screen, BoardFacts& facts) {
     options.clock_hz = p.crystalHz;
     options.timeout_ms = p.timeoutMs;
     options.trace_path = p.trace;
-    options.on_message = [&screen, &steps](const varnel::Message& m) {
+    options.on_message = [&screen, &steps, &p](const varnel::Message& m) {
       switch (m.kind) {
-        case varnel::Message::Kind::Step: steps.Start(m.text, m.bytes); break;
+        case varnel::Message::Kind::Step:
+          // A blank check reads the flash back against an erased image.
+          if (p.command == TargetPlan::Command::BlankCheck && m.text.rfind("verifying ", 0) == 0) {
+            steps.Start("reading " + m.text.substr(10), m.bytes);
+          } else {
+            steps.Start(m.text, m.bytes);
+          }
+          break;
         case varnel::Message::Kind::Notice: screen.Note(m.text); break;
         case varnel::Message::Kind::Warning: screen.Warn(m.text); break;
       }
@@ -199,7 +269,7 @@ Outcome RunTargetPlan(const TargetPlan& p, Screen& screen, BoardFacts& facts) {
                 ", clock about " + clock + " MHz");
     // Said where the clock counts: info reports it, the flash timing uses it.
     using C = TargetPlan::Command;
-    if (p.command != C::Read) {
+    if (p.command == C::Info || p.command == C::Erase) {
       for (const std::string& warning :
            ClockWarnings(static_cast<std::int32_t>(info.clock_hz), p.baud, p.clockOption)) {
         screen.Warn(warning);
@@ -215,6 +285,8 @@ Outcome RunTargetPlan(const TargetPlan& p, Screen& screen, BoardFacts& facts) {
         }
         break;
       case C::Read: RunRead(*p.read, *target, steps, screen); break;
+      case C::Verify: RunVerify(p, *target, steps, facts); break;
+      case C::BlankCheck: RunBlankCheck(*target, steps); break;
       case C::Erase:
         target->erase(p.erase == E::CfgOnly   ? varnel::EraseScope::Config
                       : p.erase == E::WithCfg ? varnel::EraseScope::FlashAndConfig

@@ -1,10 +1,11 @@
-// What a single board's info, read or erase runs with, as plain data: the
+// What a single board's run on the library's Target works with, as plain data: the
 // command line's options with the settings store under them, resolved
 // before any port opens. Free of the engine's headers, so the side that
 // drives the library's Target includes it beside the public API.
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -38,7 +39,7 @@ struct BoardFacts {
 };
 
 struct TargetPlan {
-  enum class Command { Info, Read, Erase } command = Command::Info;
+  enum class Command { Info, Read, Erase, Verify, BlankCheck } command = Command::Info;
   std::string port;    // as the library opens it
   std::string device;  // as messages name it
   int baud = 9600;
@@ -50,6 +51,9 @@ struct TargetPlan {
   std::string resetCommand;
   bool quiet = false;
   const ReadRequest* read = nullptr;
+  // verify: what the program file writes, and its name for the report.
+  const std::map<std::uint32_t, std::uint8_t>* data = nullptr;
+  std::string fileName;
   enum class Erase { Flash, WithCfg, CfgOnly } erase = Erase::Flash;
 };
 

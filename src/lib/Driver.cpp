@@ -238,6 +238,7 @@ void Driver::UploadTwice(int memory, std::uint32_t first, std::uint32_t last) {
                "reading " + std::string(InfoOf(kind).name) + " at " +
                    (byteAddress ? HDPrev(from) : HD16Prev(from)) + "h a third time",
                static_cast<std::size_t>(size));
+    line_->GrowProgress(static_cast<std::size_t>(size));
     Upload(memory, from, to);
     const std::vector<std::uint8_t> third = cells(from, to);
     if (!std::equal(a, a + size, third.begin()) && !std::equal(b, b + size, third.begin())) {
@@ -291,6 +292,13 @@ std::vector<Difference> Driver::Compare(const std::map<std::uint32_t, std::uint8
   line_->SetProgress(progress, total, [](int offset) {
     return static_cast<std::size_t>(std::max(offset, 0)) + 16;
   });
+  // Each range read back is a step of its own.
+  line_->engine().onVerifyRange = [this](std::uint32_t first, std::uint32_t last, bool again) {
+    if (again) line_->GrowProgress(last - first + 1);
+    line_->Say(Message::Kind::Step,
+               "verifying CODE " + Hex(first) + "-" + Hex(last) + (again ? " again" : ""),
+               last - first + 1);
+  };
   try {
     line_->Run([&](Engine& engine) { return engine.Verify(expected); });
   } catch (const VerifyFailed& e) {

@@ -89,6 +89,8 @@ class Line : public QuietUi {
   // Progress of the next runs: doneAt turns the bar's position into bytes.
   void SetProgress(Progress progress, std::size_t total, std::function<std::size_t(int)> doneAt);
   void EndProgressReport(bool finished);
+  // Work found on the way (a block read again) counts from here on.
+  void GrowProgress(std::size_t bytes) { total_ += bytes; }
 
   // The user's own reset: a shell command, bounded in time, ended by cancel.
   void RunResetCommand(const std::string& command);
