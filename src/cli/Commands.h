@@ -52,9 +52,6 @@ ProgramImage RunProgram(const Options& options, Target& target, const ProgramIma
                         const std::function<std::uint64_t()>& takeSerial,
                         std::optional<std::uint64_t>& taken);
 void RunVerify(Target& target, const ProgramImage& image);
-// blank-check: the whole flash read; every byte FFh, or the first
-// differing addresses and their count (VerifyDifferences).
-void RunBlankCheck(Target& target);
 
 // The largest flash of the family: 32 KB.
 inline constexpr std::uint32_t kLargestFlash = InfoOf(MemoryKind::Code).size;
