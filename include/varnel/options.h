@@ -10,6 +10,18 @@
 
 namespace varnel {
 
+// What a run says besides its result and its progress.
+struct Message {
+  enum class Kind {
+    Step,     // a read of its own starts: text is its label, bytes what it reads
+    Notice,   // the boot loader's run says how it went
+    Warning,  // something failed that the run goes on without (a reset the port cannot give)
+  };
+  Kind kind = Kind::Notice;
+  std::string text;
+  std::size_t bytes = 0;
+};
+
 struct TargetOptions {
   int baud = 9600;            // any rate the port takes (110 .. 256000)
   // The board's reset on DTR/RTS before the wake-up: "" none, "pulse",
@@ -19,6 +31,8 @@ struct TargetOptions {
   std::uint32_t clock_hz = 0; // the crystal, for the flash timing; 0: the connect's estimate
   int timeout_ms = 3000;      // what a reply may take beyond its own time on the line
   std::string trace_path;     // every byte both ways, timed, as varnel-cli --trace writes
+  // Called on the Target's thread with each Message of a run; none: unsaid.
+  std::function<void(const Message&)> on_message{};
 };
 
 struct Info {

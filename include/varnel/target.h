@@ -65,6 +65,10 @@ class VARNEL_API Target {
   // Closes the port now (the destructor does too); later verbs throw PortError.
   void close();
 
+  // Damaged replies asked for again since the last connect began, by every
+  // verb since, however it ended.
+  std::size_t replies_read_again();
+
   const std::string& port() const;
   // The facts of the last connect, none before one.
   const std::optional<Info>& info() const;

@@ -19,6 +19,7 @@
 #include <filesystem>
 #include <nlohmann/json.hpp>
 
+#include "cli/CliSettings.h"
 #include "cli/ClockCheck.h"
 #include "cli/DbCommand.h"
 #include "cli/ResetCommand.h"
@@ -188,7 +189,57 @@ Prepared Prepare(const Options& o) {
   return p;
 }
 
+namespace {
+
+// Every command but program runs on the library's Target, with the
+// settings resolved here.
+Outcome RunOnTarget(const BoardRun& run, BoardFacts& facts) {
+  const Options& o = *run.options;
+  TargetPlan p;
+  try {
+    Session session;
+    CliSettings settings(session, o);
+    settings.LoadProperties();
+    p.device = settings.CheckedDevice();
+    settings.CheckResetSequence();
+    const ProjectSettingsRecord& ps = session.ProjectSettings;
+    // A port's name as given when it is a path; the device a COM name maps to.
+    p.port = ps.PortName.front() == '/' ? ps.PortName : p.device;
+    p.baud = std::stoi(ps.BaudText);
+    p.reset = ps.ControlDTR ? ps.ResetSequence : "";
+    p.crystalHz = static_cast<std::uint32_t>(std::max(ps.CrystalHz, 0));
+  } catch (const CliFailure& f) {
+    return f.outcome();
+  }
+  using C = TargetPlan::Command;
+  p.command = o.command == Command::Info         ? C::Info
+              : o.command == Command::Read       ? C::Read
+              : o.command == Command::Verify     ? C::Verify
+              : o.command == Command::BlankCheck ? C::BlankCheck
+                                                 : C::Erase;
+  p.clockOption = o.clockHz;
+  p.timeoutMs = o.timeoutMs;
+  p.trace = o.trace;
+  p.resetCommand = o.resetCommand;
+  p.quiet = o.quiet;
+  if (run.prepared->read) p.read = &*run.prepared->read;
+  if (run.prepared->image) {
+    p.data = &run.prepared->image->data;
+    p.fileName = NameOf(o.file);
+  }
+  p.erase = o.eraseScope == EraseScope::CfgOnly   ? TargetPlan::Erase::CfgOnly
+            : o.eraseScope == EraseScope::WithCfg ? TargetPlan::Erase::WithCfg
+                                                  : TargetPlan::Erase::Flash;
+  return RunTargetPlan(p, *run.screen, facts);
+}
+
+}  // namespace
+
 Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
+  const Command command = run.options->command;
+  if (command != Command::Program) {
+    return RunOnTarget(run, facts);
+  }
   Options o = *run.options;  // the target reads its file from here
   if (!run.prepared->snapshot.empty()) o.file = run.prepared->snapshot;
   std::unique_ptr<Target> target;
@@ -210,19 +261,11 @@ Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
     }
 
     switch (o.command) {
-      case Command::Info: RunInfo(*target); break;
-      case Command::Read: RunRead(*run.prepared->read, *target); break;
       case Command::Program: {
         const ProgramImage image = RunProgram(o, *target, *run.prepared->image, run.takeSerial, facts.serial);
         facts.verified = o.verify;
         break;
       }
-      case Command::Verify:
-        RunVerify(*target, *run.prepared->image);
-        facts.verified = true;
-        break;
-      case Command::Erase: RunErase(o, *target); break;
-      case Command::BlankCheck: RunBlankCheck(*target); break;
       default: throw CliFailure(OutcomeKind::Refused, "no command");
     }
   } catch (const CliFailure& f) {

@@ -32,19 +32,6 @@ struct Prepared {
 // Throws CliFailure (bad usage, bad file).
 Prepared Prepare(const Options& options);
 
-// What the record of a board says besides how it ended.
-struct BoardFacts {
-  std::string target, id, firmware;
-  long clockHz = 0;
-  std::optional<std::uint64_t> serial;
-  // Data bytes the flash holds from the file through records the loader
-  // accepted (records left out as erased count: the flash holds them), and
-  // of them those sent.
-  std::size_t bytesWritten = 0;
-  std::size_t bytesSent = 0;
-  bool verified = false;
-  bool connected = false;  // a loader answered: there was a board
-};
 
 struct BoardRun {
   const Options* options = nullptr;  // port and file those of this board
@@ -58,6 +45,7 @@ struct BoardRun {
 // Opens the port, connects and runs the command; the outcome that ended it
 // (Finished when all went well). Never throws.
 Outcome RunBoard(const BoardRun& run, BoardFacts& facts);
+
 
 // --- serial numbers ---
 // The number FILE holds; throws CliFailure (bad usage), also when there is

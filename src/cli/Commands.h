@@ -14,6 +14,7 @@
 
 #include "cli/Options.h"
 #include "cli/Target.h"
+#include "cli/TargetPlan.h"
 #include "core/Memories.h"
 
 namespace varnel::cli {
@@ -23,28 +24,13 @@ void RunPorts();
 // terminal: the loader by hand, until Ctrl+]; it opens its own port. How
 // it ended: Finished, Interrupted by a stop signal, PortFailed.
 OutcomeKind RunTerminal(const Options& options);
-// info: the target as "key: value" lines.
-void RunInfo(Target& target);
 
-struct ReadRequest {
-  const MemoryInfo* entry = nullptr;
-  std::uint32_t from = 0, to = 0;  // target addresses
-  bool toGiven = false;            // else code reads to the end of the flash
-  enum class Format { Dump, Hex, Bin } format = Format::Dump;
-  std::string output;
-  bool twice = false;  // every block read twice and compared
-};
 ReadRequest PrepareRead(const Options& options);
-void RunRead(const ReadRequest& request, Target& target);
 
 // Reads target addresses first..last of a memory into its image (the
 // engine's UploadRange) with a progress line under label; throws CliFailure.
 void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t last,
             const std::string& label);
-// The same, every block read twice and compared (read --twice); throws
-// CliFailure (no valid answer) when no two of three reads of a block agree.
-void UploadTwice(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t last,
-                 const std::string& label);
 
 // A program file as checked before a run: what it writes, and the bytes the
 // download has written after each of its lines (for the progress).
@@ -66,10 +52,6 @@ ProgramImage RunProgram(const Options& options, Target& target, const ProgramIma
                         const std::function<std::uint64_t()>& takeSerial,
                         std::optional<std::uint64_t>& taken);
 void RunVerify(Target& target, const ProgramImage& image);
-void RunErase(const Options& options, Target& target);
-// blank-check: the whole flash read; every byte FFh, or the first
-// differing addresses and their count (VerifyDifferences).
-void RunBlankCheck(Target& target);
 
 // The largest flash of the family: 32 KB.
 inline constexpr std::uint32_t kLargestFlash = InfoOf(MemoryKind::Code).size;

@@ -71,22 +71,4 @@ void RunPorts() {
   }
 }
 
-void RunInfo(Target& target) {
-  const Session& s = target.session();
-  Screen& screen = target.screen();
-  screen.Print("port: " + target.Device());
-  screen.Print("baud: " + std::to_string(target.Baud()));
-  screen.Print("target: " + s.TargetName);
-  // A loader that was awake already answers with its prompt, not its banner.
-  screen.Print("firmware: " + (s.FirmwareVersion.empty() ? std::string("unknown") : s.FirmwareVersion));
-  screen.Print("id: " + HDPrev(s.TargetIdCode));
-  screen.Print("clock_hz: " + std::to_string(static_cast<long>(s.CoreClockHz)));
-  screen.Print("clock_step_hz: " + std::to_string(static_cast<long long>(ClockStepHz(target.Baud()))));
-  screen.Print("flash_bytes: " + std::to_string(target.FlashBytes()));
-  std::fflush(stdout);
-  if (s.FirmwareVersion.empty()) {
-    target.screen().Note("the loader was awake already; resetting the board shows its banner with the firmware version");
-  }
-}
-
 }  // namespace varnel::cli

@@ -180,12 +180,4 @@ ProgramImage RunProgram(const Options& options, Target& target, const ProgramIma
   return image;
 }
 
-void RunErase(const Options& options, Target& target) {
-  const EraseScope scope = options.eraseScope;
-  target.Run([&](Engine& engine) { return engine.Erase(scope); });
-  target.screen().Note(scope == EraseScope::Flash     ? "erased the flash"
-                       : scope == EraseScope::CfgOnly ? "erased the configuration page"
-                                                      : "erased the flash and the configuration page");
-}
-
 }  // namespace varnel::cli

@@ -54,36 +54,6 @@ void CheckOutput(const std::string& path) {
   ::unlink(probe.c_str());
 }
 
-// The view's character column for a terminal: Latin-1 as UTF-8, control
-// characters (which the view shows as boxes) as '.'.
-std::string TerminalText(std::string_view column) {
-  std::string out;
-  for (const char ch : column) {
-    const auto c = static_cast<unsigned char>(ch);
-    if (c < 0x20 || (c >= 0x7F && c < 0xA0)) {
-      out += '.';
-    } else if (c < 0x80) {
-      out += ch;
-    } else {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
-void PrintDump(const MemoryImage& image, const MemoryInfo& entry, std::uint32_t from,
-               std::uint32_t to) {
-  constexpr std::size_t kCharColumn = kDumpLineLength - kDumpCellsPerLine;
-  for (std::uint32_t line = from & ~0xFu; line <= to; line += 16) {
-    const std::string dump = DumpLine(image, static_cast<std::int32_t>(line - entry.targetBase));
-    // The view counts the page from 0; the line shows the target address.
-    const std::string text = HD16Prev(line) + dump.substr(4, kCharColumn - 4) +
-                             TerminalText(std::string_view(dump).substr(kCharColumn));
-    std::printf("%s\n", text.c_str());
-  }
-}
-
 }  // namespace
 
 ReadRequest PrepareRead(const Options& o) {
@@ -134,41 +104,6 @@ void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t 
   };
   target.screen().SetPlan(std::move(plan));
   target.Run([&](Engine& engine) { return engine.UploadRange(kind, first, last); });
-}
-
-void RunRead(const ReadRequest& r, Target& target) {
-  const MemoryInfo& entry = *r.entry;
-  std::uint32_t to = r.to;
-  if (entry.kind == MemoryKind::Code) {
-    const std::uint32_t flash = target.FlashBytes();
-    if (!r.toGiven) to = flash - 1;
-    if (to >= flash || r.from > to) {
-      throw CliFailure(OutcomeKind::Refused, "the range " + Address(r.from) + "-" + Address(to) +
-                                       " lies beyond the " + std::to_string(flash / 1024) +
-                                       " KB flash of the " + target.session().TargetName);
-    }
-  }
-  (r.twice ? UploadTwice : Upload)(target, entry.kind, r.from, to,
-                                   std::string("reading ") + entry.name + " " + Address(r.from) +
-                                       "-" + Address(to));
-
-  const MemoryImage& image = target.session().Images.Of(entry.kind);
-  if (r.format == ReadRequest::Format::Dump) {
-    PrintDump(image, entry, r.from, to);
-    std::fflush(stdout);
-    return;
-  }
-  const auto begin = image.Cells().begin() + (r.from - entry.targetBase);
-  const std::vector<std::uint8_t> bytes(begin, begin + (to - r.from + 1));
-  const std::string text = r.format == ReadRequest::Format::Hex
-                               ? WriteIntelHex(bytes, r.from)
-                               : std::string(bytes.begin(), bytes.end());
-  std::string error;
-  if (!ReplaceFileAtomically(r.output, text, &error)) {
-    throw CliFailure(OutcomeKind::BadFile, "cannot write " + r.output + ": " + error);
-  }
-  target.screen().Note("wrote " + std::to_string(bytes.size()) + " bytes of " + entry.name + " (" +
-                       Address(r.from) + "-" + Address(to) + ") to " + r.output);
 }
 
 }  // namespace varnel::cli

@@ -170,4 +170,33 @@ void Screen::Sleep(int milliseconds) {
   if (onSleep) onSleep(milliseconds);
 }
 
+void StepLines::Start(const std::string& label, std::size_t bytes) {
+  End();
+  ProgressPlan plan;
+  plan.label = label;
+  plan.total = bytes;
+  plan.doneAt = [this](int) { return done_; };
+  screen_.SetPlan(std::move(plan));
+  ProgressStart how;
+  how.maximum = static_cast<int>(bytes);
+  screen_.StartProgress(how);
+  open_ = true;
+  base_ = last_;
+  done_ = 0;
+}
+
+void StepLines::Move(std::size_t done) {
+  last_ = done;
+  if (!open_) return;
+  done_ = done > base_ ? done - base_ : 0;
+  screen_.StepProgress(0, "");
+}
+
+void StepLines::End() {
+  if (!open_) return;
+  open_ = false;
+  screen_.EndProgress();
+  screen_.ForgetPlan();
+}
+
 }  // namespace varnel::cli

@@ -93,4 +93,26 @@ class Screen : public QuietUi {
   Clock::time_point drawn_{};
 };
 
+// The progress of a library run on a Screen: each step the run names opens
+// a line of its own, and the run's byte counts, which go on over its steps,
+// move it.
+class StepLines {
+ public:
+  explicit StepLines(Screen& screen) : screen_(screen) {}
+  ~StepLines() { End(); }
+  StepLines(const StepLines&) = delete;
+  StepLines& operator=(const StepLines&) = delete;
+  void Start(const std::string& label, std::size_t bytes);
+  void Move(std::size_t done);
+  // The open line with its final figures.
+  void End();
+
+ private:
+  Screen& screen_;
+  bool open_ = false;
+  std::size_t base_ = 0;  // the run's count when the line opened
+  std::size_t last_ = 0;  // the run's count as last reported
+  std::size_t done_ = 0;  // of the open line
+};
+
 }  // namespace varnel::cli

@@ -80,6 +80,7 @@ bool Engine::StartVerify(const std::map<std::uint32_t, std::uint8_t>& written) {
   differences_ = std::make_unique<DifferenceCheck>(verifying_);
   verifyRanges_ = differences_->First();
   verifyActive_ = true;
+  verifyAgain_ = false;
   VerifyNext(0);
   return true;
 }
@@ -89,6 +90,7 @@ void Engine::VerifyNext(std::size_t range) {
     // A block that differs is read again before the difference counts.
     verifyRanges_ = differences_->Compare(s_.Images.CodeImage);
     if (!verifyRanges_.empty()) {
+      verifyAgain_ = true;
       VerifyNext(0);
       return;
     }
@@ -97,6 +99,7 @@ void Engine::VerifyNext(std::size_t range) {
     return;
   }
   const auto [first, last] = verifyRanges_[range];
+  if (onVerifyRange) onVerifyRange(first, last, verifyAgain_);
   uploads_.ReadBack(MemoryKind::Code, static_cast<std::int32_t>(first),
                     static_cast<std::int32_t>(last), kVerifyName,
                     [this, range](const Outcome& read) {

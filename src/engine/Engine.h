@@ -57,6 +57,10 @@ class Engine {
   // True while a run waits for a reply or goes on between replies.
   bool Busy() const;
 
+  // Called as a verify starts reading a range back: again for the blocks
+  // that differed, read once more before a difference counts.
+  std::function<void(std::uint32_t first, std::uint32_t last, bool again)> onVerifyRange;
+
  private:
   bool Guarded(const std::function<bool()>& verb);
   bool StartVerify(const std::map<std::uint32_t, std::uint8_t>& written);
@@ -70,6 +74,7 @@ class Engine {
   std::unique_ptr<DifferenceCheck> differences_;  // over verifying_
   std::vector<std::pair<std::uint32_t, std::uint32_t>> verifyRanges_;
   bool verifyActive_ = false;
+  bool verifyAgain_ = false;
 };
 
 }  // namespace varnel

@@ -151,7 +151,9 @@ Info Driver::Connect() {
   line.SetRealWaits(true);
   const std::optional<Outcome> trouble = handshake.Prepare();
   line.SetRealWaits(false);
-  if (trouble) lib::RaiseOutcome(*trouble);
+  // A port that cannot give the reset is a warning: the attempt then shows
+  // whether the loader answers all the same.
+  if (trouble) line.Say(Message::Kind::Warning, trouble->text);
   line.Check();
 
   const std::string rate = std::to_string(options_.baud);
@@ -214,8 +216,12 @@ void Driver::UploadTwice(int memory, std::uint32_t first, std::uint32_t last) {
     const auto begin = image.Cells().begin() + (from - base);
     return std::vector<std::uint8_t>(begin, begin + (to - from + 1));
   };
+  const std::string label = "reading " + std::string(InfoOf(kind).name) + " " + Hex(first) + "-" + Hex(last);
+  const std::size_t bytes = last - first + 1;
+  line_->Say(Message::Kind::Step, label, bytes);
   Upload(memory, first, last);
   const std::vector<std::uint8_t> once = cells(first, last);
+  line_->Say(Message::Kind::Step, label + " again", bytes);
   Upload(memory, first, last);
   std::vector<std::uint8_t> agreed = cells(first, last);
   const std::uint32_t step = kind == MemoryKind::SFR ? 1 : 16;
@@ -227,11 +233,18 @@ void Driver::UploadTwice(int memory, std::uint32_t first, std::uint32_t last) {
     const auto a = once.begin() + offset;
     const auto b = agreed.begin() + offset;
     if (std::equal(a, a + size, b)) continue;
+    const bool byteAddress = kind == MemoryKind::IRAM || kind == MemoryKind::SFR;
+    line_->Say(Message::Kind::Step,
+               "reading " + std::string(InfoOf(kind).name) + " at " +
+                   (byteAddress ? HDPrev(from) : HD16Prev(from)) + "h a third time",
+               static_cast<std::size_t>(size));
+    line_->GrowProgress(static_cast<std::size_t>(size));
     Upload(memory, from, to);
     const std::vector<std::uint8_t> third = cells(from, to);
     if (!std::equal(a, a + size, third.begin()) && !std::equal(b, b + size, third.begin())) {
       throw Damaged("no two of three reads of " + std::string(InfoOf(kind).name) + " at " +
-                        Hex(from) + " agree: the line changes the data on the way",
+                        (byteAddress ? HDPrev(from) : HD16Prev(from)) +
+                        "h agree: the line changes the data on the way",
                     from);
     }
     std::copy(third.begin(), third.end(), b);
@@ -261,6 +274,8 @@ std::vector<std::uint8_t> Driver::Read(Memory memory, std::uint32_t first, std::
     if (options.twice) {
       UploadTwice(static_cast<int>(kind), first, last);
     } else {
+      line_->Say(Message::Kind::Step, "reading " + std::string(entry.name) + " " + Hex(first) + "-" + Hex(last),
+                 bytes);
       Upload(static_cast<int>(kind), first, last);
     }
     line_->EndProgressReport(true);
@@ -277,6 +292,13 @@ std::vector<Difference> Driver::Compare(const std::map<std::uint32_t, std::uint8
   line_->SetProgress(progress, total, [](int offset) {
     return static_cast<std::size_t>(std::max(offset, 0)) + 16;
   });
+  // Each range read back is a step of its own.
+  line_->engine().onVerifyRange = [this](std::uint32_t first, std::uint32_t last, bool again) {
+    if (again) line_->GrowProgress(last - first + 1);
+    line_->Say(Message::Kind::Step,
+               "verifying CODE " + Hex(first) + "-" + Hex(last) + (again ? " again" : ""),
+               last - first + 1);
+  };
   try {
     line_->Run([&](Engine& engine) { return engine.Verify(expected); });
   } catch (const VerifyFailed& e) {
@@ -354,6 +376,10 @@ ProgramResult Driver::Program(const Image& image, const ProgramSteps& options) {
     result.replies_read_again = static_cast<std::size_t>(s.RepliesReadAgain - before);
     return result;
   });
+}
+
+std::size_t Driver::RepliesReadAgain() {
+  return static_cast<std::size_t>(line_->session().RepliesReadAgain);
 }
 
 Downloaded Driver::LastDownload() {

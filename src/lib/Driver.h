@@ -67,6 +67,8 @@ class Driver {
   std::vector<Difference> NotBlank(const Progress& progress);
   void Erase(EraseWhat what);
   const std::optional<Info>& Connected() const { return info_; }
+  // Damaged replies read again since the last connect began.
+  std::size_t RepliesReadAgain();
   // Of the last programming run.
   Downloaded LastDownload();
   // Whether a boot loader still answers a carriage return within ms; false

@@ -2,6 +2,9 @@
 // status; the engine's outcomes become these errors in RaiseOutcome.
 #include "lib/Errors.h"
 
+#include "link/Commands.h"
+#include "link/HexText.h"
+
 namespace varnel {
 
 int exit_status(ErrorKind kind) noexcept {
@@ -51,9 +54,45 @@ VerifyFailed::VerifyFailed(const std::string& message, std::vector<Difference> d
 VerifyFailed::~VerifyFailed() = default;
 
 namespace lib {
+namespace {
+
+std::string Address(std::uint32_t address) { return HD16Prev(address) + "h"; }
+
+// "HCR1 (807Eh)", or the address alone for another configuration byte.
+std::string ConfigByte(std::uint32_t address) {
+  if (address == 0x807E) return "HCR1 (" + Address(address) + ")";
+  if (address == 0x807F) return "HCR0 (" + Address(address) + ")";
+  return "the configuration byte at " + Address(address);
+}
+
+// A refusal names what the target refused (the command it answered "x"
+// to) rather than a caption of the window's.
+std::string Explained(const Outcome& outcome) {
+  std::string text = outcome.text;
+  if (outcome.kind != OutcomeKind::TargetRefused || outcome.command.empty()) return text;
+  const std::string& command = outcome.command;
+  const std::string quoted = "\"" + command + "\"";
+  if (command.rfind("CW", 0) == 0 && command.size() >= 6) {
+    const std::int32_t address = cmd::AddressField(command);
+    return "the target refused to write " + ConfigByte(static_cast<std::uint32_t>(address)) +
+           ": it answered " + quoted + " with \"x\"";
+  }
+  if (command == cmd::kEraseFlash || command == cmd::kEraseConfig) {
+    return text + " The target refused the erase of the " +
+           (command == cmd::kEraseFlash ? "flash" : "configuration page") + ": it answered " +
+           quoted + " with \"x\".";
+  }
+  if (command.front() == ':' || command.rfind("L:", 0) == 0) {
+    const std::string record = command.front() == 'L' ? command.substr(1) : command;
+    return text + " The target refused the record \"" + record + "\".";
+  }
+  return text;
+}
+
+}  // namespace
 
 void RaiseOutcome(const Outcome& outcome) {
-  const std::string& text = outcome.text;
+  const std::string text = Explained(outcome);
   const auto at = outcome.address;
   switch (outcome.kind) {
     case OutcomeKind::Finished: return;

@@ -124,7 +124,9 @@ void Line::Open(const std::string& port) {
     std::string why = e.Code() > 0 ? std::strerror(e.Code()) : e.what();
     if (e.Code() == EBUSY) why += " (another program holds it)";
     if (e.Code() == EACCES || e.Code() == EPERM) {
-      why += " (serial ports belong to the group dialout: sudo adduser $USER dialout)";
+      why += ". Serial ports belong to the group dialout; join it with\n"
+             "  sudo adduser $USER dialout\n"
+             "then log out and in again.";
     }
     throw PortError("cannot open the port " + device_ + ": " + why);
   }
@@ -274,6 +276,26 @@ void Line::Interrupted() {
 
 void Line::RunEnded(const Outcome& outcome) {
   if (!outcome.Done()) Fail(outcome);
+}
+
+void Line::ShowNotice(const std::string&, const std::string& text, const std::string&) {
+  Say(Message::Kind::Notice, text);
+}
+
+void Line::MessageBox(MessageKind kind, const std::string& text) {
+  // The engine asks nothing of the caller; a box is only ever a remark.
+  Say(kind == MessageKind::Information ? Message::Kind::Notice : Message::Kind::Warning, text);
+}
+
+void Line::Say(Message::Kind kind, const std::string& text, std::size_t bytes) {
+  if (!options_.on_message || progressError_) return;
+  try {
+    options_.on_message(Message{kind, text, bytes});
+  } catch (...) {
+    // As with a progress function that fails: the run ends with its error.
+    progressError_ = std::current_exception();
+    Fail({OutcomeKind::Interrupted, "the message function failed"});
+  }
 }
 
 // --- progress ---

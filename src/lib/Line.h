@@ -89,6 +89,8 @@ class Line : public QuietUi {
   // Progress of the next runs: doneAt turns the bar's position into bytes.
   void SetProgress(Progress progress, std::size_t total, std::function<std::size_t(int)> doneAt);
   void EndProgressReport(bool finished);
+  // Work found on the way (a block read again) counts from here on.
+  void GrowProgress(std::size_t bytes) { total_ += bytes; }
 
   // The user's own reset: a shell command, bounded in time, ended by cancel.
   void RunResetCommand(const std::string& command);
@@ -101,6 +103,12 @@ class Line : public QuietUi {
   void EndProgress() override;
   void RunEnded(const Outcome& outcome) override;
   void Sleep(int milliseconds) override;
+  void ShowNotice(const std::string& caption, const std::string& text,
+                  const std::string& button) override;
+  void MessageBox(MessageKind kind, const std::string& text) override;
+
+  // Hands a message to the caller's on_message, if any.
+  void Say(Message::Kind kind, const std::string& text, std::size_t bytes = 0);
 
  private:
   class Tap;

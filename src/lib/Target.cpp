@@ -194,6 +194,10 @@ void Target::close() {
   impl_->Call([&] { impl_->driver().Close(); });
 }
 
+std::size_t Target::replies_read_again() {
+  return impl_->Call([this] { return impl_->driver().RepliesReadAgain(); });
+}
+
 const std::string& Target::port() const { return impl_->port_; }
 
 const std::optional<Info>& Target::info() const { return impl_->driver().Connected(); }
