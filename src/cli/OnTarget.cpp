@@ -227,13 +227,12 @@ void RunBlankCheck(varnel::Target& target, StepLines& steps) {
 // program: the file as loaded once, its download with the erased records
 // left out unless asked, a serial number taken only once the board is
 // erased, and --verify's read-back with its own report.
-void RunProgram(const TargetPlan& p, varnel::Target& target, StepLines& steps, BoardFacts& facts) {
+void RunProgram(const TargetPlan& p, varnel::Target& target, StepLines& steps, Screen& screen,
+                BoardFacts& facts) {
   if (p.checkFlash) p.checkFlash(target.info()->flash_bytes);
   varnel::Image image = varnel::Image::load(p.programFile);
   if (!p.endRecord) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "varnel-cli: warning: %s has no end record; \":00000001FF\" is sent after its last line\n",
-                 image.name().c_str());
+    screen.Warn(image.name() + " has no end record; \":00000001FF\" is sent after its last line");
   }
   varnel::ProgramOptions options;
   options.verify = false;  // read back below, with the verify's own report
@@ -370,7 +369,7 @@ Outcome RunTargetPlan(const TargetPlan& p, Screen& screen, BoardFacts& facts) {
       case C::Read: RunRead(*p.read, *target, steps, screen); break;
       case C::Verify: RunVerify(p, *target, steps, facts); break;
       case C::BlankCheck: RunBlankCheck(*target, steps); break;
-      case C::Program: RunProgram(p, *target, steps, facts); break;
+      case C::Program: RunProgram(p, *target, steps, screen, facts); break;
       case C::Erase:
         target->erase(p.erase == E::CfgOnly   ? varnel::EraseScope::Config
                       : p.erase == E::WithCfg ? varnel::EraseScope::FlashAndConfig
