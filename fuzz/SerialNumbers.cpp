@@ -15,8 +15,8 @@
 #include <string>
 
 #include "Require.h"
-#include "cli/ExitStatus.h"
-#include "cli/SerialNumber.h"
+#include "StationSerial.h"
+#include "cli/Options.h"
 
 namespace varnel::fuzz {
 namespace {
@@ -57,14 +57,13 @@ void Place(const std::string& text) {
 }
 
 void Counter(const std::string& text) {
-  std::uint64_t number = 0;
-  try {
-    number = cli::ParseCounterText("next.txt", text);
-  } catch (const cli::CliFailure& f) {
-    Require(f.outcome().kind == OutcomeKind::Refused, "a bad counter is bad usage");
-    Require(f.outcome().text.starts_with("next.txt "), "a refusal names the file");
+  std::string refusal;
+  const std::optional<std::uint64_t> parsed = CounterNumber("next.txt", text, refusal);
+  if (!parsed) {
+    Require(refusal.starts_with("next.txt "), "a refusal names the file");
     return;
   }
+  const std::uint64_t number = *parsed;
   // Independently: digits, then nothing but blanks and line ends.
   std::size_t end = 0;
   unsigned __int128 value = 0;
@@ -74,14 +73,15 @@ void Counter(const std::string& text) {
   Require(value == number, "the number is the digits' value");
   if (number < UINT64_MAX) {
     const std::string next = std::to_string(number + 1) + "\n";
-    Require(cli::ParseCounterText("next.txt", next) == number + 1, "the next number reads back");
+    Require(CounterNumber("next.txt", next, refusal) == number + 1, "the next number reads back");
   }
 }
 
 void Bytes(const std::string& text, std::uint64_t number) {
   SerialSpec spec;
   if (!Parse(text, spec)) return;
-  const auto bytes = cli::SerialBytes(spec, number);
+  const int format = spec.format == SerialSpec::Format::Be ? 1 : spec.format == SerialSpec::Format::Ascii ? 2 : 0;
+  const auto bytes = NumberBytes(spec.address, spec.length, format, number);
   if (spec.format == SerialSpec::Format::Ascii) {
     const std::string digits = std::to_string(number);
     Require(bytes.has_value() == (digits.size() <= spec.length), "digits fit exactly when they are few enough");

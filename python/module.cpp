@@ -256,6 +256,9 @@ Errors are varnel.Error and its subclasses, each with .kind and
 
   py::class_<varnel::ProgramResult>(m, "ProgramResult", "How a programming run went.")
       .def_readonly("bytes_written", &varnel::ProgramResult::bytes_written)
+      .def_readonly("bytes_sent", &varnel::ProgramResult::bytes_sent,
+                    "Of them those sent; the rest the erase had left FFh already.")
+      .def_readonly("bytes_skipped", &varnel::ProgramResult::bytes_skipped)
       .def_readonly("verified", &varnel::ProgramResult::verified)
       .def_readonly("replies_read_again", &varnel::ProgramResult::replies_read_again);
 

@@ -31,6 +31,8 @@ class Info:
 
 class ProgramResult:
     bytes_written: int
+    bytes_sent: int
+    bytes_skipped: int
     verified: bool
     replies_read_again: int
 

@@ -54,6 +54,10 @@ class VARNEL_API Image {
   bool empty() const { return bytes_.empty(); }
   // The image as Intel HEX records (16 bytes a record, CR LF, the end record).
   std::string intel_hex() const;
+  // What a download sends: while the image is as loaded from Intel HEX, the
+  // file's own records in its order (an end record after them when it has
+  // none); otherwise intel_hex().
+  std::string records() const;
   // SHA-256 in lower-case hex: of the file as read while the image is as
   // loaded (what sha256sum says of it), otherwise of intel_hex().
   std::string sha256() const;
@@ -66,6 +70,7 @@ class VARNEL_API Image {
   std::map<std::uint32_t, std::uint8_t> bytes_;
   std::string name_ = "image";
   std::string fileSha256_;  // empty once the image differs from its file
+  std::string fileRecords_;  // the file's records; empty once the image differs from it
 };
 
 }  // namespace varnel

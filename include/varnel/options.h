@@ -53,7 +53,11 @@ struct ReadOptions {
 };
 
 struct ProgramResult {
+  // Data bytes the flash holds from the image; of them those sent, and
+  // those left out because the run's erase had left them FFh already.
   std::size_t bytes_written = 0;
+  std::size_t bytes_sent = 0;
+  std::size_t bytes_skipped = 0;
   bool verified = false;
   std::size_t replies_read_again = 0;  // damaged replies the run asked for again
 };

@@ -28,6 +28,13 @@ struct ProgramOptions {
   bool erase_config = true;   // erase the configuration page with the flash
   bool write_config = true;   // write HCR1 and HCR0 after the download
   std::optional<std::uint8_t> hcr0{}, hcr1{};  // none: FFh
+  bool mass_erase = true;     // erase the flash before the download
+  bool write_flash = true;    // the download itself
+  bool skip_erased = false;   // after the run's erase, records of FFh alone are not sent
+  // Called once the erase has succeeded, just before the first record goes:
+  // may change the image the records are made of (a serial number taken
+  // only for a board that was erased). Its Error ends the run, nothing sent.
+  std::function<void(Image&)> before_download{};
   Progress progress{};
 };
 
@@ -68,6 +75,9 @@ class VARNEL_API Target {
   // Damaged replies asked for again since the last connect began, by every
   // verb since, however it ended.
   std::size_t replies_read_again();
+  // What the last programming run's download put into the flash, however
+  // that run ended (verified stays false).
+  ProgramResult last_download();
 
   const std::string& port() const;
   // The facts of the last connect, none before one.

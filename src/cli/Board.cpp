@@ -1,8 +1,6 @@
 // One board's run, the serial numbers and the record of a board.
 #include "cli/Board.h"
 
-#include "core/ReadAgain.h"
-
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
@@ -20,9 +18,7 @@
 #include <nlohmann/json.hpp>
 
 #include "cli/CliSettings.h"
-#include "cli/ClockCheck.h"
 #include "cli/DbCommand.h"
-#include "cli/ResetCommand.h"
 #include "core/FileBytes.h"
 #include "link/HexText.h"
 #include "programming/IntelHex.h"
@@ -39,14 +35,6 @@ std::string NameOf(const std::string& path) {
 constexpr char kEndRecord[] = ":00000001FF\r\n";
 // Its file could hold no next number.
 constexpr std::uint64_t kLastSerial = ~std::uint64_t{0};
-
-void Fill(BoardFacts& facts, const Session& s) {
-  facts.connected = true;
-  facts.target = s.TargetName;
-  facts.id = HDPrev(s.TargetIdCode);
-  facts.firmware = s.FirmwareVersion;
-  facts.clockHz = static_cast<long>(s.CoreClockHz);
-}
 
 // A file cut at a line boundary, as an interrupted download or copy leaves
 // it, passes every other check: without its end record it is taken only
@@ -191,8 +179,8 @@ Prepared Prepare(const Options& o) {
 
 namespace {
 
-// Every command but program runs on the library's Target, with the
-// settings resolved here.
+// Every command runs on the library's Target, with the settings resolved
+// here.
 Outcome RunOnTarget(const BoardRun& run, BoardFacts& facts) {
   const Options& o = *run.options;
   TargetPlan p;
@@ -216,6 +204,7 @@ Outcome RunOnTarget(const BoardRun& run, BoardFacts& facts) {
               : o.command == Command::Read       ? C::Read
               : o.command == Command::Verify     ? C::Verify
               : o.command == Command::BlankCheck ? C::BlankCheck
+              : o.command == Command::Program    ? C::Program
                                                  : C::Erase;
   p.clockOption = o.clockHz;
   p.timeoutMs = o.timeoutMs;
@@ -230,65 +219,33 @@ Outcome RunOnTarget(const BoardRun& run, BoardFacts& facts) {
   p.erase = o.eraseScope == EraseScope::CfgOnly   ? TargetPlan::Erase::CfgOnly
             : o.eraseScope == EraseScope::WithCfg ? TargetPlan::Erase::WithCfg
                                                   : TargetPlan::Erase::Flash;
+  if (o.command == Command::Program) {
+    p.programFile = run.prepared->snapshot;
+    p.endRecord = run.prepared->image->endRecord;
+    p.checkFlash = [file = p.programFile](std::uint32_t flash) { LoadProgramImage(file, flash); };
+    p.verify = o.verify;
+    p.sendAll = o.sendAll;
+    p.massErase = !o.noMassErase;
+    p.eraseConfig = !o.noEraseCfg;
+    p.writeFlash = !o.noFlash;
+    p.writeConfig = !o.noHcr;
+    p.hcr0 = o.hcr0;
+    p.hcr1 = o.hcr1;
+    if (run.takeSerial) {
+      const SerialSpec spec = *o.serial;
+      p.serialAddress = spec.address;
+      p.takeSerial = [take = run.takeSerial, spec] {
+        const std::uint64_t number = take();
+        return std::pair{number, *SerialBytes(spec, number)};
+      };
+    }
+  }
   return RunTargetPlan(p, *run.screen, facts);
 }
 
 }  // namespace
 
-Outcome RunBoard(const BoardRun& run, BoardFacts& facts) {
-  const Command command = run.options->command;
-  if (command != Command::Program) {
-    return RunOnTarget(run, facts);
-  }
-  Options o = *run.options;  // the target reads its file from here
-  if (!run.prepared->snapshot.empty()) o.file = run.prepared->snapshot;
-  std::unique_ptr<Target> target;
-  Outcome outcome;
-  try {
-    // The user's own power cycle, once per board, before its wake-up.
-    if (!o.resetCommand.empty()) RunResetCommand(o.resetCommand, *run.screen, o.quiet);
-    target = std::make_unique<Target>(o, *run.screen);
-    target->Open();
-    target->Connect();
-    Fill(facts, target->session());
-    // Said where the clock counts: info reports it, the flash timing uses it.
-    if (o.command == Command::Info || o.command == Command::Program ||
-        o.command == Command::Erase) {
-      for (const std::string& warning :
-           ClockWarnings(target->session().CoreClockHz, target->Baud(), o.clockHz)) {
-        run.screen->Warn(warning);
-      }
-    }
-
-    switch (o.command) {
-      case Command::Program: {
-        const ProgramImage image = RunProgram(o, *target, *run.prepared->image, run.takeSerial, facts.serial);
-        facts.verified = o.verify;
-        break;
-      }
-      default: throw CliFailure(OutcomeKind::Refused, "no command");
-    }
-  } catch (const CliFailure& f) {
-    outcome = f.outcome();
-  } catch (const ECommError& e) {
-    // The port's exception, met outside a run.
-    outcome = {OutcomeKind::PortFailed, e.what()};
-  } catch (const std::exception& e) {
-    outcome = {OutcomeKind::TargetRefused, e.what()};
-  }
-  // However a programming run ended, what its download put into the flash.
-  if (target && o.command == Command::Program) {
-    const DownloadCount& downloaded = target->engine().Programming().Downloaded();
-    facts.bytesWritten = downloaded.held;
-    facts.bytesSent = downloaded.sent;
-  }
-  // However a run ends, it says how many damaged replies it read again.
-  if (target) {
-    const std::string again = ReadAgainText(target->session().RepliesReadAgain);
-    if (!again.empty()) run.screen->Note(again);
-  }
-  return outcome;
-}
+Outcome RunBoard(const BoardRun& run, BoardFacts& facts) { return RunOnTarget(run, facts); }
 
 // --- serial numbers ---
 

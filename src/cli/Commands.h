@@ -1,6 +1,6 @@
 // The commands of varnel-cli. Each has a part that checks what it was given
 // before the port opens (a failure there sends nothing) and a part that
-// works on the connected target through the engine's verbs. Results go to
+// works on the connected target through the library's Target. Results go to
 // standard output; a command that does not finish throws CliFailure with
 // the outcome that ended it.
 #pragma once
@@ -12,8 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "cli/ExitStatus.h"
 #include "cli/Options.h"
-#include "cli/Target.h"
+#include "cli/Screen.h"
 #include "cli/TargetPlan.h"
 #include "core/Memories.h"
 
@@ -27,11 +28,6 @@ OutcomeKind RunTerminal(const Options& options);
 
 ReadRequest PrepareRead(const Options& options);
 
-// Reads target addresses first..last of a memory into its image (the
-// engine's UploadRange) with a progress line under label; throws CliFailure.
-void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t last,
-            const std::string& label);
-
 // A program file as checked before a run: what it writes, and the bytes the
 // download has written after each of its lines (for the progress).
 struct ProgramImage {
@@ -44,14 +40,6 @@ struct ProgramImage {
 // Checks the file for a flash of flashBytes (the largest of the family
 // before the chip is known); throws CliFailure (bad file).
 ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes);
-
-// Programs the image; with takeSerial, the board's serial number is taken
-// once the erase has succeeded, put into the records and into taken. The
-// image as it was sent.
-ProgramImage RunProgram(const Options& options, Target& target, const ProgramImage& image,
-                        const std::function<std::uint64_t()>& takeSerial,
-                        std::optional<std::uint64_t>& taken);
-void RunVerify(Target& target, const ProgramImage& image);
 
 // The largest flash of the family: 32 KB.
 inline constexpr std::uint32_t kLargestFlash = InfoOf(MemoryKind::Code).size;

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "cli/ClockCheck.h"
+#include "cli/ExitStatus.h"
 #include "cli/Commands.h"
 #include "cli/PortChoice.h"
 #include "link/HexText.h"

@@ -1,4 +1,4 @@
-// One board's run of every command but program through the library's Target: the
+// One board's run of every command through the library's Target: the
 // settings the command line resolves, the connect, the command, and what
 // the screen shows of it. Ctrl+C cancels the run as the library does.
 #include <poll.h>
@@ -224,6 +224,88 @@ void RunBlankCheck(varnel::Target& target, StepLines& steps) {
   throw CliFailure(outcome);
 }
 
+// program: the file as loaded once, its download with the erased records
+// left out unless asked, a serial number taken only once the board is
+// erased, and --verify's read-back with its own report.
+void RunProgram(const TargetPlan& p, varnel::Target& target, StepLines& steps, Screen& screen,
+                BoardFacts& facts) {
+  if (p.checkFlash) p.checkFlash(target.info()->flash_bytes);
+  varnel::Image image = varnel::Image::load(p.programFile);
+  if (!p.endRecord) {
+    screen.Warn(image.name() + " has no end record; \":00000001FF\" is sent after its last line");
+  }
+  varnel::ProgramOptions options;
+  options.verify = false;  // read back below, with the verify's own report
+  options.mass_erase = p.massErase;
+  options.erase_config = p.eraseConfig;
+  options.write_flash = p.writeFlash;
+  options.write_config = p.writeConfig;
+  options.hcr0 = p.hcr0;
+  options.hcr1 = p.hcr1;
+  options.skip_erased = !p.sendAll;
+  // The line opens with the download, after the erase.
+  const std::string label = "programming " + image.name();
+  bool open = false;
+  options.progress = [&](std::size_t done, std::size_t total) {
+    if (!open) {
+      steps.Start(label, total);
+      open = true;
+    }
+    steps.Move(done);
+  };
+  std::optional<std::string> number;
+  if (p.takeSerial) {
+    options.before_download = [&](varnel::Image& sent) {
+      try {
+        const auto [serial, bytes] = p.takeSerial();
+        facts.serial = serial;  // the board has it now, however its run ends
+        number = bytes;
+        sent.put(p.serialAddress, std::vector<std::uint8_t>(bytes.begin(), bytes.end()));
+      } catch (const CliFailure& f) {
+        const Outcome& o = f.outcome();
+        if (o.kind == OutcomeKind::BadFile) throw varnel::BadFile(o.text);
+        if (o.kind == OutcomeKind::NotStored) throw varnel::RecordLost(o.text);
+        throw varnel::Refused(o.text);
+      }
+    };
+  }
+  // However the run ends, the record says what its download put into the
+  // flash, and an open line shows its final figures.
+  const auto counted = [&] {
+    try {
+      const varnel::ProgramResult d = target.last_download();
+      facts.bytesWritten = d.bytes_written;
+      facts.bytesSent = d.bytes_sent;
+      return d;
+    } catch (const std::exception&) {
+      return varnel::ProgramResult{};
+    }
+  };
+  try {
+    target.program(image, options);
+  } catch (...) {
+    counted();
+    steps.End();
+    throw;
+  }
+  const varnel::ProgramResult d = counted();
+  std::string detail = ", " + std::to_string(d.bytes_sent) + " sent";
+  if (d.bytes_skipped > 0) detail += " (" + std::to_string(d.bytes_skipped) + " erased bytes skipped)";
+  steps.End(detail);
+  steps.Restart();
+  if (!p.verify) return;
+  if (number) image.put(p.serialAddress, std::vector<std::uint8_t>(number->begin(), number->end()));
+  TargetPlan check = p;
+  check.fileName = image.name();
+  std::map<std::uint32_t, std::uint8_t> data;
+  for (const varnel::Range& run : image.ranges()) {
+    const std::vector<std::uint8_t> bytes = image.get(run.first, run.last - run.first + 1);
+    for (std::uint32_t at = run.first; at <= run.last; ++at) data[at] = bytes[at - run.first];
+  }
+  check.data = &data;
+  RunVerify(check, target, steps, facts);
+}
+
 }  // namespace
 
 Outcome RunTargetPlan(const TargetPlan& p, Screen& screen, BoardFacts& facts) {
@@ -269,7 +351,7 @@ Outcome RunTargetPlan(const TargetPlan& p, Screen& screen, BoardFacts& facts) {
                 ", clock about " + clock + " MHz");
     // Said where the clock counts: info reports it, the flash timing uses it.
     using C = TargetPlan::Command;
-    if (p.command == C::Info || p.command == C::Erase) {
+    if (p.command == C::Info || p.command == C::Erase || p.command == C::Program) {
       for (const std::string& warning :
            ClockWarnings(static_cast<std::int32_t>(info.clock_hz), p.baud, p.clockOption)) {
         screen.Warn(warning);
@@ -287,6 +369,7 @@ Outcome RunTargetPlan(const TargetPlan& p, Screen& screen, BoardFacts& facts) {
       case C::Read: RunRead(*p.read, *target, steps, screen); break;
       case C::Verify: RunVerify(p, *target, steps, facts); break;
       case C::BlankCheck: RunBlankCheck(*target, steps); break;
+      case C::Program: RunProgram(p, *target, steps, screen, facts); break;
       case C::Erase:
         target->erase(p.erase == E::CfgOnly   ? varnel::EraseScope::Config
                       : p.erase == E::WithCfg ? varnel::EraseScope::FlashAndConfig

@@ -1,16 +1,12 @@
-// program and erase: the engine's programming run and its erase steps,
-// with the program file checked before anything is sent.
+// program: the program file checked before anything is sent.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
-#include "cli/Board.h"
 #include "cli/Commands.h"
 #include "core/FileBytes.h"
-#include "link/Commands.h"
 #include "link/HexText.h"
-#include "programming/FlashTiming.h"
 #include "programming/ProgramCheck.h"
 #include "programming/ProgramFile.h"
 #include "link/ErrorText.h"
@@ -90,94 +86,6 @@ ProgramImage ImageOf(const ProgramCheck& check, const std::string& path) {
 ProgramImage LoadProgramImage(const std::string& path, std::uint32_t flashBytes) {
   if (FileTypeOf(path) == ProgramFileType::RawImage) return LoadRawImage(path, flashBytes);
   return ImageOf(CheckProgramFile(path, flashBytes), path);
-}
-
-ProgramImage RunProgram(const Options& options, Target& target, const ProgramImage& checked,
-                        const std::function<std::uint64_t()>& takeSerial,
-                        std::optional<std::uint64_t>& taken) {
-  // Checked again for the flash this chip really has; still nothing sent
-  // but the handshake.
-  const ProgramImage file = LoadProgramImage(checked.path, target.FlashBytes());
-  if (!file.endRecord) {
-    target.screen().Break();
-    std::fprintf(stderr, "varnel-cli: warning: %s has no end record; \"%s\" is sent after its last line\n",
-                 NameOf(file.path).c_str(), cmd::kEndRecord);
-  }
-  ProgramImage image = file;
-  std::optional<std::string> records;
-  if (takeSerial) {
-    // The records hold a number from the start (0 until the board's own is
-    // taken): the same lines go, so the progress counts them.
-    records = ImageWithSerial(file, *options.serial, 0);
-    image = ImageOf(CheckProgramText(*records, NameOf(file.path), target.FlashBytes()), file.path);
-  }
-
-  ProgressPlan plan;
-  plan.label = "programming " + NameOf(image.path);
-  plan.total = image.data.size();
-  const std::vector<std::size_t> after = image.bytesAfterLine;
-  // While line k+1 is in flight the bar stands at k; count it as written.
-  plan.doneAt = [after](int position) {
-    const auto k = static_cast<std::size_t>(std::max(position + 1, 0));
-    return after[std::min(k, after.size() - 1)];
-  };
-  // What the download sent, as the engine counts it.
-  const DownloadCount& downloaded = target.engine().Programming().Downloaded();
-  plan.detail = [&downloaded] {
-    std::string text = ", " + std::to_string(downloaded.sent) + " sent";
-    if (downloaded.skipped > 0) {
-      text += " (" + std::to_string(downloaded.skipped) + " erased bytes skipped)";
-    }
-    return text;
-  };
-  target.screen().SetPlan(std::move(plan));
-
-  ProgramOptions steps;
-  if (options.noMassErase) steps.massErase = false;
-  if (options.noEraseCfg) steps.erasePS1 = false;
-  if (options.noFlash) steps.progFlash = false;
-  if (options.noHcr) steps.progPS1 = false;
-  steps.hcr0 = options.hcr0;
-  steps.hcr1 = options.hcr1;
-  // The command line reads the flash back itself when --verify asks, with
-  // its own progress line and report; the run does not verify on its own.
-  steps.verify = false;
-  // The flash a run erased holds every FFh record already.
-  steps.skipErased = !options.sendAll;
-  if (records) {
-    steps.records = records;
-    steps.beforeRecords = [&](std::string& text) -> Outcome {
-      try {
-        const std::uint64_t number = takeSerial();
-        taken = number;  // the board has it now, however its run ends
-        text = ImageWithSerial(file, *options.serial, number);
-        const std::string bytes = *SerialBytes(*options.serial, number);
-        for (std::uint32_t i = 0; i < bytes.size(); ++i) {
-          image.data[options.serial->address + i] = static_cast<std::uint8_t>(bytes[i]);
-        }
-      } catch (const CliFailure& f) {
-        return f.outcome();
-      } catch (const std::exception& e) {
-        return {OutcomeKind::NotStored, e.what()};
-      }
-      return {};
-    };
-  } else if (image.raw) {
-    // Converted here, in memory: nothing is written beside the image.
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(image.data.size());
-    for (const auto& [address, byte] : image.data) bytes.push_back(byte);
-    steps.records = ConvertImage(bytes).text;
-  }
-  // The plan reads this target's engine: however the run ends, the screen
-  // (which may serve the next board) forgets it.
-  struct Forget {
-    Screen& screen;
-    ~Forget() { screen.ForgetPlan(); }
-  } forget{target.screen()};
-  target.Run([&](Engine& engine) { return engine.Program(steps); });
-  if (options.verify) RunVerify(target, image);
-  return image;
 }
 
 }  // namespace varnel::cli

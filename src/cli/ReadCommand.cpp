@@ -91,19 +91,4 @@ ReadRequest PrepareRead(const Options& o) {
   return r;
 }
 
-void Upload(Target& target, MemoryKind kind, std::uint32_t first, std::uint32_t last,
-            const std::string& label) {
-  const auto lo = static_cast<std::int32_t>(first - InfoOf(kind).targetBase);
-  // The bar stands at the address of the block just stored.
-  const int step = kind == MemoryKind::SFR ? 1 : 16;
-  ProgressPlan plan;
-  plan.label = label;
-  plan.total = last - first + 1;
-  plan.doneAt = [lo, step](int position) {
-    return static_cast<std::size_t>(std::max(position - lo + step, 0));
-  };
-  target.screen().SetPlan(std::move(plan));
-  target.Run([&](Engine& engine) { return engine.UploadRange(kind, first, last); });
-}
-
 }  // namespace varnel::cli

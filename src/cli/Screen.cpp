@@ -192,9 +192,10 @@ void StepLines::Move(std::size_t done) {
   screen_.StepProgress(0, "");
 }
 
-void StepLines::End() {
+void StepLines::End(const std::string& detail) {
   if (!open_) return;
   open_ = false;
+  if (!detail.empty()) screen_.SetDetail(detail);
   screen_.EndProgress();
   screen_.ForgetPlan();
 }

@@ -48,6 +48,10 @@ class Screen : public QuietUi {
     plan_ = {};
     active_.detail = nullptr;
   }
+  // Said after the counts of the open display from now on.
+  void SetDetail(std::string text) {
+    active_.detail = [text = std::move(text)] { return text; };
+  }
   // Ends a progress line still showing on the terminal, so that an error
   // message starts on a line of its own.
   void Break();
@@ -104,8 +108,13 @@ class StepLines {
   StepLines& operator=(const StepLines&) = delete;
   void Start(const std::string& label, std::size_t bytes);
   void Move(std::size_t done);
-  // The open line with its final figures.
-  void End();
+  // The open line with its final figures, detail said after its counts.
+  void End(const std::string& detail = {});
+  // The next run counts from 0 again.
+  void Restart() {
+    End();
+    last_ = 0;
+  }
 
  private:
   Screen& screen_;

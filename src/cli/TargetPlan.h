@@ -5,9 +5,11 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "cli/Screen.h"
 #include "core/Memories.h"
@@ -39,7 +41,7 @@ struct BoardFacts {
 };
 
 struct TargetPlan {
-  enum class Command { Info, Read, Erase, Verify, BlankCheck } command = Command::Info;
+  enum class Command { Info, Read, Erase, Verify, BlankCheck, Program } command = Command::Info;
   std::string port;    // as the library opens it
   std::string device;  // as messages name it
   int baud = 9600;
@@ -55,6 +57,21 @@ struct TargetPlan {
   const std::map<std::uint32_t, std::uint8_t>* data = nullptr;
   std::string fileName;
   enum class Erase { Flash, WithCfg, CfgOnly } erase = Erase::Flash;
+  // program: the file as kept for this run, whether it closes with its own
+  // end record, and the run's steps.
+  std::string programFile;
+  bool endRecord = true;
+  // Checks the file again for the flash the chip really has; throws
+  // CliFailure (bad file), before anything but the handshake is sent.
+  std::function<void(std::uint32_t flashBytes)> checkFlash;
+  bool verify = false, sendAll = false;
+  bool massErase = true, eraseConfig = true, writeFlash = true, writeConfig = true;
+  std::optional<std::uint8_t> hcr0, hcr1;
+  // With a serial number: takes the board's next one once the erase has
+  // succeeded; the number and its bytes, which go to serialAddress. Throws
+  // CliFailure when there is none.
+  std::function<std::pair<std::uint64_t, std::string>()> takeSerial;
+  std::uint32_t serialAddress = 0;
 };
 
 // Connects and runs the command; the outcome that ended it (Finished when

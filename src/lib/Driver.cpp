@@ -327,7 +327,7 @@ ProgramResult Driver::Program(const Image& image, const ProgramSteps& options) {
     steps.verify = false;  // read back below, through the engine's one verify
     steps.hcr0 = options.hcr0;
     steps.hcr1 = options.hcr1;
-    steps.records = image.intel_hex();
+    steps.records = image.records();
     steps.skipErased = options.skipErased;
     steps.massErase = options.massErase;
     steps.progFlash = options.writeFlash;
@@ -336,7 +336,7 @@ ProgramResult Driver::Program(const Image& image, const ProgramSteps& options) {
       steps.beforeRecords = [&](std::string& text) -> Outcome {
         try {
           options.patch(patched);
-          text = patched.intel_hex();
+          text = patched.records();
         } catch (const Error& e) {
           return {e.kind() == ErrorKind::RecordLost ? OutcomeKind::NotStored
                   : e.kind() == ErrorKind::BadFile  ? OutcomeKind::BadFile
@@ -347,15 +347,28 @@ ProgramResult Driver::Program(const Image& image, const ProgramSteps& options) {
       };
     }
     // The bytes written once the first k records are through.
+    // A file's own records go as they are; a patched image goes as 16-byte
+    // records.
     std::vector<std::size_t> after{0};
-    for (const Range& run : image.ranges()) {
-      for (std::uint32_t at = run.first; at <= run.last;) {
-        const std::uint32_t end = std::min<std::uint32_t>(run.last, ((at / 16) + 1) * 16 - 1);
-        after.push_back(after.back() + (end - at + 1));
+    if (options.patch) {
+      for (const Range& run : image.ranges()) {
+        for (std::uint32_t at = run.first; at <= run.last;) {
+          const std::uint32_t end = std::min<std::uint32_t>(run.last, ((at / 16) + 1) * 16 - 1);
+          after.push_back(after.back() + (end - at + 1));
+          at = end + 1;
+        }
+      }
+      after.push_back(after.back());  // the end record
+    } else {
+      for (std::size_t at = 0; at < steps.records->size();) {
+        std::size_t end = steps.records->find('\n', at);
+        if (end == std::string::npos) end = steps.records->size();
+        const std::string_view record = std::string_view(*steps.records).substr(at, end - at);
+        const bool data = record.size() > 9 && record.substr(7, 2) == "00";
+        after.push_back(after.back() + (data ? std::stoul(std::string(record.substr(1, 2)), nullptr, 16) : 0));
         at = end + 1;
       }
     }
-    after.push_back(after.back());  // the end record
     const Progress report = options.progress;
     line_->SetProgress(report, image.size(), [after](int position) {
       const auto k = static_cast<std::size_t>(std::max(position + 1, 0));
@@ -366,6 +379,9 @@ ProgramResult Driver::Program(const Image& image, const ProgramSteps& options) {
     line_->EndProgressReport(true);
     ProgramResult result;
     result.bytes_written = image.size();
+    const Downloaded download = LastDownload();
+    result.bytes_sent = download.sent;
+    result.bytes_skipped = download.skipped;
     if (options.verify) {
       std::vector<Difference> differences = Compare(patched.bytes(), report);
       if (!differences.empty()) {
@@ -384,7 +400,7 @@ std::size_t Driver::RepliesReadAgain() {
 
 Downloaded Driver::LastDownload() {
   const DownloadCount& count = line_->engine().Programming().Downloaded();
-  return {count.held, count.sent};
+  return {count.held, count.sent, count.skipped};
 }
 
 bool Driver::Answers(int ms) {

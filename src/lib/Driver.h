@@ -43,6 +43,7 @@ struct ProgramSteps {
 struct Downloaded {
   std::size_t held = 0;
   std::size_t sent = 0;
+  std::size_t skipped = 0;
 };
 
 enum class EraseWhat { Flash, FlashAndConfig, Config };

@@ -66,6 +66,10 @@ Image Image::load(const std::string& path) {
     if (!check.ok) throw BadFile(check.error);
     if (check.data.empty()) throw BadFile(name + ": writes no bytes." + kNothingSent);
     image.bytes_ = std::move(check.data);
+    for (const CheckedRecord& record : check.records) image.fileRecords_ += record.text + "\r\n";
+    if (check.records.empty() || std::string_view(check.records.back().text).substr(7, 2) != "01") {
+      image.fileRecords_ += kEndRecordLine;
+    }
   }
   image.name_ = name;
   image.fileSha256_ = Sha256(file.bytes);
@@ -86,7 +90,10 @@ void Image::put(std::uint32_t address, std::span<const std::uint8_t> bytes) {
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     bytes_[address + static_cast<std::uint32_t>(i)] = bytes[i];
   }
-  if (!bytes.empty()) fileSha256_.clear();
+  if (!bytes.empty()) {
+    fileSha256_.clear();
+    fileRecords_.clear();
+  }
 }
 
 std::vector<std::uint8_t> Image::get(std::uint32_t address, std::size_t count) const {
@@ -119,6 +126,8 @@ std::string Image::intel_hex() const {
   }
   return text + kEndRecordLine;
 }
+
+std::string Image::records() const { return fileRecords_.empty() ? intel_hex() : fileRecords_; }
 
 std::string Image::sha256() const {
   return fileSha256_.empty() ? Sha256(intel_hex()) : fileSha256_;

@@ -169,6 +169,10 @@ ProgramResult Target::program(const Image& image, const ProgramOptions& options)
   steps.writeConfig = options.write_config;
   steps.hcr0 = options.hcr0.value_or(0xFF);
   steps.hcr1 = options.hcr1.value_or(0xFF);
+  steps.massErase = options.mass_erase;
+  steps.writeFlash = options.write_flash;
+  steps.skipErased = options.skip_erased;
+  steps.patch = options.before_download;
   steps.progress = options.progress;
   return impl_->Call([&] { return impl_->driver().Program(image, steps); });
 }
@@ -196,6 +200,17 @@ void Target::close() {
 
 std::size_t Target::replies_read_again() {
   return impl_->Call([this] { return impl_->driver().RepliesReadAgain(); });
+}
+
+ProgramResult Target::last_download() {
+  return impl_->Call([this] {
+    const lib::Downloaded d = impl_->driver().LastDownload();
+    ProgramResult result;
+    result.bytes_written = d.held;
+    result.bytes_sent = d.sent;
+    result.bytes_skipped = d.skipped;
+    return result;
+  });
 }
 
 const std::string& Target::port() const { return impl_->port_; }
