@@ -25,7 +25,7 @@ namespace varnel::lib {
 std::uint64_t ParseCounterText(const std::string& path, const std::string& text);
 // The number as LEN bytes in the format; nullopt when it does not fit.
 std::optional<std::string> SerialBytes(const SerialSpec& spec, std::uint64_t number);
-// The largest number the spec's bytes hold.
+// The largest number the serial number's bytes hold.
 std::uint64_t LargestSerial(const SerialSpec& spec);
 
 // Before any board: the file's next number fits, and the file can be
