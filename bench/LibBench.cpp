@@ -4,11 +4,8 @@
 // Python module's programming run over the C++ API's.
 #if __has_include(<varnel/varnel.h>) && __has_include("target-sim/TargetSim.h")
 
-#include <poll.h>
 
 #include <chrono>
-#include <filesystem>
-#include <set>
 #include <cstdio>
 #include <cstdlib>
 #include <random>
@@ -18,6 +15,7 @@
 
 #include <varnel/varnel.h>
 
+#include "BareLine.h"
 #include "Bench.h"
 #include "link/CommInt.h"
 #include "link/HexText.h"
@@ -47,52 +45,6 @@ sim::TargetSimConfig Paced() {
   return config;
 }
 
-// Descriptors of this process open on the device.
-std::set<int> DescriptorsOn(const std::string& device) {
-  std::set<int> fds;
-  std::error_code error;
-  for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd", error)) {
-    std::error_code unreadable;
-    if (std::filesystem::read_symlink(entry.path(), unreadable) == device && !unreadable) {
-      fds.insert(std::stoi(entry.path().filename().string()));
-    }
-  }
-  return fds;
-}
-
-// The bare loop: the next command the moment a reply is whole, reads waited
-// for with poll on the port's own descriptor.
-class Floor {
- public:
-  explicit Floor(const std::string& device) {
-    const std::set<int> before = DescriptorsOn(device);
-    comm_.SetDeviceName(device);
-    comm_.SetBaudRate(br115200);
-    comm_.Open();
-    for (int fd : DescriptorsOn(device)) {
-      if (!before.count(fd)) fd_ = fd;
-    }
-  }
-  ~Floor() { comm_.Close(); }
-  bool Exchange(std::string_view command, std::string_view terminators = ".$>") {
-    comm_.Write(command.data(), static_cast<int>(command.size()));
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    char buffer[4096];
-    while (Clock::now() < deadline) {
-      const int n = comm_.Read(buffer, sizeof buffer);
-      if (n > 0 && terminators.find(buffer[n - 1]) != std::string_view::npos) return true;
-      if (n <= 0) {
-        pollfd p{fd_, POLLIN, 0};
-        ::poll(&p, 1, 100);
-      }
-    }
-    return false;
-  }
-
- private:
-  TComm comm_;
-  int fd_ = -1;
-};
 
 std::string Record(unsigned address, std::span<const std::uint8_t> data) {
   std::string text = ":10" + HD16Prev(address) + "00";
@@ -106,8 +58,8 @@ std::string Record(unsigned address, std::span<const std::uint8_t> data) {
 
 double FloorProgram(const std::vector<std::uint8_t>& image) {
   sim::TargetSim target(Paced());
-  Floor line(target.SlavePath());
-  if (!line.Exchange("\r", ">") || !line.Exchange("E", ">")) return 0;
+  BareLine line(target.SlavePath(), br115200);
+  if (!line.WakeQuiet()) return 0;
   const auto start = Clock::now();
   bool ok = line.Exchange("M0000");
   for (unsigned a = 0; ok && a < image.size(); a += 16) {
@@ -120,8 +72,8 @@ double FloorProgram(const std::vector<std::uint8_t>& image) {
 
 double FloorUpload() {
   sim::TargetSim target(Paced());
-  Floor line(target.SlavePath());
-  if (!line.Exchange("\r", ">") || !line.Exchange("E", ">")) return 0;
+  BareLine line(target.SlavePath(), br115200);
+  if (!line.WakeQuiet()) return 0;
   const auto start = Clock::now();
   for (unsigned a = 0; a <= 0x7FF0; a += 16) {
     if (!line.Exchange("CR" + HD16Prev(a))) return 0;
